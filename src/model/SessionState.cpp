@@ -1,0 +1,25 @@
+#include "SessionState.h"
+
+QString rawValue(ActivityLevel level)
+{
+    switch (level) {
+    case ActivityLevel::info:
+        return QStringLiteral("info");
+    case ActivityLevel::success:
+        return QStringLiteral("success");
+    case ActivityLevel::warning:
+        return QStringLiteral("warning");
+    case ActivityLevel::error:
+        return QStringLiteral("error");
+    }
+    return {};
+}
+
+std::optional<ActivityLevel> activityLevelFromRawValue(const QString &raw)
+{
+    for (auto level : {ActivityLevel::info, ActivityLevel::success, ActivityLevel::warning, ActivityLevel::error}) {
+        if (rawValue(level) == raw)
+            return level;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <utility>
+#include <variant>
+
+/// \brief The error that ends a start attempt, with the text the user sees.
+struct TunnelError
+{
+    enum class Kind {
+        invalidHost,
+        invalidPort,
+        protocolDetectionFailed,
+        cloudflaredMissing,
+        originUnavailable,
+        launchFailed,
+    };
+
+    Kind kind = Kind::invalidHost;
+    QString detail; ///< only for originUnavailable and launchFailed
+
+    static TunnelError invalidHost() { return {Kind::invalidHost, {}}; }
+    static TunnelError invalidPort() { return {Kind::invalidPort, {}}; }
+    static TunnelError protocolDetectionFailed() { return {Kind::protocolDetectionFailed, {}}; }
+    static TunnelError cloudflaredMissing() { return {Kind::cloudflaredMissing, {}}; }
+    static TunnelError originUnavailable(QString detail) { return {Kind::originUnavailable, std::move(detail)}; }
+    static TunnelError launchFailed(QString detail) { return {Kind::launchFailed, std::move(detail)}; }
+
+    QString description() const;
+
+    bool operator==(const TunnelError &) const = default;
+};
+
+/// \brief A value or the TunnelError that refused it.
+template<typename T>
+class Result
+{
+public:
+    Result(T value) : m_value(std::move(value)) {}
+    Result(TunnelError error) : m_value(std::move(error)) {}
+
+    bool ok() const { return std::holds_alternative<T>(m_value); }
+    explicit operator bool() const { return ok(); }
+    const T &value() const { return std::get<T>(m_value); }
+    const TunnelError &error() const { return std::get<TunnelError>(m_value); }
+
+private:
+    std::variant<T, TunnelError> m_value;
+};
