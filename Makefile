@@ -41,7 +41,7 @@ test: deps
 bench: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
-	@for b in $(BUILD_DIR)/bench/*; do [ -x "$$b" ] && [ -f "$$b" ] && "$$b"; done; true
+	@for b in $(BUILD_DIR)/bench-bin/*; do echo "== $$b"; "$$b" || exit 1; done
 
 screenshots: build
 	@if [ -x $(BUILD_DIR)/bin/orvanta-screenshots ]; then \
