@@ -108,7 +108,6 @@ int OrvantaAppDelegate::main(int argc, char **argv)
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("orvanta"));
     QApplication::setApplicationDisplayName(QStringLiteral("奥文塔"));
     QGuiApplication::setDesktopFileName(QStringLiteral("orvanta"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -123,6 +122,7 @@ int OrvantaAppDelegate::main(int argc, char **argv)
     case SingleInstance::Role::primary:
         break;
     }
+    QApplication::setApplicationName(QStringLiteral("orvanta"));
 
     QSettings settings(settingsPath(), QSettings::IniFormat);
     LegacySettingsMigrator::migrateIfNeeded(settings);

@@ -498,7 +498,9 @@ void ContentView::rebuildDetail()
     m_detailID = id;
     if (session) {
         auto *pane = new TunnelDetailView(session);
-        connect(pane, &TunnelDetailView::deleteRequested, this, [this, sessionID = *id] { m_store->removeProfile(sessionID); });
+        connect(pane, &TunnelDetailView::deleteConfirmed, this, [this](const QUuid &sessionID) {
+            m_store->removeProfile(sessionID);
+        });
         m_detail = pane;
     } else {
         m_detail = makeEmptyDetail();
