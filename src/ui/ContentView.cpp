@@ -516,6 +516,7 @@ void ContentView::handleStartAllClicked()
     box->setObjectName(QStringLiteral("startAllConfirmation"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("确认全部发布到公网？"));
     box->setTextFormat(Qt::PlainText);
     box->setText(QStringLiteral("确认全部发布到公网？"));
