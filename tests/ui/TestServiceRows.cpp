@@ -3,6 +3,7 @@
 #include "ui/SessionStatusBadge.h"
 #include "ui/SummaryPill.h"
 #include "ui/style/TidewellTheme.h"
+#include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -111,12 +112,7 @@ private slots:
         TunnelSession session(profile(QStringLiteral("a")), {});
         ServiceSidebarRow row(&session);
         row.resize(250, 64);
-        auto backgroundAt = [&row] {
-            QImage image(row.size(), QImage::Format_ARGB32);
-            image.fill(TidewellTheme::sidebar);
-            row.render(&image, {}, {}, QWidget::DrawChildren);
-            return image.pixelColor(125, 3);
-        };
+        auto backgroundAt = [&row] { return renderShown(row, TidewellTheme::sidebar).pixelColor(125, 3); };
         QCOMPARE(backgroundAt().name(), TidewellTheme::sidebar.name());
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(&row, &enter);

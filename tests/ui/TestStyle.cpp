@@ -4,6 +4,7 @@
 #include "ui/style/TidewellButton.h"
 #include "ui/style/TidewellTextFieldStyle.h"
 #include "ui/style/TidewellTheme.h"
+#include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -15,25 +16,14 @@
 
 namespace {
 
-// Renders \a widget as a child, the way it is shown, so shadows and other effects take part.
 QImage render(QWidget &widget)
 {
-    widget.ensurePolished();
-    widget.resize(widget.size().expandedTo(widget.sizeHint()));
-    QWidget host;
-    widget.setParent(&host);
-    host.resize(widget.size());
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    image.fill(TidewellTheme::background);
-    host.render(&image, {}, {}, QWidget::DrawChildren);
-    widget.setParent(nullptr);
-    return image;
+    return renderShown(widget);
 }
 
-bool near(QColor a, QColor b, int tolerance = 6)
+bool near(const QColor &a, const QColor &b, int tolerance = 6)
 {
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-           && qAbs(a.blue() - b.blue()) <= tolerance;
+    return nearColor(a, b, tolerance);
 }
 
 QColor over(const QColor &top, const QColor &bottom)
