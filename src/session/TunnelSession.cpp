@@ -95,9 +95,11 @@ void TunnelSession::assign(T &field, T value)
     emit changed();
 }
 
+// Assignments from outside always notify, also when nothing differs: the views asked for them.
 void TunnelSession::setProfile(const TunnelProfile &profile)
 {
-    assign(m_profile, profile);
+    m_profile = profile;
+    emit changed();
     if (m_onProfileChange)
         m_onProfileChange(m_profile);
     assign(m_localHealth, HealthState::checking());
@@ -108,7 +110,8 @@ void TunnelSession::setActivity(QList<ActivityEntry> activity)
 {
     if (activity.size() > maxActivityEntries)
         activity.remove(0, activity.size() - maxActivityEntries);
-    assign(m_activity, std::move(activity));
+    m_activity = std::move(activity);
+    emit changed();
 }
 
 // ---------------------------------------------------------------------------------------------
