@@ -59,7 +59,7 @@ void TestSettingsAtomicity::killedWriterLeavesAWholeList()
         seeded.append(makeProfile(QStringLiteral("第 0 代")));
     writeSettingsFile(path, {{QStringLiteral("tunnelProfilesV2"), encodeProfiles(seeded)}});
 
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 12; ++round) {
         QProcess writer;
         writer.setProgram(QStringLiteral(STORE_WRITER));
         writer.setArguments({path});
