@@ -1,6 +1,9 @@
+#include "model/SessionState.h"
 #include "model/TunnelProfile.h"
 
 #include <QTest>
+
+using Kind = TunnelError::Kind;
 
 class TestTunnelProfile : public QObject
 {
@@ -9,25 +12,210 @@ class TestTunnelProfile : public QObject
 private slots:
     void portParsing_data();
     void portParsing();
+    void validation_data();
+    void validation();
+    void decoding_data();
+    void decoding();
+    void encodingRoundTrip();
+    void errorDescriptions();
+    void equality();
 };
 
 void TestTunnelProfile::portParsing_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<qint64>("expected");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("plain") << u"3000"_qs << qint64(3000) << true;
+    QTest::addColumn<std::optional<qint64>>("expected");
+    using P = std::optional<qint64>;
+    QTest::newRow("plain") << u"3000"_qs << P(3000);
+    QTest::newRow("plus sign") << u"+443"_qs << P(443);
+    QTest::newRow("leading zeros") << u"0443"_qs << P(443);
+    QTest::newRow("negative") << u"-1"_qs << P(-1);
+    QTest::newRow("int64 max") << u"9223372036854775807"_qs << P(std::numeric_limits<qint64>::max());
+    QTest::newRow("int64 min") << u"-9223372036854775808"_qs << P(std::numeric_limits<qint64>::min());
+    QTest::newRow("above int64") << u"9223372036854775808"_qs << P();
+    QTest::newRow("below int64") << u"-9223372036854775809"_qs << P();
+    QTest::newRow("empty") << QString() << P();
+    QTest::newRow("lone sign") << u"+"_qs << P();
+    QTest::newRow("two signs") << u"+-1"_qs << P();
+    QTest::newRow("leading blank") << u" 80"_qs << P();
+    QTest::newRow("trailing blank") << u"80 "_qs << P();
+    QTest::newRow("trailing letter") << u"80a"_qs << P();
+    QTest::newRow("full-width digits") << u"８０"_qs << P();
+    QTest::newRow("arabic-indic digits") << u"٨٠"_qs << P();
+    QTest::newRow("hex") << u"0x50"_qs << P();
 }
 
 void TestTunnelProfile::portParsing()
 {
     QFETCH(QString, text);
-    QFETCH(qint64, expected);
+    QFETCH(std::optional<qint64>, expected);
+    QCOMPARE(parsePortText(text), expected);
+}
+
+void TestTunnelProfile::validation_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<OriginScheme>("scheme");
+    QTest::addColumn<QString>("origin"); // empty when an error is expected
+    QTest::addColumn<QString>("hostHeader");
+    QTest::addColumn<int>("error");
+    const int none = -1;
+    const auto err = [](Kind k) { return int(k); };
+
+    QTest::newRow("https trimmed") << u" 192.168.1.20\t\n"_qs << u"8443"_qs << OriginScheme::https
+                                   << u"https://192.168.1.20:8443"_qs << u"192.168.1.20:8443"_qs << none;
+    QTest::newRow("default port written") << u"127.0.0.1"_qs << u"80"_qs << OriginScheme::http
+                                          << u"http://127.0.0.1:80"_qs << u"127.0.0.1:80"_qs << none;
+    QTest::newRow("ipv6 bracketed") << u"::1"_qs << u"3000"_qs << OriginScheme::http << u"http://[::1]:3000"_qs
+                                    << u"[::1]:3000"_qs << none;
+    QTest::newRow("already bracketed") << u"[::1]"_qs << u"3000"_qs << OriginScheme::http
+                                       << u"http://[::1]:3000"_qs << u"[::1]:3000"_qs << none;
+    QTest::newRow("half bracket kept") << u"[fe80::1"_qs << u"1"_qs << OriginScheme::http
+                                       << u"http://[fe80::1:1"_qs << u"[fe80::1:1"_qs << none;
+    QTest::newRow("any colon bracketed") << u"a:b"_qs << u"1"_qs << OriginScheme::https << u"https://[a:b]:1"_qs
+                                         << u"[a:b]:1"_qs << none;
+    QTest::newRow("sign and zeros normalised") << u"localhost"_qs << u"+08080"_qs << OriginScheme::http
+                                               << u"http://localhost:8080"_qs << u"localhost:8080"_qs << none;
+    QTest::newRow("inner tab allowed") << u"a\tb"_qs << u"65535"_qs << OriginScheme::http
+                                       << u"http://a\tb:65535"_qs << u"a\tb:65535"_qs << none;
+    QTest::newRow("unicode blanks trimmed") << u"\u3000host\u2028"_qs << u"1"_qs << OriginScheme::http
+                                            << u"http://host:1"_qs << u"host:1"_qs << none;
+    QTest::newRow("automatic undecided") << u"127.0.0.1"_qs << u"3000"_qs << OriginScheme::automatic << QString()
+                                         << u"127.0.0.1:3000"_qs << err(Kind::protocolDetectionFailed);
+    QTest::newRow("empty host") << QString() << u"3000"_qs << OriginScheme::http << QString() << QString()
+                                << err(Kind::invalidHost);
+    QTest::newRow("blank host") << u" \t "_qs << u"3000"_qs << OriginScheme::http << QString() << QString()
+                                << err(Kind::invalidHost);
+    for (const QString &bad : {u"a b"_qs, u"a/b"_qs, u"a\\b"_qs, u"a?b"_qs, u"a#b"_qs}) {
+        QTest::addRow("host %s", qPrintable(bad)) << bad << u"3000"_qs << OriginScheme::http << QString()
+                                                  << QString() << err(Kind::invalidHost);
+    }
+    QTest::newRow("host before port") << u"a/b"_qs << u"0"_qs << OriginScheme::automatic << QString() << QString()
+                                      << err(Kind::invalidHost);
+    for (const QString &bad : {u"0"_qs, u"65536"_qs, u"-1"_qs, QString(), u"80a"_qs, u" 80"_qs}) {
+        QTest::addRow("port '%s'", qPrintable(bad)) << u"127.0.0.1"_qs << bad << OriginScheme::automatic
+                                                    << QString() << QString() << err(Kind::invalidPort);
+    }
+}
+
+void TestTunnelProfile::validation()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(OriginScheme, scheme);
+    QFETCH(QString, origin);
+    QFETCH(QString, hostHeader);
+    QFETCH(int, error);
+
+    const TunnelConfiguration configuration{scheme, host, port, false};
+    const auto url = configuration.validatedOriginURL();
+    const auto header = configuration.validatedHostHeader();
+    if (error < 0) {
+        QVERIFY(url.ok());
+        QCOMPARE(url.value(), origin);
+    } else {
+        QVERIFY(!url.ok());
+        QCOMPARE(int(url.error().kind), error);
+    }
+    QCOMPARE(header.ok(), !hostHeader.isEmpty());
+    if (header.ok())
+        QCOMPARE(header.value(), hostHeader);
+}
+
+void TestTunnelProfile::decoding_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("valid");
+    const QByteArray good = R"({"id":"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f","name":"Web","provider":"Cloudflare",)"
+                            R"("scheme":"HTTP","host":"127.0.0.1","portText":"3000","skipTLSVerification":false})";
+    const auto with = [&](const char *from, const char *to) {
+        QByteArray copy = good;
+        return copy.replace(from, to);
+    };
+    QTest::newRow("good") << '[' + good + ']' << true;
+    QTest::newRow("empty array") << QByteArray("[]") << true;
+    QTest::newRow("lower-case uuid, keys reordered, unknown key")
+        << QByteArray(R"([{"skipTLSVerification":true,"portText":"x","host":"h","scheme":"自动","name":"",)"
+                      R"("id":"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f","extra":1}])")
+        << true;
+    QTest::newRow("provider number") << '[' + with("\"Cloudflare\"", "42") + ']' << true;
+    QTest::newRow("provider null") << '[' + with("\"Cloudflare\"", "null") + ']' << true;
+    QTest::newRow("provider missing") << '[' + with("\"provider\":\"Cloudflare\",", "") + ']' << true;
+    QTest::newRow("scheme lower case") << '[' + with("\"HTTP\"", "\"http\"") + ']' << false;
+    QTest::newRow("scheme unknown") << '[' + with("\"HTTP\"", "\"FTP\"") + ']' << false;
+    QTest::newRow("portText number") << '[' + with("\"3000\"", "3000") + ']' << false;
+    QTest::newRow("skip as string") << '[' + with("false}", "\"false\"}") + ']' << false;
+    QTest::newRow("name null") << '[' + with("\"Web\"", "null") + ']' << false;
+    QTest::newRow("host missing") << '[' + with("\"host\":\"127.0.0.1\",", "") + ']' << false;
+    QTest::newRow("uuid with braces") << '[' + with("\"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f\"",
+                                                    "\"{6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f}\"") + ']'
+                                      << false;
+    QTest::newRow("uuid without hyphens") << '[' + with("6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f",
+                                                        "6f1c2a7e0b5d4c1e9a3f2d4b6c8e0a1f") + ']'
+                                          << false;
+    QTest::newRow("one bad record fails all") << '[' + good + ',' + with("\"HTTP\"", "\"http\"") + ']' << false;
+    QTest::newRow("not an array") << good << false;
+    QTest::newRow("truncated") << '[' + good.left(40) << false;
+    QTest::newRow("record not object") << QByteArray("[1]") << false;
+    QTest::newRow("invalid utf-8") << '[' + with("Web", "W\xff\xfe") + ']' << false;
+}
+
+void TestTunnelProfile::decoding()
+{
+    QFETCH(QByteArray, json);
     QFETCH(bool, valid);
-    const auto port = parsePortText(text);
-    QCOMPARE(port.has_value(), valid);
-    if (valid)
-        QCOMPARE(*port, expected);
+    QCOMPARE(decodeProfiles(json).has_value(), valid);
+}
+
+void TestTunnelProfile::encodingRoundTrip()
+{
+    const TunnelProfile profile{QUuid::fromString(u"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f"_qs),
+                                u"演示 \"站点\"/1"_qs,
+                                TunnelProvider::cloudflare,
+                                OriginScheme::automatic,
+                                u" 127.0.0.1 "_qs,
+                                u"+08080"_qs,
+                                true};
+    const QByteArray json = encodeProfiles({profile, profile});
+    QVERIFY(json.startsWith(R"([{"id":"6F1C2A7E-0B5D-4C1E-9A3F-2D4B6C8E0A1F","name":)"));
+    QVERIFY(json.contains(R"(,"provider":"Cloudflare","scheme":"自动","host":" 127.0.0.1 ","portText":"+08080",)"
+                          R"("skipTLSVerification":true}])"));
+    QVERIFY(!json.contains('\n'));
+    const auto decoded = decodeProfiles(json);
+    QVERIFY(decoded);
+    QCOMPARE(decoded->size(), 2);
+    QVERIFY(decoded->first() == profile);
+    QCOMPARE(encodeProfiles({}), QByteArray("[]"));
+}
+
+void TestTunnelProfile::errorDescriptions()
+{
+    QCOMPARE(TunnelError::originUnavailable(u"127.0.0.1:8080"_qs).description(),
+             u"无法访问本地服务 127.0.0.1:8080，请确认服务已启动且协议、端口正确"_qs);
+    QCOMPARE(TunnelError::launchFailed({}).description(), u"启动隧道失败："_qs);
+    QCOMPARE(TunnelError::cloudflaredMissing().description(), u"应用中未找到 cloudflared，请重新运行构建脚本"_qs);
+    QVERIFY(TunnelError::launchFailed(u"a"_qs) != TunnelError::launchFailed(u"b"_qs));
+    QCOMPARE(activityLevelFromRawValue(u"warning"_qs), std::optional(ActivityLevel::warning));
+    QCOMPARE(activityLevelFromRawValue(u"Warning"_qs), std::nullopt);
+}
+
+void TestTunnelProfile::equality()
+{
+    QVERIFY(TunnelStatus::failed(u"a"_qs) != TunnelStatus::failed(u"b"_qs));
+    QVERIFY(TunnelStatus::failed({}) == TunnelStatus::failed({}));
+    QVERIFY(HealthState::unhealthy(u"a"_qs) != HealthState::unhealthy(u"b"_qs));
+    QVERIFY(HealthState::unhealthy({}) != HealthState::healthy());
+    TunnelProfile a{QUuid::createUuid(), u"x"_qs, TunnelProvider::cloudflare, OriginScheme::http, u"h"_qs,
+                    u"1"_qs, false};
+    TunnelProfile b = a;
+    b.skipTLSVerification = true;
+    QVERIFY(a != b);
+    const QDateTime now = QDateTime::currentDateTime();
+    const ActivityEntry e1{QUuid::createUuid(), now, ActivityLevel::info, u"m"_qs};
+    ActivityEntry e2 = e1;
+    e2.id = QUuid::createUuid();
+    QVERIFY(e1 != e2);
 }
 
 QTEST_GUILESS_MAIN(TestTunnelProfile)

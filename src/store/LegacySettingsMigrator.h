@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QSettings>
+#include <QVariantMap>
+
+#include <optional>
+
+/// \brief Copies the settings of the former edition into the current ones, once per user.
+///
+/// Keys already present are never overwritten; the former settings are only read.
+class LegacySettingsMigrator
+{
+public:
+    LegacySettingsMigrator() = delete;
+
+    static inline const QString markerKey = QStringLiteral("didMigrateLegacyProductSettingsV1");
+    /// The former edition's settings file, in the configuration directory that holds the current file's folder.
+    static inline const QString legacyFileName = QStringLiteral("com.tidewell.client.conf");
+
+    /// \a legacyDomain stands for the former settings; when absent they are read from legacyFileName
+    /// in the configuration directory of \a current, and a missing file means there are none.
+    static void migrateIfNeeded(QSettings &current, std::optional<QVariantMap> legacyDomain = std::nullopt);
+
+    /// The keys copied, in order.
+    static const QStringList &migratedKeys();
+
+private:
+    static std::optional<QVariantMap> readLegacyDomain(const QSettings &current);
+};

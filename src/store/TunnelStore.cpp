@@ -1,0 +1,288 @@
+#include "store/TunnelStore.h"
+
+#include "session/TunnelSession.h"
+#include "store/SettingsValues.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QSet>
+#include <QSettings>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct LoadedProfiles
+{
+    QList<TunnelProfile> profiles;
+    /// Set when a stored value gave no profile although it was not an empty list.
+    std::optional<QVariant> unreadable;
+};
+
+TunnelProfile fallbackProfile(const QSettings &defaults)
+{
+    TunnelProfile profile;
+    profile.id = QUuid::createUuid();
+    profile.name = QStringLiteral("默认服务");
+    profile.host = settingsText(defaults.value(QStringLiteral("originHost"))).value_or(QStringLiteral("127.0.0.1"));
+    profile.portText = settingsText(defaults.value(QStringLiteral("originPort"))).value_or(QStringLiteral("3000"));
+    const auto schemeText = settingsText(defaults.value(QStringLiteral("originScheme")));
+    profile.scheme = schemeText ? originSchemeFromRawValue(*schemeText).value_or(OriginScheme::automatic)
+                                : OriginScheme::automatic;
+    profile.skipTLSVerification = settingsBool(defaults.value(QStringLiteral("skipTLSVerification"))).value_or(false);
+    return profile;
+}
+
+LoadedProfiles loadProfiles(const QSettings &defaults)
+{
+    LoadedProfiles loaded;
+    const QVariant stored = defaults.value(TunnelStore::profilesKey);
+    if (stored.typeId() == QMetaType::QByteArray) {
+        if (auto decoded = decodeProfiles(stored.toByteArray())) {
+            if (!decoded->isEmpty()) {
+                loaded.profiles = std::move(*decoded);
+                return loaded;
+            }
+        } else if (!settingsValueIsEmpty(stored)) {
+            loaded.unreadable = stored;
+        }
+    } else if (!settingsValueIsEmpty(stored)) {
+        // Not a data value at all (a hand-edited file, say): unusable, but still the user's.
+        loaded.unreadable = stored;
+    }
+    loaded.profiles = {fallbackProfile(defaults)};
+    return loaded;
+}
+
+QString displayName(const TunnelProfile &profile)
+{
+    const QString trimmed = profile.name.trimmed();
+    return trimmed.isEmpty() ? QStringLiteral("未命名服务") : trimmed;
+}
+
+/// Identifies the file now at \a path; an atomic save replaces it with a new one.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return std::pair{info.st_dev, info.st_ino};
+}
+
+} // namespace
+
+TunnelStore::TunnelStore(QSettings *defaults, Timings timings, QObject *parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_timings(timings)
+{
+    Q_ASSERT(m_defaults);
+    // QSettings writes through QSaveFile; never let it fall back to rewriting the file in place.
+    m_defaults->setAtomicSyncRequired(true);
+
+    m_cloudflaredVersion = TunnelSession::installedCloudflaredVersion(m_timings.versionQueryTimeout);
+
+    LoadedProfiles loaded = loadProfiles(*m_defaults);
+    m_unreadableStoredValue = std::move(loaded.unreadable);
+    for (const TunnelProfile &profile : std::as_const(loaded.profiles))
+        m_sessions.append(makeSession(profile));
+    m_selectedID = m_sessions.first()->id();
+    for (TunnelSession *session : std::as_const(m_sessions)) {
+        observe(session);
+        session->beginMonitoring();
+    }
+}
+
+TunnelStore::~TunnelStore()
+{
+    // Sessions go with their parent; their last changes must not reach a store that is half gone.
+    for (const auto &connection : std::as_const(m_sessionObservers))
+        disconnect(connection);
+}
+
+void TunnelStore::setSelectedID(std::optional<QUuid> id)
+{
+    if (!selectWithoutNotice(id))
+        return;
+    emit selectionChanged();
+    emit changed();
+}
+
+bool TunnelStore::selectWithoutNotice(std::optional<QUuid> id)
+{
+    if (m_selectedID == id)
+        return false;
+    m_selectedID = id;
+    return true;
+}
+
+TunnelSession *TunnelStore::selectedSession() const
+{
+    if (!m_selectedID)
+        return nullptr;
+    for (TunnelSession *session : m_sessions) {
+        if (session->id() == *m_selectedID)
+            return session;
+    }
+    return nullptr;
+}
+
+int TunnelStore::runningCount() const
+{
+    return int(std::count_if(m_sessions.cbegin(), m_sessions.cend(),
+                             [](const TunnelSession *session) { return session->status().isActive(); }));
+}
+
+TunnelSession *TunnelStore::addProfile()
+{
+    QSet<QString> taken;
+    for (const TunnelSession *session : std::as_const(m_sessions))
+        taken.insert(displayName(session->profile()));
+    qsizetype n = m_sessions.size() + 1;
+    QString name = QStringLiteral("代理服务 %1").arg(n);
+    while (taken.contains(name))
+        name = QStringLiteral("代理服务 %1").arg(++n);
+
+    TunnelProfile profile;
+    profile.id = QUuid::createUuid();
+    profile.name = name;
+    profile.host = QStringLiteral("127.0.0.1");
+    profile.portText = QStringLiteral("3000");
+
+    TunnelSession *session = makeSession(profile);
+    m_sessions.append(session);
+    emit sessionAdded(session, int(m_sessions.size() - 1));
+    observe(session);
+    session->beginMonitoring();
+    if (selectWithoutNotice(session->id()))
+        emit selectionChanged();
+    persistProfiles();
+    emit changed();
+    return session;
+}
+
+void TunnelStore::removeProfile(const QUuid &id)
+{
+    const auto it = std::find_if(m_sessions.cbegin(), m_sessions.cend(),
+                                 [&id](const TunnelSession *session) { return session->id() == id; });
+    if (it == m_sessions.cend())
+        return;
+    const qsizetype index = it - m_sessions.cbegin();
+    TunnelSession *session = *it;
+
+    session->shutdown();
+    disconnect(m_sessionObservers.take(id));
+    m_sessions.removeAt(index);
+    emit sessionRemoved(id, int(index));
+
+    if (m_selectedID == id) {
+        std::optional<QUuid> next;
+        if (index < m_sessions.size())
+            next = m_sessions.at(index)->id();
+        else if (!m_sessions.isEmpty())
+            next = m_sessions.last()->id();
+        selectWithoutNotice(next);
+        emit selectionChanged();
+    }
+    release(session);
+
+    if (m_sessions.isEmpty()) {
+        addProfile(); // selects, saves and announces the fresh service
+        return;
+    }
+    persistProfiles();
+    emit changed();
+}
+
+void TunnelStore::release(TunnelSession *session)
+{
+    // Deleting a session whose child still runs would kill it without the polite stop it was just sent,
+    // so it lingers, unlisted, until its exit has been handled.
+    if (!session->hasChild()) {
+        session->deleteLater();
+        return;
+    }
+    connect(session, &TunnelSession::changed, session, [session] {
+        if (!session->hasChild())
+            session->deleteLater();
+    });
+}
+
+void TunnelStore::startAll()
+{
+    QList<TunnelSession *> idle;
+    for (TunnelSession *session : std::as_const(m_sessions)) {
+        if (!session->status().isActive())
+            idle.append(session);
+    }
+    for (TunnelSession *session : std::as_const(idle))
+        session->start();
+}
+
+void TunnelStore::stopAll()
+{
+    QList<TunnelSession *> active;
+    for (TunnelSession *session : std::as_const(m_sessions)) {
+        if (session->status().isActive())
+            active.append(session);
+    }
+    for (TunnelSession *session : std::as_const(active))
+        session->stop();
+}
+
+void TunnelStore::shutdownAll()
+{
+    // A copy: a session's change may reach a view that edits the list.
+    const QList<TunnelSession *> sessions = m_sessions;
+    for (TunnelSession *session : sessions)
+        session->shutdown();
+}
+
+TunnelSession *TunnelStore::makeSession(const TunnelProfile &profile)
+{
+    const QPointer<TunnelStore> store(this);
+    return new TunnelSession(
+        profile,
+        [store](const TunnelProfile &) {
+            if (store)
+                store->persistProfiles();
+        },
+        m_timings, this);
+}
+
+void TunnelStore::observe(TunnelSession *session)
+{
+    const auto earlier = m_sessionObservers.take(session->id());
+    if (earlier)
+        disconnect(earlier);
+    m_sessionObservers.insert(session->id(), connect(session, &TunnelSession::changed, this, &TunnelStore::changed));
+}
+
+void TunnelStore::persistProfiles()
+{
+    QList<TunnelProfile> profiles;
+    profiles.reserve(m_sessions.size());
+    for (const TunnelSession *session : std::as_const(m_sessions))
+        profiles.append(session->profile());
+    const QByteArray encoded = encodeProfiles(profiles);
+    if (encoded.isEmpty())
+        return;
+
+    if (m_unreadableStoredValue) {
+        if (settingsValueIsEmpty(m_defaults->value(unreadableProfilesKey)))
+            m_defaults->setValue(unreadableProfilesKey, *m_unreadableStoredValue);
+        m_unreadableStoredValue.reset();
+    }
+    m_defaults->setValue(profilesKey, encoded);
+
+    // status() keeps the first error for good, so a later success shows only as a replaced file.
+    const QString fileName = m_defaults->fileName();
+    const auto before = fileIdentity(fileName);
+    m_defaults->sync();
+    const auto after = fileIdentity(fileName);
+    const bool failed = m_defaults->status() != QSettings::NoError && (!after || after == before);
+    if (failed != m_lastSaveFailed) {
+        m_lastSaveFailed = failed;
+        emit changed();
+    }
+}

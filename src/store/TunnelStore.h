@@ -1,0 +1,88 @@
+#pragma once
+
+#include "model/Timings.h"
+#include "model/TunnelProfile.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QUuid>
+#include <QVariant>
+
+#include <optional>
+
+class QSettings;
+class TunnelSession;
+
+/// \brief Owns every service of the application: one TunnelSession per saved profile in display order,
+/// the selection, and the saved list.
+///
+/// Every change of the list or of any profile rewrites the whole list at once. Every change of any session
+/// is relayed synchronously as changed(). Lives on the GUI thread.
+class TunnelStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    static inline const QString profilesKey = QStringLiteral("tunnelProfilesV2");
+    /// Keeps a stored list that could not be read before it is first replaced.
+    static inline const QString unreadableProfilesKey = QStringLiteral("tunnelProfilesV2.unreadable");
+
+    /// Queries the `cloudflared` version (bounded wait), loads the list and starts every health monitor.
+    /// \a defaults must outlive the store.
+    explicit TunnelStore(QSettings *defaults, Timings timings = {}, QObject *parent = nullptr);
+    ~TunnelStore() override;
+
+    /// Never empty.
+    const QList<TunnelSession *> &sessions() const { return m_sessions; }
+
+    std::optional<QUuid> selectedID() const { return m_selectedID; }
+    void setSelectedID(std::optional<QUuid> id);
+    /// The session whose id is selectedID(), or nullptr.
+    TunnelSession *selectedSession() const;
+
+    QString cloudflaredVersion() const { return m_cloudflaredVersion; }
+    /// Sessions that are preparing, connecting, online or stopping.
+    int runningCount() const;
+
+    /// Appends a service with default settings and a free numbered name, selects it and saves.
+    TunnelSession *addProfile();
+    /// Shuts the service down and removes it; removing the last one adds a fresh one. Unknown ids are ignored.
+    void removeProfile(const QUuid &id);
+
+    /// Starts every idle or failed service, in list order.
+    void startAll();
+    /// Stops every service that is doing something, in list order.
+    void stopAll();
+    /// Cancels every health task and stops every child; called at quit.
+    void shutdownAll();
+
+    const Timings &timings() const { return m_timings; }
+
+    /// The latest save did not reach the settings file; the list stays in memory and the next save retries.
+    bool lastSaveFailed() const { return m_lastSaveFailed; }
+
+signals:
+    /// Any change of the store or of one of its sessions.
+    void changed();
+    void sessionAdded(TunnelSession *session, int index);
+    void sessionRemoved(QUuid id, int index);
+    void selectionChanged();
+
+private:
+    TunnelSession *makeSession(const TunnelProfile &profile);
+    void observe(TunnelSession *session);
+    void persistProfiles();
+    bool selectWithoutNotice(std::optional<QUuid> id);
+    void release(TunnelSession *session);
+
+    QSettings *const m_defaults;
+    const Timings m_timings;
+    QList<TunnelSession *> m_sessions;
+    std::optional<QUuid> m_selectedID;
+    QString m_cloudflaredVersion;
+    QHash<QUuid, QMetaObject::Connection> m_sessionObservers;
+    /// The stored value that did not decode, until it has been backed up.
+    std::optional<QVariant> m_unreadableStoredValue;
+    bool m_lastSaveFailed = false;
+};

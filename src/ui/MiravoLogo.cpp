@@ -1,0 +1,99 @@
+#include "ui/MiravoLogo.h"
+
+#include "session/Resources.h"
+#include "ui/style/Painting.h"
+#include "ui/style/TidewellTheme.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+QString s_pictureDirectory;
+
+QString picturePath(const QString &fileName)
+{
+    if (s_pictureDirectory.isEmpty())
+        return resourcePath(fileName);
+    const QString path = s_pictureDirectory + u'/' + fileName;
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+/// Decoded pictures by path and modification time, so a replaced file is read again.
+QImage cachedImage(const QString &path)
+{
+    static QHash<QString, std::pair<QDateTime, QImage>> cache;
+    const QDateTime modified = QFileInfo(path).lastModified();
+    auto it = cache.find(path);
+    if (it == cache.end() || it->first != modified)
+        it = cache.insert(path, {modified, QImage(path)});
+    return it->second;
+}
+
+} // namespace
+
+MiravoLogo::MiravoLogo(MiravoLogoVariant variant, qreal size, qreal cornerRadius, QWidget *parent)
+    : QWidget(parent)
+    , m_variant(variant)
+    , m_size(size)
+    , m_cornerRadius(cornerRadius)
+{
+    setFixedSize(qRound(size), qRound(size));
+    Painting::dropShadow(this, TidewellTheme::withOpacity(TidewellTheme::accent, 0.16), 8, 3);
+}
+
+QString MiravoLogo::resourceName(MiravoLogoVariant variant)
+{
+    return variant == MiravoLogoVariant::product ? QStringLiteral("OrvantaProductLogo.png")
+                                                 : QStringLiteral("MiravoLogo.jpg");
+}
+
+void MiravoLogo::setPictureDirectory(const QString &directory)
+{
+    s_pictureDirectory = directory;
+}
+
+QString MiravoLogo::monogram(MiravoLogoVariant variant)
+{
+    return variant == MiravoLogoVariant::product ? QStringLiteral("奥") : QStringLiteral("弥");
+}
+
+void MiravoLogo::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    const QRectF tile(0, 0, m_size, m_size);
+    QPainterPath clip;
+    clip.addRoundedRect(tile, m_cornerRadius, m_cornerRadius);
+    painter.setClipPath(clip);
+
+    const QString path = picturePath(resourceName(m_variant));
+    const QImage image = path.isEmpty() ? QImage() : cachedImage(path);
+    if (!image.isNull()) {
+        // Fill the square and crop the overflow; never letter-box.
+        const QSizeF scaled = QSizeF(image.size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
+        const QRectF target((m_size - scaled.width()) / 2, (m_size - scaled.height()) / 2, scaled.width(),
+                            scaled.height());
+        painter.drawImage(target, image);
+    } else {
+        QLinearGradient gradient(tile.topLeft(), tile.bottomRight());
+        gradient.setColorAt(0, TidewellTheme::accent);
+        gradient.setColorAt(1, TidewellTheme::accentStrong);
+        painter.fillRect(tile, gradient);
+        QFont font = TidewellTheme::roundedFont(0, QFont::Bold);
+        font.setPointSizeF(monogramSize() * 72.0 / logicalDpiY());
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(tile, Qt::AlignCenter, monogram(m_variant));
+    }
+
+    painter.setClipping(false);
+    painter.setPen(QPen(TidewellTheme::withOpacity(Qt::white, 0.5), 0.7));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(tile.adjusted(0.35, 0.35, -0.35, -0.35), m_cornerRadius, m_cornerRadius);
+}

@@ -1,0 +1,194 @@
+#include "ui/ServiceSidebarRow.h"
+
+#include "session/TunnelSession.h"
+#include "ui/DisplayName.h"
+#include "ui/style/Painting.h"
+#include "ui/style/TidewellTheme.h"
+
+#include <QFontMetricsF>
+#include <QGraphicsEffect>
+#include <QHelpEvent>
+#include <QPainter>
+
+namespace {
+constexpr qreal padding = 11;
+constexpr qreal circle = 31;
+constexpr qreal spacing = 10;
+constexpr qreal dot = 7;
+constexpr int rowHeight = 64;
+constexpr qreal radius = 11;
+
+QFont nameFont()
+{
+    return TidewellTheme::font(12, QFont::DemiBold);
+}
+QFont addressFont()
+{
+    return TidewellTheme::font(9);
+}
+QFont labelFont()
+{
+    return TidewellTheme::font(8, QFont::Medium);
+}
+} // namespace
+
+ServiceSidebarRow::ServiceSidebarRow(TunnelSession *session, QWidget *parent)
+    : QAbstractButton(parent)
+    , m_session(session)
+{
+    setMinimumHeight(rowHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_Hover);
+    setCursor(Qt::PointingHandCursor);
+    Painting::dropShadow(this, TidewellTheme::withOpacity(Qt::black, 0.035), 8, 3);
+    graphicsEffect()->setEnabled(false);
+    connect(session, &TunnelSession::changed, this, &ServiceSidebarRow::handleSessionChanged);
+    handleSessionChanged();
+}
+
+void ServiceSidebarRow::setSelected(bool selected)
+{
+    if (m_selected == selected)
+        return;
+    m_selected = selected;
+    graphicsEffect()->setEnabled(selected);
+    update();
+}
+
+QColor ServiceSidebarRow::statusColor(const TunnelStatus &status, const HealthState &localHealth,
+                                      bool overallIsHealthy)
+{
+    if (overallIsHealthy)
+        return TidewellTheme::success;
+    if (status.isActive())
+        return TidewellTheme::warning;
+    if (status.is(TunnelStatus::Kind::failed))
+        return TidewellTheme::danger;
+    return localHealth.is(HealthState::Kind::healthy) ? TidewellTheme::info : TidewellTheme::subtle;
+}
+
+QColor ServiceSidebarRow::statusColor() const
+{
+    if (!m_session)
+        return TidewellTheme::subtle;
+    return statusColor(m_session->status(), m_session->localHealth(), m_session->overallIsHealthy());
+}
+
+QString ServiceSidebarRow::symbol() const
+{
+    return m_session && m_session->status().isActive() ? QStringLiteral("network") : QStringLiteral("server.rack");
+}
+
+QString ServiceSidebarRow::name() const
+{
+    return m_session ? displayName(m_session->profile().name) : QString();
+}
+
+QString ServiceSidebarRow::address() const
+{
+    return m_session ? m_session->profile().host + u':' + m_session->profile().portText : QString();
+}
+
+void ServiceSidebarRow::handleSessionChanged()
+{
+    if (!m_session)
+        return;
+    const QString tip = QStringLiteral("切换到") + name();
+    if (toolTip() != tip) {
+        setToolTip(tip);
+        setAccessibleName(name());
+    }
+    setAccessibleDescription(address() + u' ' + m_session->overallLabel());
+    update();
+}
+
+QSize ServiceSidebarRow::sizeHint() const
+{
+    return {250, rowHeight};
+}
+
+QSize ServiceSidebarRow::minimumSizeHint() const
+{
+    return {120, rowHeight};
+}
+
+void ServiceSidebarRow::enterEvent(QEnterEvent *event)
+{
+    m_hovering = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void ServiceSidebarRow::leaveEvent(QEvent *event)
+{
+    m_hovering = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+bool ServiceSidebarRow::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        showPlainToolTip(this, static_cast<QHelpEvent *>(event)->globalPos(), toolTip());
+        return true;
+    }
+    return QAbstractButton::event(event);
+}
+
+void ServiceSidebarRow::paintEvent(QPaintEvent *)
+{
+    if (!m_session)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = rect();
+    if (m_selected)
+        Painting::roundedRect(painter, area, radius, TidewellTheme::accentSoft,
+                              TidewellTheme::withOpacity(TidewellTheme::accent, 0.18));
+    else if (m_hovering)
+        Painting::roundedRect(painter, area, radius, TidewellTheme::withOpacity(TidewellTheme::panel, 0.72),
+                              TidewellTheme::border);
+    if (hasFocus())
+        Painting::roundedRect(painter, area.adjusted(1, 1, -1, -1), radius - 1, {},
+                              TidewellTheme::withOpacity(TidewellTheme::accent, 0.5), 2);
+
+    const QColor color = statusColor();
+    const qreal midY = area.height() / 2;
+
+    // Leading symbol on its tinted circle.
+    const QRectF circleRect(padding, midY - circle / 2, circle, circle);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(TidewellTheme::withOpacity(color, 0.12));
+    painter.drawEllipse(circleRect);
+    Painting::symbol(painter, circleRect, symbol(), 12, color, QFont::Medium);
+
+    // Trailing dot over the summary label, right-aligned.
+    const QString label = m_session->overallLabel();
+    const QFontMetricsF labelMetrics(labelFont());
+    const qreal trailingWidth = qMax(dot, labelMetrics.horizontalAdvance(label));
+    const qreal trailingHeight = dot + 4 + labelMetrics.height();
+    const qreal right = area.width() - padding;
+    const qreal trailingTop = midY - trailingHeight / 2;
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(right - dot, trailingTop, dot, dot));
+    painter.setFont(labelFont());
+    painter.setPen(color);
+    painter.drawText(QRectF(right - trailingWidth, trailingTop + dot + 4, trailingWidth, labelMetrics.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, label);
+
+    // Name and address between them, each on one line.
+    const qreal textLeft = circleRect.right() + spacing;
+    const qreal textWidth = qMax<qreal>(0, right - trailingWidth - spacing - textLeft);
+    const QFontMetricsF nameMetrics(nameFont());
+    const QFontMetricsF addressMetrics(addressFont());
+    const qreal textHeight = nameMetrics.height() + 4 + addressMetrics.height();
+    const qreal textTop = midY - textHeight / 2;
+    painter.setFont(nameFont());
+    painter.setPen(TidewellTheme::text);
+    painter.drawText(QRectF(textLeft, textTop, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     nameMetrics.elidedText(name(), Qt::ElideRight, textWidth));
+    painter.setFont(addressFont());
+    painter.setPen(TidewellTheme::subtle);
+    painter.drawText(QRectF(textLeft, textTop + nameMetrics.height() + 4, textWidth, addressMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, addressMetrics.elidedText(address(), Qt::ElideMiddle, textWidth));
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "model/SessionState.h"
+
+#include <QAbstractButton>
+#include <QPointer>
+
+#include "session/TunnelSession.h"
+
+/// \brief One service in the sidebar list: symbol, name, address and summary in the row colour.
+/// Clicking it emits clicked(); the list decides what selection means.
+class ServiceSidebarRow : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit ServiceSidebarRow(TunnelSession *session, QWidget *parent = nullptr);
+
+    TunnelSession *session() const { return m_session; }
+
+    bool isSelected() const { return m_selected; }
+    void setSelected(bool selected);
+    bool isHovering() const { return m_hovering; }
+
+    /// The row's colour rule; an idle service whose local service answers is `info` here.
+    static QColor statusColor(const TunnelStatus &status, const HealthState &localHealth, bool overallIsHealthy);
+    QColor statusColor() const;
+    /// "network" while the tunnel is active, else "server.rack".
+    QString symbol() const;
+    QString name() const;
+    QString address() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void handleSessionChanged();
+
+    QPointer<TunnelSession> m_session;
+    bool m_selected = false;
+    bool m_hovering = false;
+};

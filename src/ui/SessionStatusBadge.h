@@ -1,0 +1,34 @@
+#pragma once
+
+#include "model/SessionState.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include "session/TunnelSession.h"
+
+/// \brief The status capsule of the detail pane: a dot and the session's summary label in one colour.
+class SessionStatusBadge : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SessionStatusBadge(TunnelSession *session, QWidget *parent = nullptr);
+
+    /// The badge's colour rule; unlike the list row it ignores the local health.
+    static QColor color(const TunnelStatus &status, bool overallIsHealthy);
+    QColor color() const;
+    QString label() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void handleSessionChanged();
+
+    QPointer<TunnelSession> m_session;
+    QString m_shownLabel;
+};

@@ -1,0 +1,51 @@
+#include "ui/style/Painting.h"
+
+#include "ui/style/Symbols.h"
+
+#include <QFontMetricsF>
+#include <QGraphicsDropShadowEffect>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWidget>
+
+namespace Painting {
+
+void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill, const QColor &stroke,
+                 qreal strokeWidth)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal inset = stroke.isValid() ? strokeWidth / 2 : 0;
+    const QRectF shape = rect.adjusted(inset, inset, -inset, -inset);
+    const qreal r = qMin(radius, qMin(shape.width(), shape.height()) / 2);
+    painter.setPen(stroke.isValid() ? QPen(stroke, strokeWidth) : QPen(Qt::NoPen));
+    painter.setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
+    painter.drawRoundedRect(shape, r, r);
+    painter.restore();
+}
+
+void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,
+            QFont::Weight weight)
+{
+    painter.save();
+    painter.setFont(Symbols::font(size, weight));
+    painter.setPen(color);
+    painter.drawText(rect, Qt::AlignCenter, Symbols::ligature(symbolName));
+    painter.restore();
+}
+
+qreal symbolWidth(const QString &symbolName, qreal size)
+{
+    return QFontMetricsF(Symbols::font(size)).horizontalAdvance(Symbols::ligature(symbolName));
+}
+
+void dropShadow(QWidget *widget, const QColor &color, qreal blurRadius, qreal dy)
+{
+    auto *effect = new QGraphicsDropShadowEffect(widget);
+    effect->setColor(color);
+    effect->setBlurRadius(blurRadius);
+    effect->setOffset(0, dy);
+    widget->setGraphicsEffect(effect);
+}
+
+} // namespace Painting

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+class QWidget;
+
+/// \brief Drawing helpers shared by the custom-painted controls.
+namespace Painting {
+
+/// A rounded rectangle filled with \a fill and, when \a stroke is valid, outlined 1 pt inside \a rect.
+void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill,
+                 const QColor &stroke = {}, qreal strokeWidth = 1.0);
+
+/// A symbol glyph centred in \a rect.
+void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,
+            QFont::Weight weight = QFont::Normal);
+
+/// Width of a symbol glyph at \a size.
+qreal symbolWidth(const QString &symbolName, qreal size);
+
+/// A drop shadow drawn by Qt behind \a widget (outside its bounds); replaces any other effect.
+void dropShadow(QWidget *widget, const QColor &color, qreal blurRadius, qreal dy);
+
+} // namespace Painting

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+
+/// \brief The card look drawn behind a widget's own content: a white rounded rectangle with a faint
+/// outline and a soft shadow. The widget keeps its layout; callers add their own inner padding.
+class PanelModifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    PanelModifier(QWidget *widget, qreal radius);
+
+    qreal radius() const { return m_radius; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *m_widget;
+    qreal m_radius;
+};
+
+/// Applies the card look to \a widget with corner radius \a radius; returns \a widget.
+QWidget *tidewellPanel(QWidget *widget, qreal radius);

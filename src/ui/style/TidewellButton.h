@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ui/style/ButtonStyle.h"
+
+#include <QAbstractButton>
+
+/// \brief A push button drawn in one of the two button looks: an optional symbol and a text,
+/// centred in a rounded box of fixed height. Dimming is the caller's (setOpacity).
+class TidewellButton : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit TidewellButton(const PrimaryButtonStyle &style, QWidget *parent = nullptr);
+    explicit TidewellButton(const SecondaryButtonStyle &style, QWidget *parent = nullptr);
+
+    const ButtonLook &look() const { return m_look; }
+
+    QString symbol() const { return m_symbol; }
+    void setSymbol(const QString &symbolName);
+
+    qreal opacity() const { return m_opacity; }
+    void setOpacity(qreal opacity);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    TidewellButton(ButtonLook look, QWidget *parent);
+    qreal labelWidth() const;
+
+    ButtonLook m_look;
+    QString m_symbol;
+    qreal m_opacity = 1.0;
+};

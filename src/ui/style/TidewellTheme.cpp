@@ -1,0 +1,90 @@
+#include "ui/style/TidewellTheme.h"
+
+#include "session/Resources.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QStyleFactory>
+
+namespace TidewellTheme {
+
+QColor withOpacity(QColor color, qreal opacity)
+{
+    color.setAlphaF(static_cast<float>(opacity));
+    return color;
+}
+
+QString fontFamily()
+{
+    return QStringLiteral("Noto Sans CJK SC");
+}
+
+QFont font(qreal size, QFont::Weight weight)
+{
+    QFont f(fontFamily());
+    // Design sizes are device-independent pixels; point sizes would follow the desktop's DPI
+    // and outgrow the fixed layout lengths.
+    f.setPixelSize(qMax(1, qRound(size)));
+    f.setWeight(weight);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    return f;
+}
+
+QFont roundedFont(qreal size, QFont::Weight weight)
+{
+    return font(size, weight);
+}
+
+QFont monospacedFont(qreal size, QFont::Weight weight)
+{
+    QFont f = font(size, weight);
+    f.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), fontFamily()});
+    f.setStyleHint(QFont::Monospace);
+    return f;
+}
+
+QPalette palette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, background);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, panel);
+    p.setColor(QPalette::AlternateBase, field);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::PlaceholderText, subtle);
+    p.setColor(QPalette::Button, panel);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, panel);
+    p.setColor(QPalette::ToolTipBase, panel);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, accent);
+    p.setColor(QPalette::Light, panel);
+    p.setColor(QPalette::Midlight, field);
+    p.setColor(QPalette::Mid, border);
+    p.setColor(QPalette::Dark, subtle);
+    p.setColor(QPalette::Shadow, muted);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, subtle);
+    return p;
+}
+
+bool loadFonts()
+{
+    static const bool loaded = [] {
+        const QString path = resourcePath(QStringLiteral("MaterialIcons-Regular.ttf"));
+        return !path.isEmpty() && QFontDatabase::addApplicationFont(path) >= 0;
+    }();
+    return loaded;
+}
+
+void install(QApplication &app)
+{
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    QApplication::setPalette(palette());
+    loadFonts();
+    app.setFont(font(13));
+}
+
+} // namespace TidewellTheme

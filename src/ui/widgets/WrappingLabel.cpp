@@ -1,0 +1,127 @@
+#include "ui/widgets/WrappingLabel.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTextLayout>
+
+WrappingLabel::WrappingLabel(QWidget *parent)
+    : QWidget(parent)
+{
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void WrappingLabel::setText(const QString &text)
+{
+    if (m_text == text)
+        return;
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+void WrappingLabel::setColor(const QColor &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
+void WrappingLabel::setMaximumLines(int lines)
+{
+    m_maxLines = lines;
+    updateGeometry();
+    update();
+}
+
+void WrappingLabel::setAlignment(Qt::Alignment alignment)
+{
+    m_alignment = alignment;
+    update();
+}
+
+int WrappingLabel::layOut(QTextLayout &layout, qreal width) const
+{
+    QTextOption option(m_alignment);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setText(m_text);
+    layout.setFont(font());
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal y = 0;
+    int count = 0;
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(qMax<qreal>(1, width));
+        line.setPosition(QPointF(0, y));
+        y += QFontMetricsF(font()).lineSpacing();
+        ++count;
+    }
+    layout.endLayout();
+    return count;
+}
+
+int WrappingLabel::lineCount(int width) const
+{
+    if (m_text.isEmpty())
+        return 0;
+    QTextLayout layout;
+    return layOut(layout, width);
+}
+
+int WrappingLabel::heightForWidth(int width) const
+{
+    int lines = qMax(1, lineCount(width));
+    if (m_maxLines > 0)
+        lines = qMin(lines, m_maxLines);
+    return qCeil(lines * QFontMetricsF(font()).lineSpacing());
+}
+
+QSize WrappingLabel::sizeHint() const
+{
+    // Prefer one line up to a moderate width; a layout gives more room and heightForWidth follows.
+    const int natural = qCeil(QFontMetricsF(font()).horizontalAdvance(m_text)) + 1;
+    const int width = qMin(natural, 320);
+    return {width, heightForWidth(width)};
+}
+
+QSize WrappingLabel::minimumSizeHint() const
+{
+    const int width = qCeil(QFontMetricsF(font()).averageCharWidth() * 4);
+    return {width, qCeil(QFontMetricsF(font()).lineSpacing())};
+}
+
+void WrappingLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(m_color.isValid() ? m_color : palette().color(QPalette::WindowText));
+    painter.setFont(font());
+    QTextLayout layout;
+    const int count = layOut(layout, width());
+    const int shown = m_maxLines > 0 ? qMin(count, m_maxLines) : count;
+    for (int i = 0; i < shown; ++i) {
+        const QTextLine line = layout.lineAt(i);
+        if (i == shown - 1 && shown < count) {
+            // The last allowed line takes the rest of the text, shortened to fit.
+            const QString rest = m_text.mid(line.textStart());
+            const QString elided = QFontMetricsF(font()).elidedText(rest, Qt::ElideRight, width());
+            painter.drawText(QRectF(0, line.y(), width(), line.height()), int(m_alignment) | Qt::TextSingleLine,
+                             elided);
+        } else {
+            line.draw(&painter, QPointF(0, 0));
+        }
+    }
+}
+
+void WrappingLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,148 @@
+#include "session/TunnelSession.h"
+#include "ui/ServiceSidebarRow.h"
+#include "ui/SessionStatusBadge.h"
+#include "ui/SummaryPill.h"
+#include "ui/style/TidewellTheme.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+Q_DECLARE_METATYPE(TunnelStatus)
+Q_DECLARE_METATYPE(HealthState)
+
+namespace {
+
+TunnelProfile profile(const QString &name)
+{
+    TunnelProfile p;
+    p.id = QUuid::createUuid();
+    p.name = name;
+    p.host = QStringLiteral("127.0.0.1");
+    p.portText = QStringLiteral("3000");
+    return p;
+}
+
+} // namespace
+
+class TestServiceRows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TidewellTheme::install(*qApp); }
+
+    // The row and the badge each have their own rule; they differ only for an idle service whose
+    // local service answers.
+    void colourRules_data()
+    {
+        QTest::addColumn<TunnelStatus>("status");
+        QTest::addColumn<HealthState>("local");
+        QTest::addColumn<bool>("healthy");
+        QTest::addColumn<QColor>("row");
+        QTest::addColumn<QColor>("badge");
+        using namespace TidewellTheme;
+        const auto up = HealthState::healthy();
+        const auto down = HealthState::unhealthy(QStringLiteral("x"));
+        QTest::newRow("online, confirmed") << TunnelStatus::online() << up << true << success << success;
+        QTest::newRow("online, unconfirmed") << TunnelStatus::online() << up << false << warning << warning;
+        QTest::newRow("preparing") << TunnelStatus::preparing() << up << false << warning << warning;
+        QTest::newRow("connecting") << TunnelStatus::connecting() << down << false << warning << warning;
+        QTest::newRow("stopping") << TunnelStatus::stopping() << up << false << warning << warning;
+        QTest::newRow("failed") << TunnelStatus::failed(QStringLiteral("x")) << up << false << danger << danger;
+        QTest::newRow("idle, local up") << TunnelStatus::idle() << up << false << info << subtle;
+        QTest::newRow("idle, local down") << TunnelStatus::idle() << down << false << subtle << subtle;
+        QTest::newRow("idle, unknown") << TunnelStatus::idle() << HealthState::unknown() << false << subtle << subtle;
+    }
+
+    void colourRules()
+    {
+        QFETCH(TunnelStatus, status);
+        QFETCH(HealthState, local);
+        QFETCH(bool, healthy);
+        QFETCH(QColor, row);
+        QFETCH(QColor, badge);
+        QCOMPARE(ServiceSidebarRow::statusColor(status, local, healthy), row);
+        QCOMPARE(SessionStatusBadge::color(status, healthy), badge);
+    }
+
+    void rowShowsDisplayNameAsPlainText_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << QStringLiteral("前端") << QStringLiteral("前端");
+        QTest::newRow("surrounding blanks") << QStringLiteral("  api \n") << QStringLiteral("api");
+        QTest::newRow("empty") << QString() << QStringLiteral("未命名服务");
+        QTest::newRow("blanks only") << QStringLiteral(" \t\n") << QStringLiteral("未命名服务");
+        QTest::newRow("markup") << QStringLiteral("<b>x</b>") << QStringLiteral("<b>x</b>");
+    }
+
+    void rowShowsDisplayNameAsPlainText()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        TunnelSession session(profile(name), {});
+        ServiceSidebarRow row(&session);
+        QCOMPARE(row.name(), shown);
+        QCOMPARE(row.toolTip(), QStringLiteral("切换到") + shown);
+        QCOMPARE(row.accessibleName(), shown);
+        QCOMPARE(row.symbol(), QStringLiteral("server.rack"));
+        QCOMPARE(row.address(), QStringLiteral("127.0.0.1:3000"));
+    }
+
+    void rowFollowsProfileEditsAndClicks()
+    {
+        TunnelSession session(profile(QStringLiteral("a")), {});
+        ServiceSidebarRow row(&session);
+        row.resize(250, 64);
+        QSignalSpy clicks(&row, &QAbstractButton::clicked);
+        TunnelProfile edited = session.profile();
+        edited.name = QStringLiteral("b");
+        edited.host = QStringLiteral("localhost ");
+        session.setProfile(edited);
+        QCOMPARE(row.toolTip(), QStringLiteral("切换到b"));
+        QCOMPARE(row.address(), QStringLiteral("localhost :3000")); // exactly as typed
+        QTest::mouseClick(&row, Qt::LeftButton);
+        QCOMPARE(clicks.count(), 1);
+    }
+
+    void rowBackgroundFollowsSelectionOverHover()
+    {
+        TunnelSession session(profile(QStringLiteral("a")), {});
+        ServiceSidebarRow row(&session);
+        row.resize(250, 64);
+        auto backgroundAt = [&row] { return renderShown(row, TidewellTheme::sidebar).pixelColor(125, 3); };
+        QCOMPARE(backgroundAt().name(), TidewellTheme::sidebar.name());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&row, &enter);
+        QVERIFY(row.isHovering());
+        QVERIFY(backgroundAt().name() != TidewellTheme::sidebar.name());
+        row.setSelected(true);
+        QCOMPARE(backgroundAt().name(), TidewellTheme::accentSoft.name());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&row, &leave);
+        QVERIFY(!row.isHovering());
+        QCOMPARE(backgroundAt().name(), TidewellTheme::accentSoft.name());
+    }
+
+    void badgeAndPillExposeTheirText()
+    {
+        TunnelSession session(profile(QStringLiteral("a")), {});
+        SessionStatusBadge badge(&session);
+        QCOMPARE(badge.label(), QStringLiteral("未启动"));
+        QCOMPARE(badge.accessibleName(), QStringLiteral("未启动"));
+        QCOMPARE(badge.color(), TidewellTheme::subtle);
+        QCOMPARE(badge.sizeHint().height(), 31);
+
+        SummaryPill pill(QStringLiteral("bolt.fill"), QStringLiteral("0 个运行中"), TidewellTheme::success);
+        const int narrow = pill.sizeHint().width();
+        pill.setText(QStringLiteral("12 个运行中"));
+        QVERIFY(pill.sizeHint().width() > narrow);
+        QCOMPARE(pill.accessibleName(), QStringLiteral("12 个运行中"));
+        QCOMPARE(pill.sizeHint().height(), 28);
+    }
+};
+
+QTEST_MAIN(TestServiceRows)
+#include "TestServiceRows.moc"

@@ -1,0 +1,181 @@
+#include "ui/MiravoLogo.h"
+#include "ui/style/PanelModifier.h"
+#include "ui/style/Symbols.h"
+#include "ui/style/TidewellButton.h"
+#include "ui/style/TidewellTextFieldStyle.h"
+#include "ui/style/TidewellTheme.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QImage>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextLayout>
+
+namespace {
+
+QImage render(QWidget &widget)
+{
+    return renderShown(widget);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 6)
+{
+    return nearColor(a, b, tolerance);
+}
+
+QColor over(const QColor &top, const QColor &bottom)
+{
+    const qreal a = top.alphaF();
+    return QColor::fromRgbF(top.redF() * a + bottom.redF() * (1 - a), top.greenF() * a + bottom.greenF() * (1 - a),
+                            top.blueF() * a + bottom.blueF() * (1 - a));
+}
+
+} // namespace
+
+class TestStyle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        TidewellTheme::install(*qApp);
+        QVERIFY2(TidewellTheme::loadFonts(), "icon font missing from the build tree's resources");
+    }
+
+    void everySymbolIsOneGlyph()
+    {
+        const QStringList names = Symbols::names();
+        QVERIFY(names.size() >= 27);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+        for (const QString &name : names) {
+            QTextLayout layout(Symbols::ligature(name), Symbols::font(16));
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            qsizetype glyphs = 0;
+            for (const QGlyphRun &run : layout.glyphRuns()) {
+                QCOMPARE(run.rawFont().familyName(), Symbols::fontFamily());
+                glyphs += run.glyphIndexes().size();
+            }
+            QVERIFY2(glyphs == 1, qPrintable(name + QStringLiteral(" shapes into %1 glyphs").arg(glyphs)));
+        }
+        QVERIFY(Symbols::ligature(QStringLiteral("no.such.symbol")).isEmpty());
+    }
+
+    void buttonLooks_data()
+    {
+        QTest::addColumn<bool>("primary");
+        QTest::addColumn<bool>("compact");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QColor>("fill");
+        QTest::addColumn<QColor>("pressedFill");
+        const QColor pressedPrimary = over(TidewellTheme::withOpacity(TidewellTheme::accent, 0.82),
+                                           TidewellTheme::background);
+        QTest::newRow("primary") << true << false << 39 << TidewellTheme::accent << pressedPrimary;
+        QTest::newRow("primary compact") << true << true << 32 << TidewellTheme::accent << pressedPrimary;
+        QTest::newRow("secondary") << false << false << 39 << TidewellTheme::panel << TidewellTheme::sidebar;
+        QTest::newRow("secondary compact") << false << true << 32 << TidewellTheme::panel << TidewellTheme::sidebar;
+    }
+
+    void buttonLooks()
+    {
+        QFETCH(bool, primary);
+        QFETCH(bool, compact);
+        QFETCH(int, height);
+        QFETCH(QColor, fill);
+        QFETCH(QColor, pressedFill);
+        auto made = primary ? std::make_unique<TidewellButton>(PrimaryButtonStyle{compact})
+                            : std::make_unique<TidewellButton>(SecondaryButtonStyle{compact});
+        TidewellButton &button = *made;
+        button.setText(QStringLiteral("启动"));
+        QCOMPARE(button.sizeHint().height(), height);
+        QCOMPARE(button.font().pixelSize(), compact ? 10 : 12);
+        const QPoint inside(4, height / 2);
+        QVERIFY(near(render(button).pixelColor(inside), fill));
+        button.setDown(true);
+        const QImage pressed = render(button);
+        QVERIFY(near(pressed.pixelColor(inside), pressedFill));
+        // The outline stays while pressed; the primary look has none.
+        const QColor edge = pressed.pixelColor(button.width() / 2, 0);
+        QCOMPARE(near(edge, TidewellTheme::border, 25), !primary);
+    }
+
+    void dimmedButtonIsDrawnTransparent()
+    {
+        TidewellButton button{PrimaryButtonStyle{}};
+        button.setText(QStringLiteral("启动此服务"));
+        button.setOpacity(0.48);
+        const QColor drawn = render(button).pixelColor(4, 20);
+        QVERIFY(near(drawn, over(TidewellTheme::withOpacity(TidewellTheme::accent, 0.48), TidewellTheme::background)));
+    }
+
+    void buttonAndFieldShareHeight()
+    {
+        QLineEdit field;
+        TidewellTextFieldStyle::apply(&field);
+        TidewellButton button{SecondaryButtonStyle{}};
+        QCOMPARE(field.height(), button.height());
+        QCOMPARE(field.height(), 39);
+        field.resize(200, field.sizeHint().height());
+        QVERIFY(near(render(field).pixelColor(100, 20), TidewellTheme::field));
+    }
+
+    void panelDrawsCardBehindContent()
+    {
+        QWidget card;
+        tidewellPanel(&card, 16);
+        card.resize(120, 80);
+        const QImage image = render(card);
+        QVERIFY(near(image.pixelColor(60, 40), TidewellTheme::panel, 1));
+        // Rounded corner: the very corner pixel keeps the background.
+        QVERIFY(near(image.pixelColor(0, 0), TidewellTheme::background));
+    }
+
+    void logoFallbackAndPicture_data()
+    {
+        QTest::addColumn<int>("variant");
+        QTest::newRow("company") << int(MiravoLogoVariant::company);
+        QTest::newRow("product") << int(MiravoLogoVariant::product);
+    }
+
+    void logoFallbackAndPicture()
+    {
+        QFETCH(int, variant);
+        const auto v = MiravoLogoVariant(variant);
+        QTemporaryDir dir;
+        MiravoLogo::setPictureDirectory(dir.path());
+        MiravoLogo logo(v, 40, 11);
+        QCOMPARE(logo.size(), QSize(40, 40));
+
+        // Without a picture: the gradient tile, a white monogram somewhere in the middle, rounded corners.
+        QImage tile = render(logo);
+        QVERIFY(near(tile.pixelColor(0, 0), TidewellTheme::background));
+        QVERIFY(near(tile.pixelColor(6, 6), TidewellTheme::accent, 12));
+        QVERIFY(near(tile.pixelColor(33, 33), TidewellTheme::accentStrong, 12));
+        bool white = false;
+        for (int y = 12; y < 28 && !white; ++y)
+            for (int x = 12; x < 28 && !white; ++x)
+                white = near(tile.pixelColor(x, y), Qt::white, 30);
+        QVERIFY2(white, "monogram not drawn");
+
+        // A wide picture fills the tile and is cropped at the sides, never letter-boxed.
+        QImage picture(200, 100, QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        for (int x = 0; x < 20; ++x)
+            for (int y = 0; y < 100; ++y)
+                picture.setPixelColor(x, y, Qt::red);
+        QVERIFY(picture.save(dir.filePath(MiravoLogo::resourceName(v))));
+        tile = render(logo);
+        QVERIFY(near(tile.pixelColor(20, 2), Qt::green, 30));
+        QVERIFY(near(tile.pixelColor(20, 37), Qt::green, 30));
+        QVERIFY(near(tile.pixelColor(2, 20), Qt::green, 30)); // the red band lies outside the crop
+        MiravoLogo::setPictureDirectory({});
+    }
+};
+
+QTEST_MAIN(TestStyle)
+#include "TestStyle.moc"
