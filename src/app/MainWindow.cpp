@@ -16,8 +16,13 @@ MainWindow::MainWindow(QWidget *content, QWidget *parent)
         setWindowIcon(QIcon(iconPath));
     content->setMinimumSize(minimumContentSize);
     setCentralWidget(content);
+    resizeToContent();
+}
+
+void MainWindow::resizeToContent()
+{
     // The menu bar lives inside the window here, so the window grows by its height.
-    resize(contentSize.width(), contentSize.height() + menuBar()->sizeHint().height());
+    resize(contentSize.width(), contentSize.height() + menuBar()->heightForWidth(contentSize.width()));
 }
 
 void MainWindow::bringToFront()

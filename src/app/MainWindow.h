@@ -18,4 +18,6 @@ public:
     /// Shows the window (restoring it when minimised) and raises it above the others.
     void bringToFront();
     void centreOnScreen();
+    /// The content at its first size, whatever the menu bar's height.
+    void resizeToContent();
 };

@@ -70,6 +70,7 @@ void OrvantaAppDelegate::showMainWindow()
         connect(content, &ContentView::quitRequested, m_quit.get(), &QuitController::requestQuit);
         m_mainWindow = std::make_unique<MainWindow>(content);
         installMainMenu(m_mainWindow.get());
+        m_mainWindow->resizeToContent();
         m_mainWindow->show();
         m_mainWindow->centreOnScreen();
     }
@@ -100,7 +101,7 @@ void OrvantaAppDelegate::handleQuitStarted()
         m_tray->hide();
 }
 
-int OrvantaAppDelegate::main(int argc, char **argv)
+int OrvantaAppDelegate::main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready)
 {
     if (!hasDisplay(argc, argv)) {
         std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a make run\n",
@@ -141,5 +142,7 @@ int OrvantaAppDelegate::main(int argc, char **argv)
 
     delegate.showMainWindow();
     delegate.installTrayIcon();
+    if (ready)
+        ready(delegate);
     return QApplication::exec();
 }

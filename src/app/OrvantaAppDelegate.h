@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class ContentView;
@@ -24,8 +25,9 @@ public:
     explicit OrvantaAppDelegate(QSettings *settings, Timings timings = {}, QObject *parent = nullptr);
     ~OrvantaAppDelegate() override;
 
-    /// The whole program: single instance, migration, delegate, window, event loop.
-    static int main(int argc, char **argv);
+    /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
+    /// given, runs once the window is up (tests use it to start tunnels in a real program).
+    static int main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready = {});
     /// `<configuration directory>/orvanta/orvanta.conf`.
     static QString settingsPath();
 
