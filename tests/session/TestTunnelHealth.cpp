@@ -38,7 +38,11 @@ private slots:
     void startFailsWhenNothingAnswers();
     void publicHealth_data();
     void publicHealth();
+    void judgePublicProbe_data();
+    void judgePublicProbe();
+    void publicAnswerAfterStopIsIgnored();
     void fiveQuickEditsMakeOneCheck();
+    void monitorRepeatsUntilShutdown_data();
     void monitorRepeatsUntilShutdown();
     void stopDuringPreparationWhileProbeHangs();
 
@@ -211,6 +215,46 @@ void TestTunnelHealth::publicHealth()
     TunnelSession::setPublicProbe({});
 }
 
+void TestTunnelHealth::judgePublicProbe_data()
+{
+    QTest::addColumn<ProbeOutcome>("outcome");
+    QTest::addColumn<bool>("edge");
+    QTest::addColumn<HealthState>("expected");
+    const ProbeOutcome refused{false, std::nullopt, QStringLiteral("Connection refused")};
+    QTest::newRow("499") << ProbeOutcome{true, 499, {}} << true << HealthState::healthy();
+    QTest::newRow("no status") << ProbeOutcome{true, std::nullopt, {}} << true << HealthState::healthy();
+    QTest::newRow("unreachable, edge") << refused << true
+                                       << HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名"));
+    QTest::newRow("unreachable, no edge") << refused << false << HealthState::unhealthy(refused.message);
+    QTest::newRow("unreachable, no edge, no reason")
+        << ProbeOutcome{} << false << HealthState::unhealthy(QStringLiteral("公网链接不可访问"));
+}
+
+void TestTunnelHealth::judgePublicProbe()
+{
+    QFETCH(ProbeOutcome, outcome);
+    QFETCH(bool, edge);
+    QFETCH(HealthState, expected);
+    QCOMPARE(TunnelSession::judgePublicProbe(outcome, edge), expected);
+}
+
+void TestTunnelHealth::publicAnswerAfterStopIsIgnored()
+{
+    std::function<void(const ProbeOutcome &)> answer;
+    TunnelSession::setPublicProbe([&](const QUrl &, std::chrono::milliseconds, QObject *,
+                                      std::function<void(const ProbeOutcome &)> done) { answer = done; });
+    TunnelSession session(localProfile(m_http.port()), {}, quickHealth());
+    QSignalSpy checked(&session, &TunnelSession::healthChecked);
+    session.handleOutputLine(urlLine);
+    session.handleOutputLine(registeredLine);
+    QTRY_VERIFY(answer);
+    session.stop();
+    answer({true, 404, {}});
+    QCOMPARE(checked.size(), 1);
+    QCOMPARE(session.publicHealth(), HealthState::inactive());
+    TunnelSession::setPublicProbe({});
+}
+
 void TestTunnelHealth::fiveQuickEditsMakeOneCheck()
 {
     const int before = m_http.requests().size();
@@ -231,11 +275,20 @@ void TestTunnelHealth::fiveQuickEditsMakeOneCheck()
     QCOMPARE(m_http.requests().size(), before + 1);
 }
 
+void TestTunnelHealth::monitorRepeatsUntilShutdown_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("service answers") << QStringLiteral("127.0.0.1");
+    QTest::newRow("host refused by validation") << QStringLiteral("a/b");
+}
+
 void TestTunnelHealth::monitorRepeatsUntilShutdown()
 {
+    QFETCH(QString, host);
     Timings timings = quickHealth();
     timings.monitorPause = 150ms;
     TunnelProfile profile = localProfile(m_http.port());
+    profile.host = host;
     TunnelSession session(profile, {}, timings);
     QSignalSpy checked(&session, &TunnelSession::healthChecked);
     session.beginMonitoring();
