@@ -3,12 +3,14 @@
 #include "session/TunnelSession.h"
 #include "store/SettingsValues.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QPointer>
 #include <QSet>
 #include <QSettings>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace {
 
