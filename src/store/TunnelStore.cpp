@@ -3,12 +3,15 @@
 #include "session/TunnelSession.h"
 #include "store/SettingsValues.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QPointer>
 #include <QSet>
 #include <QSettings>
+#include <QTimer>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -196,8 +199,8 @@ void TunnelStore::removeProfile(const QUuid &id)
 
 void TunnelStore::release(TunnelSession *session)
 {
-    // Deleting a session whose child still runs would kill it without the polite stop it was just sent,
-    // so it lingers, unlisted, until its exit has been handled.
+    // Deleting a session kills its child outright, so a session whose child is still being stopped
+    // lingers, unlisted, until the exit has been handled, and at most until the stop has had to kill.
     if (!session->hasChild()) {
         session->deleteLater();
         return;
@@ -206,6 +209,7 @@ void TunnelStore::release(TunnelSession *session)
         if (!session->hasChild())
             session->deleteLater();
     });
+    QTimer::singleShot(m_timings.killGrace + std::chrono::seconds(1), session, &QObject::deleteLater);
 }
 
 void TunnelStore::startAll()
