@@ -175,6 +175,9 @@ void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin
     assign(m_localHealth, HealthState::healthy());
     append(ActivityLevel::success, QStringLiteral("本地服务可访问：") + origin.value());
 
+    // Someone watching the changes above may have stopped the start.
+    if (!m_status.is(TunnelStatus::Kind::preparing))
+        return;
     const QString executable = locateCloudflared();
     if (executable.isEmpty()) {
         failStart(TunnelError::cloudflaredMissing().description());
@@ -278,6 +281,8 @@ void TunnelSession::stop()
         m_child->stop();
         return;
     }
+    // A child that failed to start may still have its report on the way; the user has moved on.
+    detachChild();
     resetToIdle();
 }
 
@@ -450,7 +455,8 @@ QString TunnelSession::readableLogLine(QStringView line)
 
 void TunnelSession::markOnlineIfReady()
 {
-    if (!m_edgeConnected || !m_publicURL)
+    // A registration reported while the child is being stopped must not undo "stopping".
+    if (!m_edgeConnected || !m_publicURL || m_stopRequested)
         return;
     assign(m_status, TunnelStatus::online());
     assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
