@@ -68,6 +68,7 @@ private slots:
     void removingAnUnknownIdChangesNothing();
     void storedListLoadsAndEditsRewriteIt();
     void relayEndsWithRemoval();
+    void copiedRecordsGetTheirOwnIdentity();
     void selectedSessionNeverFallsBack();
     void unwritableFileKeepsTheListAndRecovers();
 
@@ -320,6 +321,24 @@ void TestTunnelStore::relayEndsWithRemoval()
     QVERIFY(first);
     first->setActivity({});
     QCOMPARE(changed.size(), 0);
+}
+
+void TestTunnelStore::copiedRecordsGetTheirOwnIdentity()
+{
+    const TunnelProfile original = makeProfile(u"a"_qs);
+    TunnelProfile copy = original;
+    copy.name = u"b"_qs;
+    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles({original, copy})}});
+    auto store = makeStore();
+    QCOMPARE(store->sessions().at(0)->profile(), original);
+    QVERIFY(store->sessions().at(1)->id() != original.id);
+
+    QSignalSpy changed(store.get(), &TunnelStore::changed);
+    for (TunnelSession *session : store->sessions())
+        session->setActivity({});
+    QCOMPARE(changed.size(), 2);
+    store->setSelectedID(store->sessions().at(1)->id());
+    QCOMPARE(store->selectedSession()->profile().name, u"b"_qs);
 }
 
 void TestTunnelStore::selectedSessionNeverFallsBack()
