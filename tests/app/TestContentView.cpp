@@ -1,3 +1,5 @@
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
 #include "legal/LegalNoticeView.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
@@ -76,6 +78,9 @@ class TestContentView : public QObject
 
 private slots:
     void oneIdleService();
+    void headerFollowsRunningServices_data();
+    void headerFollowsRunningServices();
+    void startAllOnlyAfterConfirmation();
     void addAndDeleteThroughTheWindow();
     void detailRebuiltOnlyWhenTheSelectionMoves();
     void noticeGating_data();
@@ -98,6 +103,100 @@ void TestContentView::oneIdleService()
              u"· cloudflared "_qs + w.store->cloudflaredVersion() + u" · 仅限临时开发测试"_qs);
     QVERIFY(w.pane());
     QCOMPARE(w.pane()->session(), w.store->sessions().constFirst());
+}
+
+namespace {
+const QByteArray tunnelBody = "if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
+    + FakeCloudflared::onlineBody(120);
+
+/// Services of \a w pointing at \a origin.
+void pointAtOrigin(Window &w, const LocalHttpServer &origin)
+{
+    for (TunnelSession *session : w.store->sessions()) {
+        TunnelProfile profile = session->profile();
+        profile.scheme = OriginScheme::http;
+        profile.portText = QString::number(origin.port());
+        session->setProfile(profile);
+    }
+}
+} // namespace
+
+void TestContentView::headerFollowsRunningServices_data()
+{
+    QTest::addColumn<int>("services");
+    QTest::addColumn<int>("started");
+    QTest::newRow("all running") << 2 << 2;
+    QTest::newRow("mixed") << 3 << 1;
+}
+
+void TestContentView::headerFollowsRunningServices()
+{
+    QFETCH(int, services);
+    QFETCH(int, started);
+    QTemporaryDir fakeDir;
+    FakeCloudflared fake(fakeDir.path());
+    QVERIFY(fake.install(tunnelBody));
+    LocalHttpServer origin;
+    QVERIFY(origin.listenHttp());
+    Window w;
+    while (w.store->sessions().size() < services)
+        w.store->addProfile();
+    pointAtOrigin(w, origin);
+    for (int i = 0; i < started; ++i)
+        w.store->sessions().at(i)->start();
+    for (int i = 0; i < started; ++i)
+        QTRY_VERIFY_WITH_TIMEOUT(w.store->sessions().at(i)->status().is(TunnelStatus::Kind::online), 30000);
+
+    QCOMPARE(w.pill("servicesPill"), QString::number(services) + u" 个服务"_qs);
+    QCOMPARE(w.pill("runningPill"), QString::number(started) + u" 个运行中"_qs);
+    const bool allRunning = services == started;
+    QCOMPARE(w.button("startAllButton")->isEnabled(), !allRunning);
+    QCOMPARE(w.button("startAllButton")->opacity(), allRunning ? 0.45 : 1.0);
+    QVERIFY(w.button("stopAllButton")->isEnabled());
+    QCOMPARE(w.button("stopAllButton")->opacity(), 1.0);
+
+    // Stopping all needs no confirmation, and the header follows.
+    QTest::mouseClick(w.button("stopAllButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w.pill("runningPill"), u"0 个运行中"_qs, 30000);
+    QVERIFY(!w.button("stopAllButton")->isEnabled());
+    QVERIFY(w.button("startAllButton")->isEnabled());
+}
+
+void TestContentView::startAllOnlyAfterConfirmation()
+{
+    QTemporaryDir fakeDir;
+    FakeCloudflared fake(fakeDir.path());
+    QVERIFY(fake.install(tunnelBody));
+    LocalHttpServer origin;
+    QVERIFY(origin.listenHttp());
+    Window w;
+    w.store->addProfile();
+    pointAtOrigin(w, origin);
+    w.view->show();
+
+    QTest::mouseClick(w.button("startAllButton"), Qt::LeftButton);
+    QMessageBox *alert = waitForAlert(w.view.get());
+    QVERIFY(alert);
+    QCOMPARE(alert->text(), u"确认全部发布到公网？"_qs);
+    QCOMPARE(w.store->runningCount(), 0);
+    QTest::mouseClick(alertButton(alert, u"取消"_qs), Qt::LeftButton);
+    QTRY_VERIFY(!w.view->findChild<QMessageBox *>());
+    QCOMPARE(w.store->runningCount(), 0);
+
+    QTest::mouseClick(w.button("startAllButton"), Qt::LeftButton);
+    alert = waitForAlert(w.view.get());
+    QVERIFY(alert);
+    QTest::keyClick(alert, Qt::Key_Escape);
+    QTRY_VERIFY(!w.view->findChild<QMessageBox *>());
+    QCOMPARE(w.store->runningCount(), 0);
+
+    QTest::mouseClick(w.button("startAllButton"), Qt::LeftButton);
+    alert = waitForAlert(w.view.get());
+    QVERIFY(alert);
+    QTest::mouseClick(alertButton(alert, u"确认启动"_qs), Qt::LeftButton);
+    QCOMPARE(w.store->runningCount(), 2);
+    for (TunnelSession *session : w.store->sessions())
+        QTRY_VERIFY_WITH_TIMEOUT(session->status().is(TunnelStatus::Kind::online), 30000);
 }
 
 void TestContentView::addAndDeleteThroughTheWindow()
