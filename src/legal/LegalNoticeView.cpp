@@ -147,9 +147,7 @@ QWidget *LegalNoticeView::makeBody()
         m_confirm = new QCheckBox(QStringLiteral("我已阅读并理解上述说明，并确认只发布自己有权公开的服务。"));
         m_confirm->setObjectName(QStringLiteral("confirmBox"));
         m_confirm->setFont(TidewellTheme::font(11, QFont::Medium));
-        QPalette text = m_confirm->palette();
-        text.setColor(QPalette::WindowText, TidewellTheme::text);
-        m_confirm->setPalette(text);
+        ViewParts::setTextColor(m_confirm, TidewellTheme::text);
         connect(m_confirm, &QCheckBox::toggled, this, &LegalNoticeView::handleConfirmToggled);
         column->addWidget(m_confirm);
     }

@@ -12,10 +12,17 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidg
     auto *result = new QLabel(text, parent);
     result->setTextFormat(Qt::PlainText);
     result->setFont(font);
-    QPalette palette = result->palette();
-    palette.setColor(QPalette::WindowText, color);
-    result->setPalette(palette);
+    setTextColor(result, color);
     return result;
+}
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+    // Inside a button a label would otherwise draw in the button's text role.
+    widget->setForegroundRole(QPalette::WindowText);
 }
 
 QWidget *divider(Qt::Orientation orientation, int length, QWidget *parent)

@@ -14,6 +14,9 @@ namespace ViewParts {
 /// A plain-text label in \a font and \a color.
 QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidget *parent = nullptr);
 
+/// Text drawn in \a color, wherever the widget sits.
+void setTextColor(QWidget *widget, const QColor &color);
+
 /// A 1 pt line in `border`; horizontal lines span the width, vertical ones the height (or \a length).
 QWidget *divider(Qt::Orientation orientation, int length = 0, QWidget *parent = nullptr);
 

@@ -102,9 +102,7 @@ public:
         setText(text);
         setTextFormat(Qt::PlainText);
         setFont(font);
-        QPalette palette = this->palette();
-        palette.setColor(QPalette::WindowText, color);
-        setPalette(palette);
+        ViewParts::setTextColor(this, color);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
 
