@@ -522,13 +522,19 @@ bool TunnelSession::refreshHealth()
     if (const auto error = m_healthResolver->start()) {
         delete m_healthResolver;
         m_healthResolver = nullptr;
-        assign(m_localHealth, HealthState::unhealthy(error->description()));
-        assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-        if (m_status.is(TunnelStatus::Kind::online))
-            assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
-        finishHealthCheck();
+        finishLocalFailure(error->description());
     }
     return true;
+}
+
+void TunnelSession::finishLocalFailure(const QString &message)
+{
+    assign(m_localHealth, HealthState::unhealthy(message));
+    assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
+    // Without its origin the public address cannot answer either; it is not probed.
+    if (m_status.is(TunnelStatus::Kind::online))
+        assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
+    finishHealthCheck();
 }
 
 void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin)
@@ -536,11 +542,7 @@ void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigi
     m_healthResolver->deleteLater();
     m_healthResolver = nullptr;
     if (!origin) {
-        assign(m_localHealth, HealthState::unhealthy(localUnreachable));
-        assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-        if (m_status.is(TunnelStatus::Kind::online))
-            assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
-        finishHealthCheck();
+        finishLocalFailure(localUnreachable);
         return;
     }
     assign(m_localHealth, HealthState::healthy());
