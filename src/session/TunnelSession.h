@@ -3,14 +3,22 @@
 #include "model/SessionState.h"
 #include "model/Timings.h"
 #include "model/TunnelProfile.h"
+#include "session/OriginProbe.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <optional>
+
+class CloudflaredProcess;
+class OriginResolver;
+struct ResolvedOrigin;
 
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
 /// follows its output, watches the local service and the public address.
@@ -73,13 +81,57 @@ public:
     /// Test seam: replaces the search list (an empty list restores the default).
     static void setCloudflaredSearchPaths(const QStringList &paths);
 
+    /// Performs the probe of the public address: HEAD \a url within \a timeout, then calls \a done
+    /// once with the outcome. Work still pending when \a context is deleted must end quietly
+    /// (tie it to \a context). \a done may be called at once or later, on the GUI thread.
+    using PublicProbe = std::function<void(const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
+                                           std::function<void(const ProbeOutcome &)> done)>;
+    /// Test seam: the one way to feed public-probe outcomes (the public address is on the
+    /// internet). An empty function restores the real probe. Applies to every session.
+    static void setPublicProbe(PublicProbe probe);
+
+    /// The log text of an error or warning line: the reason from its error field, else the
+    /// message after the level tag.
+    static QString readableLogLine(QStringView line);
+
+    /// Judges one line of the child's output (more than one if \a text holds line breaks).
+    /// Public so that recorded output can be replayed without a child.
+    void handleOutputLine(const QString &text);
+
 signals:
     void changed();
+    /// A health check ran to its end (checks dropped because one was running do not count).
+    void healthChecked();
 
 private:
+    template<typename T>
+    void assign(T &field, T value);
+
     void append(ActivityLevel level, const QString &message);
     void fail(const QString &message);
+    void failStart(const QString &message);
     void resetToIdle();
+
+    void cancelPreparation();
+    void handlePreparationTimerTimeout();
+    void handlePreparationResolved(const std::optional<ResolvedOrigin> &origin);
+    void launch(const QString &executable, const QString &origin, const QString &hostHeader,
+                OriginScheme resolvedScheme, bool skipTLSVerification);
+    void detachChild();
+    void handleChildLineReceived(const QString &line);
+    void handleChildFailedToStart(const QString &description);
+    void handleChildExited(int status);
+    void handleStartupTimerTimeout();
+
+    void interpretLine(QStringView line);
+    void markOnlineIfReady();
+
+    bool refreshHealth();
+    void handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin);
+    void handlePublicProbeFinished(const ProbeOutcome &outcome);
+    void finishHealthCheck();
+    void abortHealthCheck();
+    void handleMonitorTimerTimeout();
 
     const QUuid m_id;
     TunnelProfile m_profile;
@@ -95,4 +147,25 @@ private:
     std::optional<QDateTime> m_connectedAt;
     std::optional<QDateTime> m_lastCheckedAt;
     QList<ActivityEntry> m_activity;
+
+    // The child and its run.
+    QPointer<CloudflaredProcess> m_child;
+    QList<QPointer<CloudflaredProcess>> m_staleChildren; ///< of earlier starts, still exiting
+    bool m_stopRequested = false;
+    bool m_edgeConnected = false;
+    QTimer m_preparationTimer;
+    OriginResolver *m_preparation = nullptr;
+    TunnelConfiguration m_preparationConfiguration;
+    QTimer m_startupTimer;
+
+    // Health.
+    QTimer m_monitorTimer;
+    QTimer m_debounceTimer;
+    QTimer m_postOnlineTimer;
+    OriginResolver *m_healthResolver = nullptr;
+    QObject *m_publicProbeContext = nullptr;
+    bool m_healthCheckInProgress = false;
+    bool m_monitoring = false;
+    bool m_monitorAwaitsCheck = false;
+    bool m_healthEnded = false; ///< after shutdown(), until monitoring begins again
 };

@@ -1,0 +1,97 @@
+// A store of 200 services on a real settings file: adding, removing and editing one field each save the
+// whole list, so each is timed with its save.
+
+#include "session/TunnelSession.h"
+#include "store/TunnelStore.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int serviceCount = 200;
+
+struct StoreFixture
+{
+    StoreFixture()
+    {
+        TunnelSession::setCloudflaredSearchPaths({dir.filePath(QStringLiteral("none/cloudflared"))});
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvanta/orvanta.conf")),
+                                               QSettings::IniFormat);
+        store = std::make_unique<TunnelStore>(settings.get());
+        while (store->sessions().size() < serviceCount)
+            store->addProfile();
+    }
+    ~StoreFixture()
+    {
+        store->shutdownAll();
+        store.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<TunnelStore> store;
+};
+
+void purgeRemoved()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void BM_AddProfile(benchmark::State &state)
+{
+    StoreFixture fixture;
+    for (auto _ : state) {
+        TunnelSession *added = fixture.store->addProfile();
+        state.PauseTiming();
+        fixture.store->removeProfile(added->id());
+        purgeRemoved();
+        state.ResumeTiming();
+    }
+}
+
+void BM_RemoveProfile(benchmark::State &state)
+{
+    StoreFixture fixture;
+    for (auto _ : state) {
+        // The middle of the list, so the selection and both halves of the list are touched.
+        fixture.store->removeProfile(fixture.store->sessions().at(serviceCount / 2)->id());
+        state.PauseTiming();
+        purgeRemoved();
+        fixture.store->addProfile();
+        state.ResumeTiming();
+    }
+}
+
+void BM_EditField(benchmark::State &state)
+{
+    StoreFixture fixture;
+    TunnelSession *session = fixture.store->sessions().at(serviceCount / 2);
+    int port = 1000;
+    for (auto _ : state) {
+        TunnelProfile profile = session->profile();
+        profile.portText = QString::number(++port);
+        session->setProfile(profile);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_AddProfile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RemoveProfile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditField)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
