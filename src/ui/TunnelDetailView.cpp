@@ -709,6 +709,7 @@ void TunnelDetailView::refreshActivity(const TunnelSession &session)
             break; // everything older is already listed
         auto *rowWidget = new ActivityRow(entry, m_activityLayout->parentWidget());
         m_activityLayout->insertWidget(inserted++, rowWidget);
+        rowWidget->show(); // now, so the layout below counts it (a layout shows new children later)
         m_activityRows.insert(entry.id, rowWidget);
     }
 
