@@ -39,8 +39,8 @@ bool isLineBreak(QChar c)
     return (u >= u'\n' && u <= u'\r') || u == 0x0085 || u == 0x2028 || u == 0x2029;
 }
 
-void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
-                     std::function<void(const ProbeOutcome &)> done)
+void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, std::chrono::milliseconds grace,
+                     QObject *context, std::function<void(const ProbeOutcome &)> done)
 {
     auto *probe = new OriginProbe(context);
     QObject::connect(probe, &OriginProbe::finished, context, [probe, done = std::move(done)](const ProbeOutcome &o) {
@@ -48,10 +48,11 @@ void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, QObject
         done(o);
     });
     // The public address is on the internet: the user's proxy settings apply.
-    probe->start({url.toString(), false, timeout, Timings{}.probeGrace, OriginProbe::Route::systemProxy});
+    probe->start({url.toString(), false, timeout, grace, OriginProbe::Route::systemProxy});
 }
 
 const QString localUnreachable = QStringLiteral("本地服务不可访问");
+
 
 } // namespace
 
@@ -174,6 +175,9 @@ void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin
     assign(m_localHealth, HealthState::healthy());
     append(ActivityLevel::success, QStringLiteral("本地服务可访问：") + origin.value());
 
+    // Someone watching the changes above may have stopped the start.
+    if (!m_status.is(TunnelStatus::Kind::preparing))
+        return;
     const QString executable = locateCloudflared();
     if (executable.isEmpty()) {
         failStart(TunnelError::cloudflaredMissing().description());
@@ -277,6 +281,8 @@ void TunnelSession::stop()
         m_child->stop();
         return;
     }
+    // A child that failed to start may still have its report on the way; the user has moved on.
+    detachChild();
     resetToIdle();
 }
 
@@ -449,7 +455,8 @@ QString TunnelSession::readableLogLine(QStringView line)
 
 void TunnelSession::markOnlineIfReady()
 {
-    if (!m_edgeConnected || !m_publicURL)
+    // A registration reported while the child is being stopped must not undo "stopping".
+    if (!m_edgeConnected || !m_publicURL || m_stopRequested)
         return;
     assign(m_status, TunnelStatus::online());
     assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
@@ -480,17 +487,29 @@ void TunnelSession::beginMonitoring()
 
 void TunnelSession::handleMonitorTimerTimeout()
 {
-    if (refreshHealth()) {
-        m_monitorAwaitsCheck = true;
+    // Set first: a check refused by validation ends inside refreshHealth().
+    m_monitorAwaitsCheck = true;
+    if (refreshHealth())
         return;
-    }
     // Dropped because another check runs: pause as if this one had just ended.
+    m_monitorAwaitsCheck = false;
     m_monitorTimer.start(m_timings.monitorPause);
 }
 
 void TunnelSession::requestImmediateHealthCheck()
 {
     m_debounceTimer.start();
+}
+
+HealthState TunnelSession::judgePublicProbe(const ProbeOutcome &outcome, bool edgeConnected)
+{
+    if (!outcome.reachable && edgeConnected)
+        return HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名"));
+    if (!outcome.reachable)
+        return HealthState::unhealthy(outcome.message.isEmpty() ? QStringLiteral("公网链接不可访问") : outcome.message);
+    if (outcome.statusCode && *outcome.statusCode >= 500)
+        return HealthState::unhealthy(QStringLiteral("公网返回 HTTP %1").arg(*outcome.statusCode));
+    return HealthState::healthy();
 }
 
 bool TunnelSession::refreshHealth()
@@ -539,8 +558,12 @@ void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigi
             if (context && context == m_publicProbeContext)
                 handlePublicProbeFinished(outcome);
         };
-        const PublicProbe &probe = s_publicProbe ? s_publicProbe : PublicProbe(realPublicProbe);
-        probe(*m_publicURL, m_timings.publicProbeTimeout, m_publicProbeContext, std::move(done));
+        if (s_publicProbe) {
+            s_publicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_publicProbeContext, std::move(done));
+        } else {
+            realPublicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_timings.probeGrace, m_publicProbeContext,
+                            std::move(done));
+        }
         return;
     }
     if (stopped)
@@ -553,17 +576,9 @@ void TunnelSession::handlePublicProbeFinished(const ProbeOutcome &outcome)
 {
     m_publicProbeContext->deleteLater();
     m_publicProbeContext = nullptr;
-    if (!outcome.reachable) {
-        if (m_edgeConnected)
-            assign(m_publicHealth, HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名")));
-        else
-            assign(m_publicHealth, HealthState::unhealthy(outcome.message.isEmpty() ? QStringLiteral("公网链接不可访问")
-                                                                                    : outcome.message));
-    } else if (outcome.statusCode && *outcome.statusCode >= 500) {
-        assign(m_publicHealth, HealthState::unhealthy(QStringLiteral("公网返回 HTTP %1").arg(*outcome.statusCode)));
-    } else {
-        assign(m_publicHealth, HealthState::healthy());
-    }
+    // A tunnel stopped meanwhile has no public side left to judge.
+    if (m_status.is(TunnelStatus::Kind::online))
+        assign(m_publicHealth, judgePublicProbe(outcome, m_edgeConnected));
     assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
     finishHealthCheck();
 }

@@ -90,6 +90,10 @@ public:
     /// internet). An empty function restores the real probe. Applies to every session.
     static void setPublicProbe(PublicProbe probe);
 
+    /// The public health that a probe of the public address stands for. With an edge connection
+    /// registered, an unanswered probe says more about this machine's network than the tunnel.
+    static HealthState judgePublicProbe(const ProbeOutcome &outcome, bool edgeConnected);
+
     /// The log text of an error or warning line: the reason from its error field, else the
     /// message after the level tag.
     static QString readableLogLine(QStringView line);

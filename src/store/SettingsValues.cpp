@@ -1,54 +1,56 @@
 #include "store/SettingsValues.h"
 
-std::optional<QString> settingsText(const QVariant &value)
+namespace {
+
+bool isNumber(const QVariant &value)
 {
     switch (value.typeId()) {
-    case QMetaType::QString:
-        return value.toString();
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
     case QMetaType::Double:
-        return value.toString();
+        return true;
     default:
-        return std::nullopt;
+        return false;
     }
+}
+
+} // namespace
+
+std::optional<QString> settingsText(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QString || isNumber(value))
+        return value.toString();
+    return std::nullopt;
 }
 
 std::optional<bool> settingsBool(const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
+    if (value.typeId() == QMetaType::Bool)
         return value.toBool();
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return value.toLongLong() != 0;
-    case QMetaType::QString: {
-        // An INI file gives every plain value back as text.
-        const QString text = value.toString().trimmed();
-        if (text.compare(u"true", Qt::CaseInsensitive) == 0)
-            return true;
-        if (text.compare(u"false", Qt::CaseInsensitive) == 0)
-            return false;
-        bool isNumber = false;
-        const qlonglong number = text.toLongLong(&isNumber);
-        if (isNumber)
-            return number != 0;
+    if (isNumber(value))
+        return value.toDouble() != 0;
+    if (value.typeId() != QMetaType::QString)
         return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
+    // An INI file gives every plain value back as text.
+    const QString text = value.toString().trimmed();
+    if (text.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(u"false", Qt::CaseInsensitive) == 0)
+        return false;
+    bool isInteger = false;
+    const qlonglong number = text.toLongLong(&isInteger);
+    if (isInteger)
+        return number != 0;
+    return std::nullopt;
 }
 
 bool settingsValueIsEmpty(const QVariant &value)
 {
-    if (!value.isValid() || value.isNull())
-        return true;
     switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        return true;
     case QMetaType::QString:
         return value.toString().isEmpty();
     case QMetaType::QByteArray:

@@ -10,7 +10,7 @@
 /// A text value; numbers are written out in decimal, every other type is absent.
 std::optional<QString> settingsText(const QVariant &value);
 
-/// A boolean; "true"/"false" (any letter case) and integer texts are accepted, every other value is absent.
+/// A boolean; numbers, "true"/"false" (any letter case) and integer texts are accepted, every other value is absent.
 std::optional<bool> settingsBool(const QVariant &value);
 
 /// Absent, null, or an empty text, byte array or list.

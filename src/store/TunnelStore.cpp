@@ -3,12 +3,15 @@
 #include "session/TunnelSession.h"
 #include "store/SettingsValues.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QPointer>
 #include <QSet>
 #include <QSettings>
+#include <QTimer>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -35,22 +38,24 @@ TunnelProfile fallbackProfile(const QSettings &defaults)
 
 LoadedProfiles loadProfiles(const QSettings &defaults)
 {
-    LoadedProfiles loaded;
     const QVariant stored = defaults.value(TunnelStore::profilesKey);
-    if (stored.typeId() == QMetaType::QByteArray) {
-        if (auto decoded = decodeProfiles(stored.toByteArray())) {
-            if (!decoded->isEmpty()) {
-                loaded.profiles = std::move(*decoded);
-                return loaded;
-            }
-        } else if (!settingsValueIsEmpty(stored)) {
-            loaded.unreadable = stored;
+    auto decoded = stored.typeId() == QMetaType::QByteArray ? decodeProfiles(stored.toByteArray()) : std::nullopt;
+    if (decoded && !decoded->isEmpty()) {
+        // A copied record would share its session's identity with another: selection, relay and removal
+        // would all reach the wrong one. The copy gets an identity of its own.
+        QSet<QUuid> seen;
+        for (TunnelProfile &profile : *decoded) {
+            if (seen.contains(profile.id))
+                profile.id = QUuid::createUuid();
+            seen.insert(profile.id);
         }
-    } else if (!settingsValueIsEmpty(stored)) {
-        // Not a data value at all (a hand-edited file, say): unusable, but still the user's.
-        loaded.unreadable = stored;
+        return {std::move(*decoded), std::nullopt};
     }
-    loaded.profiles = {fallbackProfile(defaults)};
+    LoadedProfiles loaded{{fallbackProfile(defaults)}, std::nullopt};
+    // Anything else stored (damaged bytes, a record of a newer version, not even a data value) is still
+    // the user's list: it is kept until the first save backs it up.
+    if (!decoded && !settingsValueIsEmpty(stored))
+        loaded.unreadable = stored;
     return loaded;
 }
 
@@ -196,8 +201,8 @@ void TunnelStore::removeProfile(const QUuid &id)
 
 void TunnelStore::release(TunnelSession *session)
 {
-    // Deleting a session whose child still runs would kill it without the polite stop it was just sent,
-    // so it lingers, unlisted, until its exit has been handled.
+    // Deleting a session kills its child outright, so a session whose child is still being stopped
+    // lingers, unlisted, until the exit has been handled, and at most until the stop has had to kill.
     if (!session->hasChild()) {
         session->deleteLater();
         return;
@@ -206,27 +211,29 @@ void TunnelStore::release(TunnelSession *session)
         if (!session->hasChild())
             session->deleteLater();
     });
+    QTimer::singleShot(m_timings.killGrace + std::chrono::seconds(1), session, &QObject::deleteLater);
+}
+
+QList<TunnelSession *> TunnelStore::sessionsWhereActive(bool active) const
+{
+    QList<TunnelSession *> chosen;
+    for (TunnelSession *session : m_sessions) {
+        if (session->status().isActive() == active)
+            chosen.append(session);
+    }
+    return chosen;
 }
 
 void TunnelStore::startAll()
 {
-    QList<TunnelSession *> idle;
-    for (TunnelSession *session : std::as_const(m_sessions)) {
-        if (!session->status().isActive())
-            idle.append(session);
-    }
-    for (TunnelSession *session : std::as_const(idle))
+    // Chosen first: starting one may change what the others report.
+    for (TunnelSession *session : sessionsWhereActive(false))
         session->start();
 }
 
 void TunnelStore::stopAll()
 {
-    QList<TunnelSession *> active;
-    for (TunnelSession *session : std::as_const(m_sessions)) {
-        if (session->status().isActive())
-            active.append(session);
-    }
-    for (TunnelSession *session : std::as_const(active))
+    for (TunnelSession *session : sessionsWhereActive(true))
         session->stop();
 }
 

@@ -75,6 +75,8 @@ private:
     void persistProfiles();
     bool selectWithoutNotice(std::optional<QUuid> id);
     void release(TunnelSession *session);
+    /// In list order.
+    QList<TunnelSession *> sessionsWhereActive(bool active) const;
 
     QSettings *const m_defaults;
     const Timings m_timings;

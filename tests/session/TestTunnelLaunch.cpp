@@ -263,11 +263,19 @@ void TestTunnelLaunch::startupTimeoutAndLaterExit()
 
 void TestTunnelLaunch::stopEscalatesToKillOnce()
 {
-    QVERIFY(m_fake->install("trap '' TERM\n" + FakeCloudflared::onlineBody()));
+    // Ignores SIGTERM, but reports one more registration when it gets it.
+    QByteArray registered = FakeCloudflared::registeredLine(1);
+    registered.chop(1);
+    QVERIFY(m_fake->install("trap \"printf '%s\\n' '" + registered + "' >&2\" TERM\n"
+                            + FakeCloudflared::printToStandardError(FakeCloudflared::urlLine()
+                                                                   + FakeCloudflared::registeredLine())
+                            + "while :; do sleep 0.1; done\n"));
     TunnelSession session(localProfile(m_http.port()), {}, fastTimings());
     session.start();
     QTRY_COMPARE(session.status(), TunnelStatus::online());
     const qint64 pid = m_fake->processId();
+    QList<TunnelStatus> seen;
+    connect(&session, &TunnelSession::changed, this, [&] { seen << session.status(); });
     session.stop();
     QCOMPARE(session.status(), TunnelStatus::stopping());
     session.stop(); // a second stop repeats the request
@@ -276,6 +284,8 @@ void TestTunnelLaunch::stopEscalatesToKillOnce()
     QVERIFY(!processAlive(pid));
     QCOMPARE(messages(session).count(QStringLiteral("隧道已停止，原公网链接已经失效")), 1);
     QCOMPARE(messages(session).constLast(), QStringLiteral("隧道已停止，原公网链接已经失效"));
+    QCOMPARE(messages(session).count(QStringLiteral("已连接 Cloudflare 边缘网络")), 2);
+    QVERIFY(!seen.contains(TunnelStatus::online()));
     QCOMPARE(session.publicHealth(), HealthState::inactive());
     QVERIFY(!session.publicURL());
 }

@@ -1,8 +1,6 @@
 #include "SettingsFile.h"
 
-#include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
-#include "store/TunnelStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +39,6 @@ private slots:
     void migration_data();
     void migration();
     void aFormerDomainCreatedLaterIsNeverRead();
-    void storeBuildsItsServiceFromCopiedFlatKeys();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -149,20 +146,6 @@ void TestLegacySettingsMigrator::aFormerDomainCreatedLaterIsNeverRead()
     LegacySettingsMigrator::migrateIfNeeded(settings);
     QVERIFY(!settings.contains(u"originHost"_qs));
     QCOMPARE(valueOnDisk(m_currentPath, marker).toString(), u"true"_qs);
-}
-
-void TestLegacySettingsMigrator::storeBuildsItsServiceFromCopiedFlatKeys()
-{
-    TunnelSession::setCloudflaredSearchPaths({m_dir->filePath(QStringLiteral("none/cloudflared"))});
-    writeSettingsFile(m_legacyPath, {{u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs}});
-    QSettings settings(m_currentPath, QSettings::IniFormat);
-    LegacySettingsMigrator::migrateIfNeeded(settings);
-    TunnelStore store(&settings);
-    const TunnelProfile profile = store.sessions().first()->profile();
-    QCOMPARE(profile.name, u"默认服务"_qs);
-    QCOMPARE(profile.host, u"10.0.0.5"_qs);
-    QCOMPARE(profile.portText, u"8443"_qs);
-    store.shutdownAll();
 }
 
 QTEST_GUILESS_MAIN(TestLegacySettingsMigrator)

@@ -60,16 +60,15 @@ private slots:
 
     void loading_data();
     void loading();
-    void storedListKeepsOrder();
-    void olderBackupIsKept();
     void naming_data();
     void naming();
     void removalRepairsSelection_data();
     void removalRepairsSelection();
     void removingTheLastServiceAddsAFreshOne();
     void removingAnUnknownIdChangesNothing();
-    void profileEditRewritesTheWholeList();
+    void storedListLoadsAndEditsRewriteIt();
     void relayEndsWithRemoval();
+    void copiedRecordsGetTheirOwnIdentity();
     void selectedSessionNeverFallsBack();
     void unwritableFileKeepsTheListAndRecovers();
 
@@ -112,9 +111,11 @@ void TestTunnelStore::loading_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<OriginScheme>("scheme");
     QTest::addColumn<bool>("skip");
-    QTest::addColumn<bool>("backedUp");
+    QTest::addColumn<QVariant>("backup"); // under "tunnelProfilesV2.unreadable" after the first save
 
     const QString key = TunnelStore::profilesKey;
+    const QString backupKey = TunnelStore::unreadableProfilesKey;
+    const QVariant none;
     const QString localhost = QStringLiteral("127.0.0.1");
     const QString port = QStringLiteral("3000");
     QByteArray oneBadRecord = encodeProfiles({makeProfile(u"a"_qs), makeProfile(u"b"_qs)});
@@ -129,28 +130,25 @@ void TestTunnelStore::loading_data()
     lowerCase.insert(u"originScheme"_qs, u"https"_qs);
     const QByteArray deep = QByteArray(200000, '[') + QByteArray(200000, ']');
 
-    QTest::newRow("first launch") << QVariantMap() << localhost << port << OriginScheme::automatic << false << false;
-    QTest::newRow("empty array") << QVariantMap{{key, QByteArray("[]")}} << localhost << port
-                                 << OriginScheme::automatic << false << false;
-    QTest::newRow("one bad record") << QVariantMap{{key, oneBadRecord}} << localhost << port
-                                    << OriginScheme::automatic << false << true;
-    QTest::newRow("damaged bytes") << QVariantMap{{key, QByteArray("[{\"id\":\"\xff\x00", 9)}} << localhost << port
-                                   << OriginScheme::automatic << false << true;
-    QTest::newRow("deeply nested") << QVariantMap{{key, deep}} << localhost << port << OriginScheme::automatic
-                                   << false << true;
-    QTest::newRow("text instead of data") << QVariantMap{{key, u"[]x"_qs}} << localhost << port
-                                          << OriginScheme::automatic << false << true;
-    QTest::newRow("flat keys") << flat << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::https << true << false;
+    const auto row = [&](const char *name, const QVariantMap &stored, const QVariant &backup) {
+        QTest::newRow(name) << stored << localhost << port << OriginScheme::automatic << false << backup;
+    };
+    row("first launch", {}, none);
+    row("empty array", {{key, QByteArray("[]")}}, none);
+    row("one bad record", {{key, oneBadRecord}}, oneBadRecord);
+    row("damaged bytes", {{key, QByteArray("[{\"id\":\"\xff\x00", 9)}}, QByteArray("[{\"id\":\"\xff\x00", 9));
+    row("deeply nested", {{key, deep}}, deep);
+    row("text instead of data", {{key, u"[]x"_qs}}, u"[]x"_qs);
+    row("older backup kept", {{key, QByteArray("newer")}, {backupKey, QByteArray("older")}}, QByteArray("older"));
+    QTest::newRow("flat keys") << flat << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::https << true << none;
     QTest::newRow("flat keys, lower-case scheme")
-        << lowerCase << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::automatic << true << false;
+        << lowerCase << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::automatic << true << none;
     QTest::newRow("flat keys of wrong types")
         << QVariantMap{{u"originHost"_qs, QStringList{u"a"_qs, u"b"_qs}},
                        {u"originPort"_qs, 8443},
                        {u"originScheme"_qs, QByteArray("HTTP")},
                        {u"skipTLSVerification"_qs, u"maybe"_qs}}
-        << localhost << u"8443"_qs << OriginScheme::automatic << false << false;
-    QTest::newRow("empty list beats flat keys") << QVariantMap{{key, QByteArray("[]")}, {u"originPort"_qs, u"1"_qs}}
-                                                << localhost << u"1"_qs << OriginScheme::automatic << false << false;
+        << localhost << u"8443"_qs << OriginScheme::automatic << false << none;
 }
 
 void TestTunnelStore::loading()
@@ -160,7 +158,7 @@ void TestTunnelStore::loading()
     QFETCH(QString, port);
     QFETCH(OriginScheme, scheme);
     QFETCH(bool, skip);
-    QFETCH(bool, backedUp);
+    QFETCH(QVariant, backup);
 
     if (!stored.isEmpty())
         writeSettingsFile(m_path, stored);
@@ -180,35 +178,14 @@ void TestTunnelStore::loading()
 
     // Loading writes nothing: whatever was stored is still there, byte for byte.
     QCOMPARE(valueOnDisk(m_path, TunnelStore::profilesKey), before);
-    QVERIFY(!keyOnDisk(m_path, TunnelStore::unreadableProfilesKey));
+    QCOMPARE(keyOnDisk(m_path, TunnelStore::unreadableProfilesKey), stored.contains(TunnelStore::unreadableProfilesKey));
 
     store->addProfile();
     const auto saved = profilesOnDisk(m_path);
     QVERIFY(saved);
     QCOMPARE(*saved, profilesOf(*store));
-    QCOMPARE(valueOnDisk(m_path, TunnelStore::unreadableProfilesKey), backedUp ? before : QVariant());
+    QCOMPARE(valueOnDisk(m_path, TunnelStore::unreadableProfilesKey), backup);
     QVERIFY(!store->lastSaveFailed());
-}
-
-void TestTunnelStore::storedListKeepsOrder()
-{
-    const QList<TunnelProfile> profiles{makeProfile(u"c"_qs), makeProfile(u"a"_qs, u"08080"_qs),
-                                        makeProfile(u"b"_qs)};
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(profiles)}});
-    auto store = makeStore();
-    QCOMPARE(profilesOf(*store), profiles);
-    QCOMPARE(store->selectedID(), profiles.first().id);
-}
-
-void TestTunnelStore::olderBackupIsKept()
-{
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, QByteArray("newer")},
-                               {TunnelStore::unreadableProfilesKey, QByteArray("older")}});
-    auto store = makeStore();
-    store->addProfile();
-    store->addProfile();
-    QCOMPARE(valueOnDisk(m_path, TunnelStore::unreadableProfilesKey), QVariant(QByteArray("older")));
-    QCOMPARE(profilesOnDisk(m_path)->size(), 3);
 }
 
 void TestTunnelStore::naming_data()
@@ -311,11 +288,13 @@ void TestTunnelStore::removingAnUnknownIdChangesNothing()
     QVERIFY(!QFile::exists(m_path));
 }
 
-void TestTunnelStore::profileEditRewritesTheWholeList()
+void TestTunnelStore::storedListLoadsAndEditsRewriteIt()
 {
-    QList<TunnelProfile> profiles{makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs)};
+    QList<TunnelProfile> profiles{makeProfile(u"c"_qs), makeProfile(u"a"_qs, u"08080"_qs), makeProfile(u"b"_qs)};
     writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(profiles)}});
     auto store = makeStore();
+    QCOMPARE(profilesOf(*store), profiles);
+    QCOMPARE(store->selectedID(), profiles.first().id);
 
     profiles[2].portText = u"8080"_qs;
     store->sessions().at(2)->setProfile(profiles[2]);
@@ -342,6 +321,24 @@ void TestTunnelStore::relayEndsWithRemoval()
     QVERIFY(first);
     first->setActivity({});
     QCOMPARE(changed.size(), 0);
+}
+
+void TestTunnelStore::copiedRecordsGetTheirOwnIdentity()
+{
+    const TunnelProfile original = makeProfile(u"a"_qs);
+    TunnelProfile copy = original;
+    copy.name = u"b"_qs;
+    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles({original, copy})}});
+    auto store = makeStore();
+    QCOMPARE(store->sessions().at(0)->profile(), original);
+    QVERIFY(store->sessions().at(1)->id() != original.id);
+
+    QSignalSpy changed(store.get(), &TunnelStore::changed);
+    for (TunnelSession *session : store->sessions())
+        session->setActivity({});
+    QCOMPARE(changed.size(), 2);
+    store->setSelectedID(store->sessions().at(1)->id());
+    QCOMPARE(store->selectedSession()->profile().name, u"b"_qs);
 }
 
 void TestTunnelStore::selectedSessionNeverFallsBack()

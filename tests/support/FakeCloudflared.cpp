@@ -23,8 +23,9 @@ bool FakeCloudflared::install(const QByteArray &body)
     const QByteArray rec = QFile::encodeName(recordDirectory());
     QByteArray script = "#!/bin/sh\n"
                         "rec='" + rec + "'\n"
-                        "n=$(( $(cat \"$rec/runs\" 2>/dev/null || echo 0) + 1 ))\n"
-                        "echo $n > \"$rec/runs\"\n"
+                        // mkdir is atomic, so children started together still count apart.
+                        "n=1\n"
+                        "while ! mkdir \"$rec/run.$n\" 2>/dev/null; do n=$((n + 1)); done\n"
                         "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$rec/argv.$n\"\n"
                         "cat /proc/$$/environ > \"$rec/environ.$n\"\n"
                         "readlink /proc/$$/cwd > \"$rec/cwd.$n\"\n"
@@ -36,8 +37,7 @@ bool FakeCloudflared::install(const QByteArray &body)
 
 int FakeCloudflared::runs() const
 {
-    QFile file(recordDirectory() + QStringLiteral("/runs"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    return int(QDir(recordDirectory()).entryList({QStringLiteral("run.*")}, QDir::Dirs).size());
 }
 
 QByteArray FakeCloudflared::record(const char *name, int run) const
