@@ -116,6 +116,10 @@ void TestTunnelLaunch::commandLineAndEnvironment()
     TunnelSession session(localProfile(port, scheme, skipTLS), {}, fastTimings());
     session.start();
     QTRY_COMPARE(session.status(), TunnelStatus::online());
+    const QList<ActivityEntry> log = session.activity();
+    session.start(); // a running tunnel ignores a start
+    QCOMPARE(session.activity(), log);
+    QCOMPARE(m_fake->runs(), 1);
 
     const QString runtime = m_fake->workingDirectory();
     QVERIFY2(QRegularExpression(QStringLiteral("^%1/orvanta-runtime-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
