@@ -226,6 +226,9 @@ void TunnelSession::detachChild()
     child->stop();
     connect(child, &CloudflaredProcess::exited, child, &QObject::deleteLater);
     connect(child, &CloudflaredProcess::failedToStart, child, &QObject::deleteLater);
+    // Whoever waits for hasChild() to turn false hears of it.
+    connect(child, &CloudflaredProcess::exited, this, &TunnelSession::changed);
+    connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::changed);
     m_staleChildren.removeAll(nullptr);
     m_staleChildren.append(child);
     if (!child->isRunning())
