@@ -91,8 +91,26 @@ void BM_OutputHandling(benchmark::State &state)
     state.counters["rss_growth_kB"] = rssAfterWarmUp ? double(maxResidentKilobytes() - rssAfterWarmUp) : 0.0;
 }
 
+// The splitting and decoding alone, to tell its share from that of the line rules.
+void BM_LineSplitting(benchmark::State &state)
+{
+    int lines = 0;
+    const QByteArray data = transcript(&lines);
+    OutputLineSplitter splitter;
+    qsizetype characters = 0;
+    for (auto _ : state) {
+        for (qsizetype offset = 0; offset < data.size(); offset += 4096)
+            splitter.feed(QByteArrayView(data.constData() + offset, std::min<qsizetype>(4096, data.size() - offset)),
+                          [&characters](const QString &line) { characters += line.size(); });
+    }
+    benchmark::DoNotOptimize(characters);
+    state.SetBytesProcessed(state.iterations() * data.size());
+    state.counters["lines/s"] = benchmark::Counter(double(state.iterations()) * lines, benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
+BENCHMARK(BM_LineSplitting)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OutputHandling)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 int main(int argc, char **argv)

@@ -23,7 +23,8 @@ struct ResolvedOrigin;
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
 /// follows its output, watches the local service and the public address.
 ///
-/// Lives on the GUI thread. Every change of an observable property emits changed().
+/// Lives on the GUI thread. Every change of an observable property emits changed(). Deleting a
+/// session kills a child it still has; call shutdown() first and let the child end politely.
 class TunnelSession : public QObject
 {
     Q_OBJECT
@@ -57,7 +58,8 @@ public:
 
     void start();
     void stop();
-    /// Cancels the health tasks, then stops. Called before the session is discarded.
+    /// Ends all health work (no check runs until beginMonitoring() again), then stops.
+    /// Called before the session is discarded.
     void shutdown();
 
     void beginMonitoring();
@@ -66,9 +68,10 @@ public:
     QString overallLabel() const;
     bool overallIsHealthy() const;
 
-    /// A child runs, or its exit has not been handled yet.
+    /// A child runs, or its exit has not been handled yet; children of earlier starts that are
+    /// still exiting count too. Their runtime directories go when they do.
     bool hasChild() const;
-    /// SIGKILL to the current child now (used at quit once the grace time is over).
+    /// SIGKILL to every child of this session now (used at quit once the grace time is over).
     void killChild();
 
     /// The version of the `cloudflared` a launch would use, "未找到" or "不可用".
@@ -133,6 +136,7 @@ private:
     bool refreshHealth();
     void handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin);
     void handlePublicProbeFinished(const ProbeOutcome &outcome);
+    void finishLocalFailure(const QString &message);
     void finishHealthCheck();
     void abortHealthCheck();
     void handleMonitorTimerTimeout();

@@ -28,8 +28,6 @@ QByteArray fileBytes(const QString &path)
 
 } // namespace
 
-Q_DECLARE_METATYPE(Former)
-
 class TestLegacySettingsMigrator : public QObject
 {
     Q_OBJECT

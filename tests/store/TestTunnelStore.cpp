@@ -13,23 +13,7 @@
 
 #include <memory>
 
-using namespace std::chrono_literals;
-
-Q_DECLARE_METATYPE(OriginScheme)
-
 namespace {
-
-Timings quickTimings()
-{
-    Timings timings;
-    timings.monitorPause = 200ms;
-    timings.healthDebounce = 20ms;
-    timings.localProbeTimeout = 500ms;
-    timings.publicProbeTimeout = 500ms;
-    timings.probeGrace = 200ms;
-    timings.versionQueryTimeout = 1000ms;
-    return timings;
-}
 
 QStringList namesOf(const QList<TunnelProfile> &profiles)
 {
@@ -73,7 +57,7 @@ private slots:
     void unwritableFileKeepsTheListAndRecovers();
 
 private:
-    std::unique_ptr<TunnelStore> makeStore();
+    std::unique_ptr<TunnelStore> makeStore(const QList<TunnelProfile> &stored = {});
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
@@ -98,10 +82,12 @@ void TestTunnelStore::cleanup()
     m_settings.reset();
 }
 
-std::unique_ptr<TunnelStore> TestTunnelStore::makeStore()
+std::unique_ptr<TunnelStore> TestTunnelStore::makeStore(const QList<TunnelProfile> &stored)
 {
+    if (!stored.isEmpty())
+        writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(stored)}});
     m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-    return std::make_unique<TunnelStore>(m_settings.get(), quickTimings());
+    return std::make_unique<TunnelStore>(m_settings.get());
 }
 
 void TestTunnelStore::loading_data()
@@ -208,8 +194,7 @@ void TestTunnelStore::naming()
     QList<TunnelProfile> profiles;
     for (const QString &name : names)
         profiles.append(makeProfile(name));
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(profiles)}});
-    auto store = makeStore();
+    auto store = makeStore(profiles);
     QSignalSpy added(store.get(), &TunnelStore::sessionAdded);
     QSignalSpy selection(store.get(), &TunnelStore::selectionChanged);
 
@@ -244,8 +229,7 @@ void TestTunnelStore::removalRepairsSelection()
     QFETCH(int, removed);
     QFETCH(int, expected);
     QList<TunnelProfile> profiles{makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs)};
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(profiles)}});
-    auto store = makeStore();
+    auto store = makeStore(profiles);
     store->setSelectedID(profiles.at(selected).id);
     QSignalSpy removedSpy(store.get(), &TunnelStore::sessionRemoved);
     QSignalSpy selection(store.get(), &TunnelStore::selectionChanged);
@@ -291,8 +275,7 @@ void TestTunnelStore::removingAnUnknownIdChangesNothing()
 void TestTunnelStore::storedListLoadsAndEditsRewriteIt()
 {
     QList<TunnelProfile> profiles{makeProfile(u"c"_qs), makeProfile(u"a"_qs, u"08080"_qs), makeProfile(u"b"_qs)};
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(profiles)}});
-    auto store = makeStore();
+    auto store = makeStore(profiles);
     QCOMPARE(profilesOf(*store), profiles);
     QCOMPARE(store->selectedID(), profiles.first().id);
 
@@ -328,8 +311,7 @@ void TestTunnelStore::copiedRecordsGetTheirOwnIdentity()
     const TunnelProfile original = makeProfile(u"a"_qs);
     TunnelProfile copy = original;
     copy.name = u"b"_qs;
-    writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles({original, copy})}});
-    auto store = makeStore();
+    auto store = makeStore({original, copy});
     QCOMPARE(store->sessions().at(0)->profile(), original);
     QVERIFY(store->sessions().at(1)->id() != original.id);
 

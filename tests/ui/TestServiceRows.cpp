@@ -1,3 +1,4 @@
+#include "LocalHttpServer.h"
 #include "session/TunnelSession.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SessionStatusBadge.h"
@@ -65,6 +66,23 @@ private slots:
         QFETCH(QColor, badge);
         QCOMPARE(ServiceSidebarRow::statusColor(status, local, healthy), row);
         QCOMPARE(SessionStatusBadge::color(status, healthy), badge);
+    }
+
+    void idleWithReachableServiceDiffersBetweenRowAndBadge()
+    {
+        LocalHttpServer server;
+        QVERIFY(server.listenHttp());
+        TunnelProfile p = profile(QStringLiteral("web"));
+        p.portText = QString::number(server.port());
+        TunnelSession session(p, {});
+        ServiceSidebarRow row(&session);
+        SessionStatusBadge badge(&session);
+        session.beginMonitoring();
+        QTRY_VERIFY_WITH_TIMEOUT(session.localHealth().is(HealthState::Kind::healthy), 20000);
+        QCOMPARE(row.statusColor(), TidewellTheme::info);
+        QCOMPARE(badge.color(), TidewellTheme::subtle);
+        QCOMPARE(row.symbol(), QStringLiteral("server.rack"));
+        session.shutdown();
     }
 
     void rowShowsDisplayNameAsPlainText_data()

@@ -65,9 +65,28 @@ namespace {
 constexpr qreal symbolScale = 1.25;
 }
 
+
+QStringList &unknown()
+{
+    static QStringList names;
+    return names;
+}
+
 QString ligature(const QString &name)
 {
-    return table().value(name);
+    const auto it = table().constFind(name);
+    if (it != table().constEnd())
+        return *it;
+    if (!name.isEmpty() && !unknown().contains(name)) {
+        unknown() << name;
+        qWarning("No icon for the symbol name \"%s\"", qUtf8Printable(name));
+    }
+    return {};
+}
+
+QStringList unknownNames()
+{
+    return unknown();
 }
 
 QStringList names()

@@ -10,6 +10,8 @@ namespace Symbols {
 
 /// The ligature for \a name, or an empty text for a name missing from the table.
 QString ligature(const QString &name);
+/// Names asked for that the table lacks (each is drawn as its bare text); empty in a sound build.
+QStringList unknownNames();
 /// Every name of the table.
 QStringList names();
 

@@ -1,0 +1,61 @@
+#include "ui/ActivityRow.h"
+
+#include "ui/TimeFormat.h"
+#include "ui/style/TidewellTheme.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/SymbolView.h"
+#include "ui/widgets/WrappingLabel.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+ActivityRow::ActivityRow(const ActivityEntry &entry, QWidget *parent)
+    : QWidget(parent)
+    , m_entry(entry)
+{
+    auto *dot = new DotView(5, this);
+    dot->setColor(levelColor(entry.level));
+    auto *message = new WrappingLabel(this);
+    message->setObjectName(QStringLiteral("message"));
+    message->setFont(TidewellTheme::font(9));
+    message->setColor(TidewellTheme::muted);
+    message->setText(entry.message);
+    auto *time = new ElidedLabel(Qt::ElideNone, this);
+    time->setFont(TidewellTheme::font(8));
+    time->setColor(TidewellTheme::subtle);
+    time->setText(timeOfDay(entry.date));
+    time->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    auto *dotColumn = new QVBoxLayout;
+    dotColumn->setContentsMargins(0, 4, 0, 0);
+    dotColumn->addWidget(dot);
+    dotColumn->addStretch(1);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addLayout(dotColumn);
+    layout->addWidget(message, 1, Qt::AlignTop);
+    layout->addWidget(time, 0, Qt::AlignTop);
+    setAccessibleName(time->text() + u' ' + entry.message);
+}
+
+QColor ActivityRow::levelColor(ActivityLevel level)
+{
+    switch (level) {
+    case ActivityLevel::info:
+        return TidewellTheme::info;
+    case ActivityLevel::success:
+        return TidewellTheme::success;
+    case ActivityLevel::warning:
+        return TidewellTheme::warning;
+    case ActivityLevel::error:
+        break;
+    }
+    return TidewellTheme::danger;
+}
+
+QString ActivityRow::message() const
+{
+    return m_entry.message;
+}

@@ -1,0 +1,578 @@
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
+#include "session/TunnelSession.h"
+#include "ui/ActivityRow.h"
+#include "ui/FactRow.h"
+#include "ui/HealthCard.h"
+#include "ui/TunnelDetailView.h"
+#include "ui/style/Symbols.h"
+#include "ui/style/TidewellButton.h"
+#include "ui/style/TidewellTheme.h"
+#include "ui/widgets/IconTextLabel.h"
+#include "ui/widgets/SegmentedPicker.h"
+#include "ui/widgets/SymbolView.h"
+#include "ui/widgets/UrlText.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Kind = TunnelStatus::Kind;
+Q_DECLARE_METATYPE(TunnelStatus::Kind)
+
+namespace {
+
+/// One service with its own fake cloudflared and local server; shuts its child down at the end.
+struct Rig
+{
+    explicit Rig(Timings timings = {}, OriginScheme scheme = OriginScheme::http)
+        : cloudflared(dir.path())
+    {
+        server.listenHttp();
+        TunnelProfile profile{QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
+                              QStringLiteral("127.0.0.1"), QString::number(server.port()), false};
+        session = std::make_unique<TunnelSession>(profile, nullptr, timings);
+    }
+
+    ~Rig()
+    {
+        session->shutdown();
+        // Children that ignore SIGTERM are killed after a short grace.
+        QDeadlineTimer deadline(1500);
+        while (session->hasChild() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (session->hasChild()) {
+            session->killChild();
+            waitFor([this] { return !session->hasChild(); }, 10000);
+        }
+    }
+
+    /// Brings the session into \a kind the way a user would meet it.
+    bool reach(Kind kind)
+    {
+        switch (kind) {
+        case Kind::idle:
+            return true;
+        case Kind::preparing:
+            server.setSilent(true); // the first probe never gets an answer
+            break;
+        case Kind::connecting:
+            cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine())
+                                + "exec sleep 30\n");
+            break;
+        case Kind::online:
+        case Kind::stopping:
+            cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
+                                                                      + FakeCloudflared::urlLine()
+                                                                      + FakeCloudflared::registeredLine())
+                                + "trap '' TERM\nexec sleep 30\n");
+            break;
+        case Kind::failed:
+            session->setProfile([&] {
+                TunnelProfile p = session->profile();
+                p.portText = QString::number(LocalHttpServer::unusedPort());
+                return p;
+            }());
+            break;
+        }
+        session->start();
+        const Kind wait = kind == Kind::stopping ? Kind::online : kind;
+        if (!waitFor([&] { return session->status().is(wait); }))
+            return false;
+        if (kind == Kind::stopping) {
+            session->stop();
+            return session->status().is(Kind::stopping);
+        }
+        return true;
+    }
+
+    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!condition() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        return condition();
+    }
+
+    QTemporaryDir dir;
+    FakeCloudflared cloudflared;
+    LocalHttpServer server;
+    std::unique_ptr<TunnelSession> session;
+};
+
+Timings testTimings()
+{
+    Timings t;
+    t.killGrace = std::chrono::milliseconds(60000); // a stopping child stays until the rig ends it
+    return t;
+}
+
+template<typename T = QWidget>
+T *child(const QWidget &pane, const char *name)
+{
+    T *found = pane.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+/// Answers the alert \a pane shows with the button reading \a text.
+bool answerAlert(const QWidget &pane, const QString &expectedTitle, const QString &text)
+{
+    auto *box = pane.findChild<QMessageBox *>();
+    if (!box || !box->isVisible() || box->text() != expectedTitle || box->textFormat() != Qt::PlainText)
+        return false;
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+QString startText(const TunnelDetailView &pane)
+{
+    return child<TidewellButton>(pane, "startButton")->text();
+}
+
+} // namespace
+
+/// Stands in for the desktop's browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl &url) { urls << url; }
+};
+
+class TestTunnelDetailView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        TidewellTheme::install(*qApp);
+        // The public address lives on the internet; its probe answers here instead.
+        TunnelSession::setPublicProbe([](const QUrl &, std::chrono::milliseconds, QObject *context,
+                                         std::function<void(const ProbeOutcome &)> done) {
+            QMetaObject::invokeMethod(context, [done] { done({true, 200, {}}); }, Qt::QueuedConnection);
+        });
+    }
+
+    void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList()); }
+
+    void statusDrivesTextsAndLocks_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<bool>("stopEnabled");
+        QTest::addColumn<qreal>("stopOpacity");
+        QTest::addColumn<QString>("emptyTitle"); // empty: the link block shows instead
+        QTest::addColumn<QString>("emptySymbol");
+        const QString waiting = QStringLiteral("正在建立公网隧道…");
+        const QString none = QStringLiteral("尚未生成公网地址");
+        const QString spin = QStringLiteral("arrow.triangle.2.circlepath");
+        const QString plus = QStringLiteral("link.badge.plus");
+        QTest::newRow("idle") << Kind::idle << "启动此服务" << "play.fill" << false << false << 0.45 << none << plus;
+        QTest::newRow("preparing") << Kind::preparing << "检查本地服务" << "ellipsis" << true << true << 1.0 << waiting
+                                   << spin;
+        QTest::newRow("connecting") << Kind::connecting << "正在连接" << "ellipsis" << true << true << 1.0 << waiting
+                                    << spin;
+        QTest::newRow("online") << Kind::online << "运行中" << "play.fill" << true << true << 1.0 << QString()
+                                << QString();
+        // Stopping from online keeps its link; the stop button is disabled yet fully opaque.
+        QTest::newRow("stopping") << Kind::stopping << "停止中" << "ellipsis" << true << false << 1.0 << QString()
+                                  << QString();
+        QTest::newRow("failed") << Kind::failed << "启动此服务" << "play.fill" << false << false << 0.45 << none
+                                << plus;
+    }
+
+    void statusDrivesTextsAndLocks()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, title);
+        QFETCH(QString, symbol);
+        QFETCH(bool, busy);
+        QFETCH(bool, stopEnabled);
+        QFETCH(qreal, stopOpacity);
+        QFETCH(QString, emptyTitle);
+        QFETCH(QString, emptySymbol);
+
+        Rig rig(testTimings(), OriginScheme::automatic);
+        QVERIFY(rig.reach(kind));
+        TunnelDetailView pane(rig.session.get());
+        pane.resize(709, 600);
+        pane.show();
+
+        auto *start = child<TidewellButton>(pane, "startButton");
+        auto *stop = child<TidewellButton>(pane, "stopButton");
+        QCOMPARE(start->text(), title);
+        QCOMPARE(start->symbol(), symbol);
+        QCOMPARE(start->isEnabled(), !busy);
+        QCOMPARE(start->opacity(), busy ? 0.48 : 1.0);
+        QCOMPARE(stop->isEnabled(), stopEnabled);
+        QCOMPARE(stop->opacity(), stopOpacity);
+        for (const char *name : {"schemePicker", "hostField", "portField", "skipTLSSwitch"})
+            QVERIFY2(child(pane, name)->isEnabled() == !busy, name);
+        QVERIFY(child(pane, "nameField")->isEnabled());
+
+        QCOMPARE(child(pane, "linkBlock")->isVisible(), emptyTitle.isEmpty());
+        QCOMPARE(child(pane, "emptyLink")->isVisible(), !emptyTitle.isEmpty());
+        if (!emptyTitle.isEmpty()) {
+            QCOMPARE(child<QLabel>(pane, "emptyLinkTitle")->text(), emptyTitle);
+            QCOMPARE(child(pane, "emptyLink")->findChild<SymbolView *>()->symbol(), emptySymbol);
+        } else {
+            QCOMPARE(child<UrlText>(pane, "urlText")->text(), rig.session->publicURL()->toString());
+            QCOMPARE(child<HealthCard>(pane, "publicHealthCard")->detail(),
+                     QStringLiteral("four-random-words-here.trycloudflare.com"));
+        }
+
+        auto *failure = child<IconTextLabel>(pane, "failureLabel");
+        QCOMPARE(failure->isVisible(), kind == Kind::failed);
+        if (kind == Kind::failed) {
+            QCOMPARE(failure->text(), rig.session->status().message);
+            QCOMPARE(failure->symbol(), QStringLiteral("exclamationmark.triangle.fill"));
+        }
+    }
+
+    void healthDetailLines()
+    {
+        Rig rig;
+        TunnelProfile p = rig.session->profile();
+        p.host = QStringLiteral("localhost");
+        p.portText = QStringLiteral("8080");
+        rig.session->setProfile(p);
+        TunnelDetailView pane(rig.session.get());
+        auto *local = child<HealthCard>(pane, "localHealthCard");
+        auto *remote = child<HealthCard>(pane, "publicHealthCard");
+        QCOMPARE(local->detail(), QStringLiteral("localhost:8080"));
+        QCOMPARE(remote->detail(), QStringLiteral("隧道未启动"));
+        QCOMPARE(remote->shownStateLabel(), QStringLiteral("未启动"));
+
+        // A refused port: the local tile shows the failure message in place of the address.
+        p.host = QStringLiteral("127.0.0.1");
+        p.portText = QString::number(LocalHttpServer::unusedPort());
+        rig.session->setProfile(p);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.session->localHealth().is(HealthState::Kind::unhealthy), 20000);
+        QTRY_COMPARE(local->detail(), rig.session->localHealth().message);
+        QCOMPARE(local->shownStateLabel(), QStringLiteral("异常"));
+        QVERIFY(!local->detail().isEmpty());
+    }
+
+    void disclosureFollowsProtocolAndKeepsItsState()
+    {
+        Rig rig({}, OriginScheme::automatic);
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        auto *disclosure = child<QAbstractButton>(pane, "disclosureButton");
+        auto *toggle = child<QAbstractButton>(pane, "skipTLSSwitch");
+        auto *picker = child<SegmentedPicker>(pane, "schemePicker");
+        QVERIFY(disclosure->isVisible());
+        QVERIFY(!toggle->isVisible()); // collapsed at first
+        disclosure->click();
+        QVERIFY(toggle->isVisible());
+        toggle->click();
+        QVERIFY(rig.session->profile().skipTLSVerification);
+
+        picker->segment(int(OriginScheme::http))->click();
+        QCOMPARE(rig.session->profile().scheme, OriginScheme::http);
+        QVERIFY(!disclosure->isVisible());
+        picker->segment(int(OriginScheme::https))->click();
+        QCOMPARE(rig.session->profile().scheme, OriginScheme::https);
+        QVERIFY(disclosure->isVisible());
+        QVERIFY(toggle->isVisible()); // still expanded
+        QVERIFY(pane.showAdvanced());
+    }
+
+    void deleteTitle_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("plain") << QStringLiteral("前端") << QStringLiteral("删除“前端”？");
+        QTest::newRow("surrounding space") << QStringLiteral("  前端 \n") << QStringLiteral("删除“前端”？");
+        QTest::newRow("empty") << QString() << QStringLiteral("删除“未命名服务”？");
+        QTest::newRow("spaces only") << QStringLiteral("   ") << QStringLiteral("删除“未命名服务”？");
+    }
+
+    void deleteTitle()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, title);
+        QCOMPARE(TunnelDetailView::deleteTitle(name), title);
+    }
+
+    void deleteAsksFirst()
+    {
+        Rig rig;
+        TunnelProfile p = rig.session->profile();
+        p.name = QStringLiteral(" <b>api</b> ");
+        rig.session->setProfile(p);
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        QSignalSpy deleted(&pane, &TunnelDetailView::deleteConfirmed);
+        const QString title = QStringLiteral("删除“<b>api</b>”？");
+
+        child<QAbstractButton>(pane, "deleteButton")->click();
+        QVERIFY(answerAlert(pane, title, QStringLiteral("取消")));
+        QTRY_VERIFY(!pane.findChild<QMessageBox *>());
+        QCoreApplication::processEvents();
+        QCOMPARE(deleted.count(), 0);
+
+        child<QAbstractButton>(pane, "deleteButton")->click();
+        QVERIFY(answerAlert(pane, title, QStringLiteral("删除")));
+        QVERIFY(deleted.wait());
+        QCOMPARE(deleted.count(), 1);
+        QCOMPARE(deleted.at(0).at(0).toUuid(), rig.session->id());
+        QCOMPARE(child<QLineEdit>(pane, "nameField")->text(), p.name); // untouched in the header
+    }
+
+    void startAsksFirst()
+    {
+        Rig rig;
+        rig.server.setSilent(true);
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        const QString title = QStringLiteral("确认发布到公网？");
+
+        child<QAbstractButton>(pane, "startButton")->click();
+        QVERIFY(answerAlert(pane, title, QStringLiteral("取消")));
+        QCoreApplication::processEvents();
+        QVERIFY(rig.session->status().is(Kind::idle));
+
+        child<QAbstractButton>(pane, "startButton")->click();
+        QVERIFY(answerAlert(pane, title, QStringLiteral("确认启动")));
+        QVERIFY(rig.session->status().is(Kind::preparing));
+        QTRY_COMPARE(startText(pane), QStringLiteral("检查本地服务"));
+    }
+
+    void copyAndOpen()
+    {
+        Timings timings;
+        timings.copiedLabel = std::chrono::milliseconds(2000);
+        Rig rig(timings);
+        QVERIFY(rig.reach(Kind::online));
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        auto *copy = child<TidewellButton>(pane, "copyButton");
+        const QString url = rig.session->publicURL()->toString();
+        QCOMPARE(copy->text(), QStringLiteral("复制链接"));
+        QCOMPARE(copy->symbol(), QStringLiteral("doc.on.doc"));
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+        QElapsedTimer clock;
+        clock.start();
+        copy->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), url);
+        QCOMPARE(copy->text(), QStringLiteral("已复制"));
+        QCOMPARE(copy->symbol(), QStringLiteral("checkmark"));
+
+        // A second copy halfway does not push the first reset back.
+        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 1000, 5000);
+        QVERIFY2(copy->text() == QStringLiteral("已复制"), "reset before its time");
+        QElapsedTimer sinceSecond;
+        sinceSecond.start();
+        copy->click();
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("复制链接"), 10000);
+        QVERIFY2(sinceSecond.elapsed() < 1800, "the label waited for the second copy's reset");
+
+        // Open hands the same address to the desktop.
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+        auto *open = child<QAbstractButton>(pane, "openButton");
+        QCOMPARE(open->accessibleName(), QStringLiteral("在浏览器中打开"));
+        open->click();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(catcher.urls, QList<QUrl>{*rig.session->publicURL()});
+    }
+
+    void activityNewestFirstAndClear()
+    {
+        Rig rig(testTimings());
+        QVERIFY(rig.reach(Kind::online));
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        QTRY_COMPARE(pane.findChildren<ActivityRow *>().size(), rig.session->activity().size());
+        auto *list = child<QScrollArea>(pane, "activityScroll")->widget();
+        auto rowsTopDown = [list] {
+            QList<ActivityRow *> rows = list->findChildren<ActivityRow *>();
+            std::sort(rows.begin(), rows.end(), [](auto *a, auto *b) { return a->y() < b->y(); });
+            QStringList texts;
+            for (auto *row : rows)
+                texts << row->message();
+            return texts;
+        };
+        QStringList expected;
+        for (const ActivityEntry &entry : rig.session->activity())
+            expected.prepend(entry.message);
+        QTRY_COMPARE(rowsTopDown(), expected);
+        QCOMPARE(rowsTopDown().first(), QStringLiteral("已连接 Cloudflare 边缘网络"));
+
+        // A new entry goes on top; the rows already there are kept, not rebuilt.
+        ActivityRow *oldest = nullptr;
+        for (auto *row : list->findChildren<ActivityRow *>())
+            oldest = row->entry().id == rig.session->activity().first().id ? row : oldest;
+        rig.session->stop();
+        QTRY_COMPARE(rowsTopDown().first(), QStringLiteral("正在关闭公网隧道…"));
+        QVERIFY(list->findChildren<ActivityRow *>().contains(oldest));
+
+        auto *clear = child<QAbstractButton>(pane, "clearButton");
+        QVERIFY(clear->isVisible());
+        QVERIFY(!child(pane, "emptyActivity")->isVisible());
+        clear->click();
+        QVERIFY(rig.session->activity().isEmpty());
+        QVERIFY(list->findChildren<ActivityRow *>().isEmpty());
+        QVERIFY(!clear->isVisible());
+        QVERIFY(child(pane, "emptyActivity")->isVisible());
+    }
+
+    void readingOlderEntriesKeepsTheirPlace()
+    {
+        Rig rig;
+        QList<ActivityEntry> log;
+        for (int i = 0; i < 30; ++i)
+            log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::warning,
+                                 QStringLiteral("第 %1 条：连接中断，正在重试").arg(i)};
+        rig.session->setActivity(log);
+        TunnelDetailView pane(rig.session.get());
+        pane.resize(709, 600);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        auto *scroll = child<QScrollArea>(pane, "activityScroll");
+        QScrollBar *bar = scroll->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 200);
+        bar->setValue(bar->maximum() / 2);
+        const int before = bar->value();
+        auto rowAtTop = [&] {
+            ActivityRow *top = nullptr;
+            for (auto *row : scroll->widget()->findChildren<ActivityRow *>())
+                if (row->geometry().bottom() >= bar->value() && (!top || row->y() < top->y()))
+                    top = row;
+            return top;
+        };
+        ActivityRow *reading = rowAtTop();
+        QVERIFY(reading);
+        const int offsetInView = reading->y() - before;
+
+        log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
+                             QStringLiteral("新的一条")};
+        rig.session->setActivity(log);
+        QTRY_COMPARE(pane.findChildren<ActivityRow *>().size(), 31);
+        QTRY_VERIFY(bar->value() > before);
+        QCOMPARE(reading->y() - bar->value(), offsetInView);
+
+        // At the top, new entries simply appear above.
+        bar->setValue(0);
+        log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
+                             QStringLiteral("又一条")};
+        rig.session->setActivity(log);
+        QTRY_COMPARE(pane.findChildren<ActivityRow *>().size(), 32);
+        QCOMPARE(bar->value(), 0);
+    }
+
+    void typingIsNeverOverwritten()
+    {
+        Rig rig;
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        auto *host = child<QLineEdit>(pane, "hostField");
+        host->setFocus();
+        host->setCursorPosition(3); // "127|.0.0.1"
+        QTest::keyClicks(host, QStringLiteral("99"));
+        QCOMPARE(rig.session->profile().host, QStringLiteral("12799.0.0.1"));
+        host->setSelection(1, 2);
+        const int refreshes = pane.refreshCount();
+        for (int i = 0; i < 5; ++i) {
+            rig.session->setActivity({});
+            QTRY_VERIFY(pane.refreshCount() > refreshes + i);
+        }
+        QCOMPARE(host->text(), QStringLiteral("12799.0.0.1"));
+        QCOMPARE(host->selectionStart(), 1);
+        QCOMPARE(host->selectedText(), QStringLiteral("27"));
+
+        // An edit made elsewhere reaches a field nobody is typing into.
+        child(pane, "deleteButton")->setFocus();
+        TunnelProfile p = rig.session->profile();
+        p.portText = QStringLiteral("8443");
+        rig.session->setProfile(p);
+        QTRY_COMPARE(child<QLineEdit>(pane, "portField")->text(), QStringLiteral("8443"));
+    }
+
+    void floodCostsAtMostOneRefreshPerFrame()
+    {
+        Rig rig;
+        QByteArray lines;
+        for (int i = 0; i < 1000; ++i)
+            lines += FakeCloudflared::warningLine();
+        rig.cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + lines)
+                                + "exec sleep 30\n");
+        TunnelDetailView pane(rig.session.get());
+        pane.show();
+        QWidget *startButton = child(pane, "startButton");
+        QSignalSpy changes(rig.session.get(), &TunnelSession::changed);
+        const int before = pane.refreshCount();
+        QElapsedTimer clock;
+        clock.start();
+        rig.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(changes.count() >= 1000, 20000);
+        QTRY_COMPARE(pane.findChildren<ActivityRow *>().size(), 60);
+        const qint64 elapsed = clock.elapsed();
+        const int refreshes = pane.refreshCount() - before;
+        QVERIFY2(refreshes <= elapsed / 16 + 2, qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(refreshes).arg(elapsed)));
+        QVERIFY(refreshes < changes.count() / 10);
+        QCOMPARE(child(pane, "startButton"), startButton); // updated in place
+        QCOMPARE(startText(pane), QStringLiteral("正在连接"));
+    }
+
+    void keyboardAndAccessibility()
+    {
+        Rig rig({}, OriginScheme::automatic);
+        TunnelDetailView pane(rig.session.get());
+        pane.resize(709, 900);
+        pane.show();
+        QCOMPARE(child(pane, "deleteButton")->accessibleName(), QStringLiteral("删除此服务"));
+        QCOMPARE(child(pane, "deleteButton")->toolTip(), QStringLiteral("删除此服务"));
+        QCOMPARE(child(pane, "hostField")->accessibleName(), QStringLiteral("IP 地址 / 主机名"));
+        QCOMPARE(child(pane, "portField")->accessibleName(), QStringLiteral("端口"));
+        QCOMPARE(child(pane, "nameField")->accessibleName(), QStringLiteral("服务名称"));
+
+        // Tab walks the controls from top to bottom.
+        QWidget *content = pane.widget();
+        QWidget *w = child(pane, "nameField");
+        int lastY = -1;
+        QStringList visited;
+        for (int i = 0; i < 500 && w; ++i, w = w->nextInFocusChain()) {
+            if (i > 0 && w->objectName() == QStringLiteral("nameField"))
+                break; // round the chain once
+            if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus) || !content->isAncestorOf(w))
+                continue;
+            const int y = w->mapTo(content, QPoint(0, 0)).y();
+            QVERIFY2(y + 8 >= lastY, qPrintable(w->objectName() + QStringLiteral(" comes before a control above it")));
+            lastY = y;
+            visited << w->objectName();
+        }
+        for (const char *name : {"nameField", "deleteButton", "hostField", "portField", "disclosureButton",
+                                 "startButton"})
+            QVERIFY2(visited.contains(QString::fromLatin1(name)), name);
+    }
+};
+
+QTEST_MAIN(TestTunnelDetailView)
+#include "TestTunnelDetailView.moc"
