@@ -149,8 +149,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
         Painting::roundedRect(painter, area, radius, TidewellTheme::withOpacity(TidewellTheme::panel, 0.72),
                               TidewellTheme::border);
     if (hasFocus())
-        Painting::roundedRect(painter, area.adjusted(1, 1, -1, -1), radius - 1, {},
-                              TidewellTheme::withOpacity(TidewellTheme::accent, 0.5), 2);
+        Painting::focusRing(painter, area, radius);
 
     const QColor color = statusColor();
     const qreal midY = area.height() / 2;

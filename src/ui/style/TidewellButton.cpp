@@ -76,8 +76,7 @@ void TidewellButton::paintEvent(QPaintEvent *)
     Painting::roundedRect(painter, rect(), m_look.cornerRadius, isDown() ? m_look.pressedFill : m_look.fill,
                           m_look.outline);
     if (hasFocus())
-        Painting::roundedRect(painter, rect().adjusted(1, 1, -1, -1), m_look.cornerRadius - 1, {},
-                              TidewellTheme::withOpacity(TidewellTheme::accentStrong, 0.6), 2);
+        Painting::focusRing(painter, rect(), m_look.cornerRadius);
 
     const QRectF content = QRectF(rect()).adjusted(m_look.horizontalPadding, 0, -m_look.horizontalPadding, 0);
     const qreal symbolSize = m_look.fontSize;

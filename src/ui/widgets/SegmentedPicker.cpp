@@ -45,8 +45,7 @@ protected:
             Painting::roundedRect(painter, rect(), trackRadius - 2, TidewellTheme::panel,
                                   TidewellTheme::withOpacity(TidewellTheme::border, 0.9));
         if (hasFocus())
-            Painting::roundedRect(painter, rect(), trackRadius - 2, {},
-                                  TidewellTheme::withOpacity(TidewellTheme::accent, 0.55), 1.5);
+            Painting::focusRing(painter, rect(), trackRadius - 2);
         painter.setFont(font());
         painter.setPen(isChecked() ? TidewellTheme::text : TidewellTheme::muted);
         painter.drawText(rect(), Qt::AlignCenter,
