@@ -541,6 +541,27 @@ private slots:
         QCOMPARE(startText(pane), QStringLiteral("正在连接"));
     }
 
+    void longTextsNeverWidenThePane()
+    {
+        Rig rig;
+        TunnelProfile p = rig.session->profile();
+        p.name = QString(400, u'名');
+        p.portText = QString(300, u'9'); // fails validation, so no probe goes anywhere
+        rig.session->setProfile(p);
+        rig.session->setActivity({ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(),
+                                                ActivityLevel::error, QString(500, u'x')}});
+        TunnelDetailView pane(rig.session.get());
+        pane.resize(709, 600);
+        pane.show();
+        QTRY_VERIFY(pane.refreshCount() > 0);
+        QTRY_COMPARE(pane.findChildren<ActivityRow *>().size(), 1);
+        // The smallest window leaves the pane 709 wide; its content must fit beside a scroll bar.
+        QVERIFY2(pane.widget()->minimumSizeHint().width() <= 709 - 20,
+                 qPrintable(QString::number(pane.widget()->minimumSizeHint().width())));
+        QCOMPARE(pane.widget()->width(), pane.viewport()->width());
+        QCOMPARE(child<HealthCard>(pane, "localHealthCard")->detail().size(), 10 + 300);
+    }
+
     void keyboardAndAccessibility()
     {
         Rig rig({}, OriginScheme::automatic);
@@ -571,6 +592,16 @@ private slots:
         for (const char *name : {"nameField", "deleteButton", "hostField", "portField", "disclosureButton",
                                  "startButton"})
             QVERIFY2(visited.contains(QString::fromLatin1(name)), name);
+
+        // Return presses a focused button; Escape answers the alert with its cancel button.
+        QWidget *start = child(pane, "startButton");
+        start->setFocus();
+        QTest::keyClick(start, Qt::Key_Return);
+        auto *box = pane.findChild<QMessageBox *>();
+        QVERIFY(box);
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(!pane.findChild<QMessageBox *>());
+        QVERIFY(rig.session->status().is(TunnelStatus::Kind::idle));
     }
 };
 

@@ -21,14 +21,12 @@ TidewellButton::TidewellButton(const SecondaryButtonStyle &style, QWidget *paren
 }
 
 TidewellButton::TidewellButton(ButtonLook look, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_look(std::move(look))
 {
     setFont(TidewellTheme::font(m_look.fontSize, QFont::DemiBold));
     setFixedHeight(m_look.height);
     // Keyboard focus only, so the focus ring shows for keyboard users and not after every click.
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
 }
 
 void TidewellButton::setSymbol(const QString &symbolName)

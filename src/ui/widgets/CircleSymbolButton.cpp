@@ -9,7 +9,7 @@
 CircleSymbolButton::CircleSymbolButton(const QString &symbolName, qreal symbolSize, QFont::Weight weight,
                                        const QColor &color, const QColor &circle, int circleSide, int frameSide,
                                        const QString &toolTip, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_symbol(symbolName)
     , m_symbolSize(symbolSize)
     , m_weight(weight)
@@ -21,8 +21,6 @@ CircleSymbolButton::CircleSymbolButton(const QString &symbolName, qreal symbolSi
     setToolTip(toolTip);
     setAccessibleName(toolTip);
     setFixedSize(frameSide, frameSide);
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
 }
 
 QSize CircleSymbolButton::sizeHint() const

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 
 /// \brief A borderless icon-only button: a symbol on a filled circle. Its tooltip is its accessible name.
-class CircleSymbolButton : public QAbstractButton
+class CircleSymbolButton : public ButtonBase
 {
     Q_OBJECT
 

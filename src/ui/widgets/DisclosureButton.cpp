@@ -8,14 +8,12 @@
 
 DisclosureButton::DisclosureButton(const QString &text, qreal size, QFont::Weight weight, const QColor &color,
                                    QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_color(color)
 {
     setCheckable(true);
     setText(text);
     setFont(TidewellTheme::font(size, weight));
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 

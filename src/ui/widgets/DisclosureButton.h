@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 
 /// \brief The title of a disclosure group: a chevron that points down while expanded, and a text.
-class DisclosureButton : public QAbstractButton
+class DisclosureButton : public ButtonBase
 {
     Q_OBJECT
 

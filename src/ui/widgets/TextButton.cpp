@@ -7,13 +7,11 @@
 #include <QPainter>
 
 TextButton::TextButton(const QString &text, qreal size, QFont::Weight weight, const QColor &color, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_color(color)
 {
     setText(text);
     setFont(TidewellTheme::font(size, weight));
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 

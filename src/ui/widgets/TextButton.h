@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 
 /// \brief A borderless text button ("清空", footer links): coloured text, nothing behind it.
-class TextButton : public QAbstractButton
+class TextButton : public ButtonBase
 {
     Q_OBJECT
 

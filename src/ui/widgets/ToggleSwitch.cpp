@@ -13,13 +13,11 @@ constexpr qreal switchGap = 8;
 } // namespace
 
 ToggleSwitch::ToggleSwitch(const QString &text, qreal size, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
 {
     setCheckable(true);
     setText(text);
     setFont(TidewellTheme::font(size));
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 
 /// \brief A switch: a rounded track with a knob, tinted `accent` when on, and its label to the right.
-class ToggleSwitch : public QAbstractButton
+class ToggleSwitch : public ButtonBase
 {
     Q_OBJECT
 
