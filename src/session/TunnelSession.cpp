@@ -226,6 +226,9 @@ void TunnelSession::detachChild()
     child->stop();
     connect(child, &CloudflaredProcess::exited, child, &QObject::deleteLater);
     connect(child, &CloudflaredProcess::failedToStart, child, &QObject::deleteLater);
+    // Whoever waits for hasChild() to turn false hears of it.
+    connect(child, &CloudflaredProcess::exited, this, &TunnelSession::changed);
+    connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::changed);
     m_staleChildren.removeAll(nullptr);
     m_staleChildren.append(child);
     if (!child->isRunning())
@@ -522,13 +525,19 @@ bool TunnelSession::refreshHealth()
     if (const auto error = m_healthResolver->start()) {
         delete m_healthResolver;
         m_healthResolver = nullptr;
-        assign(m_localHealth, HealthState::unhealthy(error->description()));
-        assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-        if (m_status.is(TunnelStatus::Kind::online))
-            assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
-        finishHealthCheck();
+        finishLocalFailure(error->description());
     }
     return true;
+}
+
+void TunnelSession::finishLocalFailure(const QString &message)
+{
+    assign(m_localHealth, HealthState::unhealthy(message));
+    assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
+    // Without its origin the public address cannot answer either; it is not probed.
+    if (m_status.is(TunnelStatus::Kind::online))
+        assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
+    finishHealthCheck();
 }
 
 void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin)
@@ -536,11 +545,7 @@ void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigi
     m_healthResolver->deleteLater();
     m_healthResolver = nullptr;
     if (!origin) {
-        assign(m_localHealth, HealthState::unhealthy(localUnreachable));
-        assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-        if (m_status.is(TunnelStatus::Kind::online))
-            assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
-        finishHealthCheck();
+        finishLocalFailure(localUnreachable);
         return;
     }
     assign(m_localHealth, HealthState::healthy());

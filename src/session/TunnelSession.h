@@ -136,6 +136,7 @@ private:
     bool refreshHealth();
     void handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin);
     void handlePublicProbeFinished(const ProbeOutcome &outcome);
+    void finishLocalFailure(const QString &message);
     void finishHealthCheck();
     void abortHealthCheck();
     void handleMonitorTimerTimeout();

@@ -42,6 +42,7 @@ private slots:
     void judgePublicProbe();
     void publicAnswerAfterStopIsIgnored();
     void fiveQuickEditsMakeOneCheck();
+    void checkDuringACheckIsDropped();
     void monitorRepeatsUntilShutdown_data();
     void monitorRepeatsUntilShutdown();
     void stopDuringPreparationWhileProbeHangs();
@@ -273,6 +274,23 @@ void TestTunnelHealth::fiveQuickEditsMakeOneCheck()
     QVERIFY(!checked.wait(3 * int(quickHealth().healthDebounce.count())));
     QCOMPARE(checked.size(), 1);
     QCOMPARE(m_http.requests().size(), before + 1);
+}
+
+void TestTunnelHealth::checkDuringACheckIsDropped()
+{
+    TunnelProfile profile = localProfile(m_silent.port());
+    TunnelSession session(profile, {}, quickHealth());
+    QSignalSpy checked(&session, &TunnelSession::healthChecked);
+    const int connections = m_silent.connectionCount();
+    session.beginMonitoring();
+    QTRY_COMPARE(m_silent.connectionCount(), connections + 1);
+    const int requests = m_http.requests().size();
+    profile.portText = QString::number(m_http.port());
+    session.setProfile(profile); // its debounced check comes while the first one hangs
+    QVERIFY(checked.wait(10000));
+    QCOMPARE(session.localHealth(), HealthState::unhealthy(QStringLiteral("本地服务不可访问")));
+    QVERIFY(!checked.wait(500));
+    QCOMPARE(m_http.requests().size(), requests);
 }
 
 void TestTunnelHealth::monitorRepeatsUntilShutdown_data()
