@@ -66,6 +66,9 @@ private:
     QWidget *buildConfigurationCard();
     QWidget *buildPublicLinkCard();
     QWidget *buildActivityCard();
+    QLineEdit *labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
+                             const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &),
+                             QWidget *parent);
     void setTabOrder();
 
     void scheduleRefresh();
