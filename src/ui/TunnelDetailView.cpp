@@ -838,7 +838,8 @@ void TunnelDetailView::handleDeleteClicked()
 
 void TunnelDetailView::handleCopyClicked()
 {
-    if (!m_session || !m_session->publicURL())
+    // An address Qt cannot parse has no text to copy; claiming "已复制" would be a lie.
+    if (!m_session || !m_session->publicURL() || !m_session->publicURL()->isValid())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
@@ -854,7 +855,7 @@ void TunnelDetailView::handleCopyClicked()
 
 void TunnelDetailView::handleOpenClicked()
 {
-    if (m_session && m_session->publicURL())
+    if (m_session && m_session->publicURL() && m_session->publicURL()->isValid())
         QDesktopServices::openUrl(*m_session->publicURL());
 }
 
