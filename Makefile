@@ -30,8 +30,7 @@ build: deps
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD_DIR)/bin/orvanta ]; then $(BUILD_DIR)/bin/orvanta; \
-	else echo "The window is not built yet: only the engine and its tests exist so far."; fi
+	@$(BUILD_DIR)/bin/orvanta
 
 test: deps
 	@cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON -DORVANTA_WERROR=ON >/dev/null

@@ -3,6 +3,7 @@
 #include "ui/TimeFormat.h"
 #include "ui/style/TidewellTheme.h"
 #include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/DotView.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/WrappingLabel.h"
 

@@ -33,13 +33,12 @@ QFont labelFont()
 } // namespace
 
 ServiceSidebarRow::ServiceSidebarRow(TunnelSession *session, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_session(session)
 {
     setMinimumHeight(rowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
-    setCursor(Qt::PointingHandCursor);
     Painting::dropShadow(this, TidewellTheme::withOpacity(Qt::black, 0.035), 8, 3);
     graphicsEffect()->setEnabled(false);
     connect(session, &TunnelSession::changed, this, &ServiceSidebarRow::handleSessionChanged);
@@ -116,14 +115,14 @@ void ServiceSidebarRow::enterEvent(QEnterEvent *event)
 {
     m_hovering = true;
     update();
-    QAbstractButton::enterEvent(event);
+    ButtonBase::enterEvent(event);
 }
 
 void ServiceSidebarRow::leaveEvent(QEvent *event)
 {
     m_hovering = false;
     update();
-    QAbstractButton::leaveEvent(event);
+    ButtonBase::leaveEvent(event);
 }
 
 bool ServiceSidebarRow::event(QEvent *event)
@@ -132,7 +131,7 @@ bool ServiceSidebarRow::event(QEvent *event)
         showPlainToolTip(this, static_cast<QHelpEvent *>(event)->globalPos(), toolTip());
         return true;
     }
-    return QAbstractButton::event(event);
+    return ButtonBase::event(event);
 }
 
 void ServiceSidebarRow::paintEvent(QPaintEvent *)
@@ -149,8 +148,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
         Painting::roundedRect(painter, area, radius, TidewellTheme::withOpacity(TidewellTheme::panel, 0.72),
                               TidewellTheme::border);
     if (hasFocus())
-        Painting::roundedRect(painter, area.adjusted(1, 1, -1, -1), radius - 1, {},
-                              TidewellTheme::withOpacity(TidewellTheme::accent, 0.5), 2);
+        Painting::focusRing(painter, area, radius);
 
     const QColor color = statusColor();
     const qreal midY = area.height() / 2;

@@ -2,14 +2,14 @@
 
 #include "model/SessionState.h"
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 #include <QPointer>
 
 #include "session/TunnelSession.h"
 
 /// \brief One service in the sidebar list: symbol, name, address and summary in the row colour.
 /// Clicking it emits clicked(); the list decides what selection means.
-class ServiceSidebarRow : public QAbstractButton
+class ServiceSidebarRow : public ButtonBase
 {
     Q_OBJECT
 

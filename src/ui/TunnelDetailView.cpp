@@ -11,10 +11,15 @@
 #include "ui/style/TidewellButton.h"
 #include "ui/style/TidewellTextFieldStyle.h"
 #include "ui/style/TidewellTheme.h"
-#include "ui/widgets/Controls.h"
+#include "ui/widgets/CircleSymbolButton.h"
+#include "ui/widgets/DisclosureButton.h"
+#include "ui/widgets/Divider.h"
+#include "ui/widgets/TextButton.h"
+#include "ui/widgets/ToggleSwitch.h"
 #include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/SegmentedPicker.h"
+#include "ui/widgets/DotView.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/UrlText.h"
 #include "ui/widgets/WrappingLabel.h"
@@ -305,30 +310,14 @@ QWidget *TunnelDetailView::buildConfigurationCard()
 
     // Address.
     auto *address = row(10);
-    auto *hostColumn = column(7);
-    auto *hostLabel = fieldLabel(QStringLiteral("IP 地址 / 主机名"), card);
-    m_hostField = new QLineEdit(card);
-    m_hostField->setObjectName(QStringLiteral("hostField"));
-    TidewellTextFieldStyle::apply(m_hostField);
-    m_hostField->setPlaceholderText(QStringLiteral("127.0.0.1"));
-    m_hostField->setAccessibleName(hostLabel->text());
+    QVBoxLayout *hostColumn = column(7);
+    m_hostField = labelledField(hostColumn, QStringLiteral("IP 地址 / 主机名"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("hostField"), &TunnelDetailView::handleHostEdited, card);
     m_hostField->setMinimumWidth(60);
-    hostLabel->setBuddy(m_hostField);
-    connect(m_hostField, &QLineEdit::textEdited, this, &TunnelDetailView::handleHostEdited);
-    hostColumn->addWidget(hostLabel);
-    hostColumn->addWidget(m_hostField);
-    auto *portColumn = column(7);
-    auto *portLabel = fieldLabel(QStringLiteral("端口"), card);
-    m_portField = new QLineEdit(card);
-    m_portField->setObjectName(QStringLiteral("portField"));
-    TidewellTextFieldStyle::apply(m_portField);
-    m_portField->setPlaceholderText(QStringLiteral("3000"));
-    m_portField->setAccessibleName(portLabel->text());
+    QVBoxLayout *portColumn = column(7);
+    m_portField = labelledField(portColumn, QStringLiteral("端口"), QStringLiteral("3000"), QStringLiteral("portField"),
+                                &TunnelDetailView::handlePortEdited, card);
     m_portField->setFixedWidth(98);
-    portLabel->setBuddy(m_portField);
-    connect(m_portField, &QLineEdit::textEdited, this, &TunnelDetailView::handlePortEdited);
-    portColumn->addWidget(portLabel);
-    portColumn->addWidget(m_portField);
     address->addLayout(hostColumn, 1);
     address->addLayout(portColumn, 0);
     layout->addLayout(address);
@@ -509,6 +498,24 @@ QWidget *TunnelDetailView::buildActivityCard()
     m_activityScroll->setWidget(list);
     layout->addWidget(m_activityScroll);
     return card;
+}
+
+QLineEdit *TunnelDetailView::labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
+                                           const QString &objectName,
+                                           void (TunnelDetailView::*handleEdited)(const QString &), QWidget *parent)
+{
+    QLabel *title = fieldLabel(label, parent);
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    TidewellTextFieldStyle::apply(field);
+    field->setPlaceholderText(placeholder);
+    // The placeholder is no name: screen readers get the field's label.
+    field->setAccessibleName(label);
+    title->setBuddy(field);
+    connect(field, &QLineEdit::textEdited, this, handleEdited);
+    column->addWidget(title);
+    column->addWidget(field);
+    return field;
 }
 
 void TunnelDetailView::setTabOrder()
@@ -831,7 +838,8 @@ void TunnelDetailView::handleDeleteClicked()
 
 void TunnelDetailView::handleCopyClicked()
 {
-    if (!m_session || !m_session->publicURL())
+    // An address Qt cannot parse has no text to copy; claiming "已复制" would be a lie.
+    if (!m_session || !m_session->publicURL() || !m_session->publicURL()->isValid())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
@@ -847,15 +855,14 @@ void TunnelDetailView::handleCopyClicked()
 
 void TunnelDetailView::handleOpenClicked()
 {
-    if (m_session && m_session->publicURL())
+    if (m_session && m_session->publicURL() && m_session->publicURL()->isValid())
         QDesktopServices::openUrl(*m_session->publicURL());
 }
 
 void TunnelDetailView::handleClearClicked()
 {
-    if (m_session)
-        m_session->setActivity({});
-    // Empty at once, not a frame later.
-    if (m_session)
-        refreshActivity(*m_session);
+    if (!m_session)
+        return;
+    m_session->setActivity({});
+    refreshActivity(*m_session); // empty at once, not a frame later
 }

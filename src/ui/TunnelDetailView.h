@@ -53,6 +53,8 @@ public:
     bool showAdvanced() const { return m_showAdvanced; }
     /// How many times the pane has redrawn itself from the session.
     int refreshCount() const { return m_refreshCount; }
+    /// Redraws from the session at once; session changes do this at most once per frame by themselves.
+    void refresh();
 
 signals:
     /// The user confirmed deleting this service. Emitted from the event loop, never from inside the alert.
@@ -64,10 +66,12 @@ private:
     QWidget *buildConfigurationCard();
     QWidget *buildPublicLinkCard();
     QWidget *buildActivityCard();
+    QLineEdit *labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
+                             const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &),
+                             QWidget *parent);
     void setTabOrder();
 
     void scheduleRefresh();
-    void refresh();
     void refreshConfiguration(const TunnelSession &session);
     void refreshPublicLink(const TunnelSession &session);
     void refreshActivity(const TunnelSession &session);

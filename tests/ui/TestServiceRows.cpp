@@ -3,6 +3,7 @@
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SessionStatusBadge.h"
 #include "ui/SummaryPill.h"
+#include "ui/style/Symbols.h"
 #include "ui/style/TidewellTheme.h"
 #include "UiTestSupport.h"
 
@@ -33,6 +34,7 @@ class TestServiceRows : public QObject
 
 private slots:
     void initTestCase() { TidewellTheme::install(*qApp); }
+    void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList()); }
 
     // The row and the badge each have their own rule; they differ only for an idle service whose
     // local service answers.

@@ -138,6 +138,15 @@ const SceneRegistrar fullLog{{QStringLiteral("detail-log-full"), {paneWidth, 0},
     return pane(session);
 }}};
 
+const SceneRegistrar emptyLog{{QStringLiteral("detail-log-empty"), {paneWidth, 0}, [](SceneKit &kit) {
+    // A running tunnel whose log the user has just cleared with "清空".
+    auto *view = static_cast<TunnelDetailView *>(pane(onlineSession(kit, QStringLiteral("前端预览"),
+                                                                    "calm-river-blue-stone", true)));
+    if (view)
+        view->findChild<QAbstractButton *>(QStringLiteral("clearButton"))->click();
+    return static_cast<QWidget *>(view);
+}}};
+
 const SceneRegistrar disclosureOpen{{QStringLiteral("detail-disclosure-open"), {paneWidth, 0}, [](SceneKit &kit) {
     auto *view = static_cast<TunnelDetailView *>(pane(healthyIdle(kit, QStringLiteral("自签名 HTTPS 服务"),
                                                                   OriginScheme::https)));

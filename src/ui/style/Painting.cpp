@@ -1,6 +1,7 @@
 #include "ui/style/Painting.h"
 
 #include "ui/style/Symbols.h"
+#include "ui/style/TidewellTheme.h"
 
 #include <QFontMetricsF>
 #include <QGraphicsDropShadowEffect>
@@ -22,6 +23,12 @@ void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QCol
     painter.setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
     painter.drawRoundedRect(shape, r, r);
     painter.restore();
+}
+
+void focusRing(QPainter &painter, const QRectF &rect, qreal radius)
+{
+    roundedRect(painter, rect.adjusted(0.5, 0.5, -0.5, -0.5), radius, {},
+                TidewellTheme::withOpacity(TidewellTheme::accent, 0.55), 1.5);
 }
 
 void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,

@@ -15,6 +15,9 @@ namespace Painting {
 void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill,
                  const QColor &stroke = {}, qreal strokeWidth = 1.0);
 
+/// The keyboard focus ring: an `accent` outline just inside \a rect.
+void focusRing(QPainter &painter, const QRectF &rect, qreal radius);
+
 /// A symbol glyph centred in \a rect.
 void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,
             QFont::Weight weight = QFont::Normal);

@@ -57,19 +57,18 @@ const QHash<QString, QString> &table()
     return map;
 }
 
+QStringList &unknown()
+{
+    static QStringList names;
+    return names;
+}
+
 } // namespace
 
 namespace Symbols {
 
 namespace {
 constexpr qreal symbolScale = 1.25;
-}
-
-
-QStringList &unknown()
-{
-    static QStringList names;
-    return names;
 }
 
 QString ligature(const QString &name)

@@ -21,14 +21,12 @@ TidewellButton::TidewellButton(const SecondaryButtonStyle &style, QWidget *paren
 }
 
 TidewellButton::TidewellButton(ButtonLook look, QWidget *parent)
-    : QAbstractButton(parent)
+    : ButtonBase(parent)
     , m_look(std::move(look))
 {
     setFont(TidewellTheme::font(m_look.fontSize, QFont::DemiBold));
     setFixedHeight(m_look.height);
     // Keyboard focus only, so the focus ring shows for keyboard users and not after every click.
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
 }
 
 void TidewellButton::setSymbol(const QString &symbolName)
@@ -76,8 +74,7 @@ void TidewellButton::paintEvent(QPaintEvent *)
     Painting::roundedRect(painter, rect(), m_look.cornerRadius, isDown() ? m_look.pressedFill : m_look.fill,
                           m_look.outline);
     if (hasFocus())
-        Painting::roundedRect(painter, rect().adjusted(1, 1, -1, -1), m_look.cornerRadius - 1, {},
-                              TidewellTheme::withOpacity(TidewellTheme::accentStrong, 0.6), 2);
+        Painting::focusRing(painter, rect(), m_look.cornerRadius);
 
     const QRectF content = QRectF(rect()).adjusted(m_look.horizontalPadding, 0, -m_look.horizontalPadding, 0);
     const qreal symbolSize = m_look.fontSize;

@@ -2,11 +2,11 @@
 
 #include "ui/style/ButtonStyle.h"
 
-#include <QAbstractButton>
+#include "ui/widgets/ButtonBase.h"
 
 /// \brief A push button drawn in one of the two button looks: an optional symbol and a text,
 /// centred in a rounded box of fixed height. Dimming is the caller's (setOpacity).
-class TidewellButton : public QAbstractButton
+class TidewellButton : public ButtonBase
 {
     Q_OBJECT
 

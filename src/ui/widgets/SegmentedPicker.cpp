@@ -2,6 +2,7 @@
 
 #include "ui/style/Painting.h"
 #include "ui/style/TidewellTheme.h"
+#include "ui/widgets/ButtonBase.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -15,18 +16,16 @@ namespace {
 constexpr int pickerHeight = 32;
 constexpr qreal trackRadius = 9;
 
-class Segment : public QAbstractButton
+class Segment : public ButtonBase
 {
 public:
     Segment(const QString &text, QWidget *parent)
-        : QAbstractButton(parent)
+        : ButtonBase(parent)
     {
         setText(text);
         setAccessibleName(text);
         setCheckable(true);
         setFont(TidewellTheme::font(11, QFont::Medium));
-        setFocusPolicy(Qt::TabFocus);
-        setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
 
@@ -45,8 +44,7 @@ protected:
             Painting::roundedRect(painter, rect(), trackRadius - 2, TidewellTheme::panel,
                                   TidewellTheme::withOpacity(TidewellTheme::border, 0.9));
         if (hasFocus())
-            Painting::roundedRect(painter, rect(), trackRadius - 2, {},
-                                  TidewellTheme::withOpacity(TidewellTheme::accent, 0.55), 1.5);
+            Painting::focusRing(painter, rect(), trackRadius - 2);
         painter.setFont(font());
         painter.setPen(isChecked() ? TidewellTheme::text : TidewellTheme::muted);
         painter.drawText(rect(), Qt::AlignCenter,

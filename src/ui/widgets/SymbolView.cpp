@@ -50,26 +50,3 @@ void SymbolView::paintEvent(QPaintEvent *)
     }
     Painting::symbol(painter, rect(), m_symbol, m_size, m_color, m_weight);
 }
-
-DotView::DotView(int diameter, QWidget *parent)
-    : QWidget(parent)
-{
-    setFixedSize(diameter, diameter);
-}
-
-void DotView::setColor(const QColor &color)
-{
-    if (m_color == color)
-        return;
-    m_color = color;
-    update();
-}
-
-void DotView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(m_color);
-    painter.drawEllipse(QRectF(rect()));
-}

@@ -1,0 +1,231 @@
+// Whole-program figures: start-up to the first frame with 50 services, the idle cost of 20 services,
+// and responsiveness while one tunnel floods its log. Each run starts BenchHost (the real program)
+// under the offscreen platform against fake cloudflared scripts and local HTTP servers.
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
+#include "legal/LegalNoticeView.h"
+#include "session/TunnelSession.h"
+#include "store/TunnelStore.h"
+#include "ui/ContentView.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray versionAnswer = "if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n";
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+/// CPU seconds (user + system) and resident bytes of \a pid.
+struct Usage
+{
+    double cpuSeconds = 0;
+    double residentBytes = 0;
+};
+
+Usage usageOf(qint64 pid)
+{
+    Usage usage;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        // Fields after the name start at "state" (3): utime is 14, stime 15, rss 24.
+        const double ticks = double(sysconf(_SC_CLK_TCK));
+        usage.cpuSeconds = (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+        usage.residentBytes = fields.value(21).toDouble() * double(sysconf(_SC_PAGESIZE));
+    }
+    return usage;
+}
+
+/// A configuration directory with \a services saved services pointing at \a port, notice accepted.
+class Profile
+{
+public:
+    Profile(int services, quint16 port)
+    {
+        const QString config = m_dir.filePath(QStringLiteral("config/orvanta"));
+        QDir().mkpath(config);
+        QDir().mkpath(runtimeDir());
+        QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_fake = std::make_unique<FakeCloudflared>(m_dir.filePath(QStringLiteral("fake")));
+        m_fake->install(versionAnswer);
+        QSettings settings(config + QStringLiteral("/orvanta.conf"), QSettings::IniFormat);
+        settings.setValue(ContentView::acknowledgementKey, LegalNoticeView::currentVersion);
+        TunnelStore store(&settings);
+        while (store.sessions().size() < services)
+            store.addProfile();
+        for (TunnelSession *session : store.sessions()) {
+            TunnelProfile profile = session->profile();
+            profile.scheme = OriginScheme::http;
+            profile.portText = QString::number(port);
+            session->setProfile(profile);
+        }
+        store.shutdownAll();
+    }
+
+    void installCloudflared(const QByteArray &body) { m_fake->install(versionAnswer + body); }
+
+    std::unique_ptr<QProcess> start(const char *mode) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(env);
+        process->start(QStringLiteral(BENCH_HOST), {m_fake->path(), QString::fromLatin1(mode)});
+        return process;
+    }
+
+private:
+    QString runtimeDir() const { return m_dir.filePath(QStringLiteral("runtime")); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<FakeCloudflared> m_fake;
+};
+
+void stop(QProcess &process)
+{
+    process.terminate();
+    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, 10000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
+void BM_StartupToFirstFrame50Services(benchmark::State &state)
+{
+    LocalHttpServer origin;
+    origin.listenHttp();
+    Profile profile(50, origin.port());
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        const auto host = profile.start("startup");
+        const bool painted = waitFor([&] { return host->canReadLine() || host->state() == QProcess::NotRunning; },
+                                     30000)
+            && host->readLine().startsWith("frame");
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        stop(*host);
+        if (!painted) {
+            state.SkipWithError("no first frame");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
+void BM_Idle20Services60s(benchmark::State &state)
+{
+    LocalHttpServer origin;
+    origin.listenHttp();
+    Profile profile(20, origin.port());
+    for (auto _ : state) {
+        const auto host = profile.start("idle");
+        waitFor([] { return false; }, 5000); // start-up and the first round of checks
+        const Usage before = usageOf(host->processId());
+        QElapsedTimer clock;
+        clock.start();
+        waitFor([] { return false; }, 60000);
+        const Usage after = usageOf(host->processId());
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        stop(*host);
+        state.SetIterationTime(seconds);
+        state.counters["cpu_percent_of_core"] = 100.0 * (after.cpuSeconds - before.cpuSeconds) / seconds;
+        state.counters["rss_MB"] = after.residentBytes / 1e6;
+        state.counters["health_requests"] = double(origin.requests().size());
+    }
+}
+
+void BM_Flood5000LinesPerSecond(benchmark::State &state)
+{
+    LocalHttpServer origin;
+    origin.listenHttp();
+    Profile profile(1, origin.port());
+    // Online, then 50 error lines every 10 ms on standard error: 5,000 lines a second.
+    profile.installCloudflared(
+        FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + FakeCloudflared::urlLine()
+                                              + FakeCloudflared::registeredLine())
+        + "exec /usr/bin/perl -e 'use Time::HiRes qw(sleep time); $|=1; my $l=q{"
+        + FakeCloudflared::originErrorLine().trimmed().replace('\'', "") + "}; my $t=time;"
+        + " while (1) { print STDERR qq{$l\\n} for 1..50; $t += 0.01; my $d = $t - time; sleep($d) if $d > 0; }'\n");
+    for (auto _ : state) {
+        const auto host = profile.start("flood");
+        QList<double> p99s;
+        double worst = 0;
+        Usage before;
+        QElapsedTimer clock;
+        int seconds = 0;
+        const bool done = waitFor([&] {
+            while (host->canReadLine()) {
+                const QList<QByteArray> parts = host->readLine().trimmed().split(' ');
+                if (parts.value(0) != "lateness")
+                    continue;
+                if (++seconds == 3) { // warm-up over: the flood runs and the log is full
+                    before = usageOf(host->processId());
+                    clock.start();
+                } else if (seconds > 3) {
+                    p99s.append(parts.value(2).toDouble());
+                    worst = std::max(worst, parts.value(3).toDouble());
+                }
+            }
+            return seconds >= 13 || host->state() == QProcess::NotRunning;
+        }, 60000);
+        const Usage after = usageOf(host->processId());
+        const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+        stop(*host);
+        if (!done || p99s.isEmpty()) {
+            state.SkipWithError("the flood did not run");
+            break;
+        }
+        std::sort(p99s.begin(), p99s.end());
+        state.SetIterationTime(elapsed);
+        state.counters["lateness_p99_ms_median_second"] = p99s.at(p99s.size() / 2);
+        state.counters["lateness_p99_ms_worst_second"] = p99s.last();
+        state.counters["lateness_max_ms"] = worst;
+        state.counters["cpu_percent_of_core"] = 100.0 * (after.cpuSeconds - before.cpuSeconds) / elapsed;
+    }
+}
+
+BENCHMARK(BM_StartupToFirstFrame50Services)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Idle20Services60s)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Flood5000LinesPerSecond)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

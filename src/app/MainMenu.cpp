@@ -1,0 +1,111 @@
+#include "app/MainMenu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+
+namespace MainMenu {
+
+namespace {
+const char *slotName(EditCommand command)
+{
+    switch (command) {
+    case EditCommand::undo:
+        return "undo";
+    case EditCommand::cut:
+        return "cut";
+    case EditCommand::copy:
+        return "copy";
+    case EditCommand::paste:
+        return "paste";
+    case EditCommand::selectAll:
+        return "selectAll";
+    }
+    return "";
+}
+
+// Selectable labels have no edit slots; copy and select-all are what makes sense for them.
+bool performOnLabel(QLabel *label, EditCommand command)
+{
+    if (!(label->textInteractionFlags() & Qt::TextSelectableByMouse))
+        return false;
+    if (command == EditCommand::copy && label->hasSelectedText()) {
+        QGuiApplication::clipboard()->setText(label->selectedText());
+        return true;
+    }
+    if (command == EditCommand::selectAll) {
+        label->setSelection(0, int(label->text().size()));
+        return true;
+    }
+    return false;
+}
+
+QAction *addAction(QMenu *menu, const QString &text, const QString &name, const QKeySequence &shortcut = {})
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setShortcut(shortcut);
+    return action;
+}
+} // namespace
+
+bool performEditCommand(QWidget *target, EditCommand command)
+{
+    if (!target)
+        return false;
+    if (auto *label = qobject_cast<QLabel *>(target))
+        return performOnLabel(label, command);
+    const QByteArray signature = QByteArray(slotName(command)) + "()";
+    if (target->metaObject()->indexOfSlot(signature.constData()) < 0)
+        return false;
+    return QMetaObject::invokeMethod(target, slotName(command));
+}
+
+void install(QMainWindow *window, const std::function<void()> &quit)
+{
+    QMenuBar *bar = window->menuBar();
+    bar->clear();
+
+    QMenu *appMenu = bar->addMenu(QStringLiteral("奥文塔"));
+    appMenu->setObjectName(QStringLiteral("appMenu"));
+    QAction *quitAction = addAction(appMenu, QStringLiteral("退出 奥文塔"), QStringLiteral("quitAction"),
+                                    QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setMenuRole(QAction::QuitRole);
+    QObject::connect(quitAction, &QAction::triggered, window, [quit] { quit(); });
+
+    QMenu *editMenu = bar->addMenu(QStringLiteral("编辑"));
+    editMenu->setObjectName(QStringLiteral("editMenu"));
+    const auto addEdit = [&](const QString &text, const QString &name, Qt::Key key, EditCommand command) {
+        QAction *action = addAction(editMenu, text, name, QKeySequence(Qt::CTRL | key));
+        QObject::connect(action, &QAction::triggered, window,
+                         [command] { performEditCommand(QApplication::focusWidget(), command); });
+    };
+    addEdit(QStringLiteral("撤销"), QStringLiteral("undoAction"), Qt::Key_Z, EditCommand::undo);
+    editMenu->addSeparator();
+    addEdit(QStringLiteral("剪切"), QStringLiteral("cutAction"), Qt::Key_X, EditCommand::cut);
+    addEdit(QStringLiteral("复制"), QStringLiteral("copyAction"), Qt::Key_C, EditCommand::copy);
+    addEdit(QStringLiteral("粘贴"), QStringLiteral("pasteAction"), Qt::Key_V, EditCommand::paste);
+    addEdit(QStringLiteral("全选"), QStringLiteral("selectAllAction"), Qt::Key_A, EditCommand::selectAll);
+
+    QMenu *windowMenu = bar->addMenu(QStringLiteral("窗口"));
+    windowMenu->setObjectName(QStringLiteral("windowMenu"));
+    QAction *minimise = addAction(windowMenu, QStringLiteral("最小化"), QStringLiteral("minimizeAction"),
+                                  QKeySequence(Qt::CTRL | Qt::Key_M));
+    QObject::connect(minimise, &QAction::triggered, window, &QWidget::showMinimized);
+    QAction *zoom = addAction(windowMenu, QStringLiteral("缩放"), QStringLiteral("zoomAction"));
+    QObject::connect(zoom, &QAction::triggered, window,
+                     [window] { window->isMaximized() ? window->showNormal() : window->showMaximized(); });
+    windowMenu->addSeparator();
+    QAction *front = addAction(windowMenu, QStringLiteral("全部置于前面"), QStringLiteral("bringAllToFrontAction"));
+    QObject::connect(front, &QAction::triggered, window, [window] {
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
+}
+
+} // namespace MainMenu

@@ -1,0 +1,148 @@
+#include "app/OrvantaAppDelegate.h"
+
+#include "app/MainMenu.h"
+#include "app/MainWindow.h"
+#include "app/QuitController.h"
+#include "app/SingleInstance.h"
+#include "app/TrayIcon.h"
+#include "app/UnixSignalWatcher.h"
+#include "session/Resources.h"
+#include "session/TunnelSession.h"
+#include "store/LegacySettingsMigrator.h"
+#include "store/TunnelStore.h"
+#include "ui/ContentView.h"
+#include "ui/style/TidewellTheme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+bool hasDisplay(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QList<TunnelSession *> sessionsOf(const TunnelStore *store)
+{
+    return {store->sessions().cbegin(), store->sessions().cend()};
+}
+} // namespace
+
+OrvantaAppDelegate::OrvantaAppDelegate(QSettings *settings, Timings timings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_store(std::make_unique<TunnelStore>(settings, timings))
+{
+    TunnelStore *store = m_store.get();
+    m_quit = std::make_unique<QuitController>([store] { store->shutdownAll(); }, [store] { return sessionsOf(store); },
+                                              timings.killGrace);
+    connect(m_quit.get(), &QuitController::quitStarted, this, &OrvantaAppDelegate::handleQuitStarted);
+}
+
+OrvantaAppDelegate::~OrvantaAppDelegate()
+{
+    // The window's views watch the store: they go first.
+    m_tray.reset();
+    m_mainWindow.reset();
+}
+
+QString OrvantaAppDelegate::settingsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/orvanta/orvanta.conf");
+}
+
+void OrvantaAppDelegate::showMainWindow()
+{
+    if (!m_mainWindow) {
+        auto *content = new ContentView(m_store.get(), m_settings);
+        connect(content, &ContentView::quitRequested, m_quit.get(), &QuitController::requestQuit);
+        m_mainWindow = std::make_unique<MainWindow>(content);
+        installMainMenu(m_mainWindow.get());
+        m_mainWindow->resizeToContent();
+        m_mainWindow->show();
+        m_mainWindow->centreOnScreen();
+    }
+    m_mainWindow->bringToFront();
+}
+
+void OrvantaAppDelegate::installMainMenu(MainWindow *window)
+{
+    MainMenu::install(window, [quit = m_quit.get()] { quit->requestQuit(); });
+}
+
+void OrvantaAppDelegate::installTrayIcon()
+{
+    if (m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
+    m_tray = std::make_unique<TrayIcon>(iconPath.isEmpty() ? qApp->windowIcon() : QIcon(iconPath));
+    connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &OrvantaAppDelegate::showMainWindow);
+    connect(m_tray.get(), &TrayIcon::quitRequested, m_quit.get(), &QuitController::requestQuit);
+}
+
+void OrvantaAppDelegate::handleQuitStarted()
+{
+    // The children get their grace time in the background; the user sees the program gone at once.
+    if (m_mainWindow)
+        m_mainWindow->hide();
+    if (m_tray)
+        m_tray->hide();
+}
+
+int OrvantaAppDelegate::main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready)
+{
+    if (!hasDisplay(argc, argv)) {
+        std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a make run\n",
+                   stderr);
+        return EXIT_FAILURE;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("奥文塔"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvanta"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(SingleInstance::defaultDirectory());
+    switch (instance.claim()) {
+    case SingleInstance::Role::handedOver:
+        return EXIT_SUCCESS;
+    case SingleInstance::Role::unanswered:
+        std::fputs("奥文塔已在运行，但没有响应；请稍后再试。\n", stderr);
+        return EXIT_FAILURE;
+    case SingleInstance::Role::primary:
+        break;
+    }
+    QApplication::setApplicationName(QStringLiteral("orvanta"));
+
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    LegacySettingsMigrator::migrateIfNeeded(settings);
+    OrvantaAppDelegate delegate(&settings);
+
+    TidewellTheme::install(app);
+    const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
+    if (!iconPath.isEmpty())
+        QApplication::setWindowIcon(QIcon(iconPath));
+
+    delegate.quitController()->interceptApplicationQuit();
+    connect(&instance, &SingleInstance::activationRequested, &delegate, &OrvantaAppDelegate::showMainWindow);
+    UnixSignalWatcher signalWatcher;
+    connect(&signalWatcher, &UnixSignalWatcher::signalReceived, delegate.quitController(),
+            &QuitController::requestQuit);
+
+    delegate.showMainWindow();
+    delegate.installTrayIcon();
+    if (ready)
+        ready(delegate);
+    return QApplication::exec();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "model/Timings.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class ContentView;
+class MainWindow;
+class QSettings;
+class QuitController;
+class TrayIcon;
+class TunnelStore;
+
+/// \brief Owns the one store, the main window, the menu bar and the tray icon for the life of
+/// the process, and routes every quit through the orderly shutdown of the tunnels.
+class OrvantaAppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Creates the store over \a settings, which must outlive the delegate.
+    explicit OrvantaAppDelegate(QSettings *settings, Timings timings = {}, QObject *parent = nullptr);
+    ~OrvantaAppDelegate() override;
+
+    /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
+    /// given, runs once the window is up (tests use it to start tunnels in a real program).
+    static int main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready = {});
+    /// `<configuration directory>/orvanta/orvanta.conf`.
+    static QString settingsPath();
+
+    TunnelStore *store() const { return m_store.get(); }
+    QuitController *quitController() const { return m_quit.get(); }
+    /// Absent until the first showMainWindow().
+    MainWindow *mainWindow() const { return m_mainWindow.get(); }
+    TrayIcon *trayIcon() const { return m_tray.get(); }
+
+    /// Creates the window on the first call; brings it forward on every call.
+    void showMainWindow();
+    void installMainMenu(MainWindow *window);
+    /// Only where the desktop offers a system tray.
+    void installTrayIcon();
+
+private:
+    void handleQuitStarted();
+
+    QSettings *m_settings;
+    std::unique_ptr<TunnelStore> m_store;
+    std::unique_ptr<QuitController> m_quit;
+    std::unique_ptr<MainWindow> m_mainWindow;
+    std::unique_ptr<TrayIcon> m_tray;
+};

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "legal/LegalNoticeView.h"
+
+#include <QHash>
+#include <QMessageBox>
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QScrollArea;
+class QSettings;
+class QVBoxLayout;
+class ServiceSidebarRow;
+class SummaryPill;
+class TidewellButton;
+class TunnelSession;
+class TunnelStore;
+
+/// \brief The root of the main window: header with counters and the group actions, the service list,
+/// the detail pane of the selected service and the footer. Shows the legal notice until it is accepted.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static inline const QString acknowledgementKey = QStringLiteral("legalAcknowledgementVersion");
+
+    /// \a store and \a settings must outlive the view.
+    ContentView(TunnelStore *store, QSettings *settings, QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    /// The stored notice version; anything unreadable counts as 0.
+    qint64 legalAcknowledgementVersion() const;
+    bool isLegalNoticeAccepted() const;
+
+    /// The notice on screen, if any.
+    LegalNoticeView *legalNotice() const { return m_notice; }
+    /// The detail pane of the selected service, or the empty detail.
+    QWidget *detail() const { return m_detail; }
+
+    /// Opens the notice: asking for agreement while it is not accepted, for reading otherwise.
+    void showLegalNotice();
+
+signals:
+    /// The user declined the notice: the program should quit.
+    void quitRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *makeHeader();
+    QWidget *makeSidebar();
+    QWidget *makeServiceList();
+    QWidget *makeServiceCard();
+    QWidget *makeRefreshNote();
+    QWidget *makeEmptyDetail();
+    QWidget *makeFooter();
+
+    void insertRow(TunnelSession *session, int index);
+    void handleStoreChanged();
+    void handleSessionAdded(TunnelSession *session, int index);
+    void handleSessionRemoved(const QUuid &id, int index);
+    void handleSelectionChanged();
+    void handleStartAllClicked();
+    void handleNoticeAgreed();
+    void rebuildDetail();
+
+    TunnelStore *m_store;
+    QSettings *m_settings;
+
+    SummaryPill *m_servicesPill = nullptr;
+    SummaryPill *m_runningPill = nullptr;
+    TidewellButton *m_startAll = nullptr;
+    TidewellButton *m_stopAll = nullptr;
+    QScrollArea *m_listScroll = nullptr;
+    QVBoxLayout *m_rowsLayout = nullptr;
+    QHash<QUuid, ServiceSidebarRow *> m_rows;
+    QVBoxLayout *m_detailLayout = nullptr;
+    QWidget *m_detail = nullptr;
+    std::optional<QUuid> m_detailID;
+    QLabel *m_versionLabel = nullptr;
+
+    int m_shownServices = -1;
+    int m_shownRunning = -1;
+
+    QPointer<LegalNoticeView> m_notice;
+    QPointer<QMessageBox> m_startAllConfirmation;
+};

@@ -1,0 +1,25 @@
+// The real program with its tunnels started at once: `ProgramHost <cloudflared> <local port>`.
+#include "app/OrvantaAppDelegate.h"
+#include "session/TunnelSession.h"
+#include "store/TunnelStore.h"
+
+#include <QString>
+
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    TunnelSession::setCloudflaredSearchPaths({QString::fromLocal8Bit(argv[1])});
+    const QString port = QString::fromLocal8Bit(argv[2]);
+    return OrvantaAppDelegate::main(1, argv, [port](OrvantaAppDelegate &delegate) {
+        TunnelStore *store = delegate.store();
+        store->addProfile();
+        for (TunnelSession *session : store->sessions()) {
+            TunnelProfile profile = session->profile();
+            profile.scheme = OriginScheme::http;
+            profile.portText = port;
+            session->setProfile(profile);
+        }
+        store->startAll();
+    });
+}

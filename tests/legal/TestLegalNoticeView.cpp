@@ -1,0 +1,225 @@
+#include "legal/LegalNoticeView.h"
+#include "legal/MiravoBrand.h"
+#include "ui/style/TidewellButton.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrlQuery>
+
+// Catches what the program hands to the desktop instead of starting a browser.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class TestLegalNoticeView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init() { m_recorder.urls.clear(); }
+    void modes_data();
+    void modes();
+    void agreeFollowsTheTickBox();
+    void acceptanceCannotBeDismissed();
+    void reviewCanBeDismissed();
+    void declineAsksToQuit();
+    void buttonsOpenTheirTargets_data();
+    void buttonsOpenTheirTargets();
+    void brandLinks();
+    void onlyBundledDocumentsOpen_data();
+    void onlyBundledDocumentsOpen();
+
+private:
+    UrlRecorder m_recorder;
+};
+
+void TestLegalNoticeView::initTestCase()
+{
+    for (const QString &scheme : {u"https"_qs, u"file"_qs})
+        QDesktopServices::setUrlHandler(scheme, &m_recorder, "open");
+}
+
+void TestLegalNoticeView::cleanupTestCase()
+{
+    for (const QString &scheme : {u"https"_qs, u"file"_qs})
+        QDesktopServices::unsetUrlHandler(scheme);
+}
+
+void TestLegalNoticeView::modes_data()
+{
+    QTest::addColumn<bool>("requiresAcceptance");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::newRow("acceptance") << true << u"开始使用前请确认"_qs
+                                << QStringList{u"不同意并退出"_qs, u"同意并继续"_qs};
+    QTest::newRow("review") << false << u"使用条款与隐私说明"_qs << QStringList{u"完成"_qs};
+}
+
+void TestLegalNoticeView::modes()
+{
+    QFETCH(bool, requiresAcceptance);
+    QFETCH(QString, title);
+    QFETCH(QStringList, buttons);
+    LegalNoticeView notice(requiresAcceptance);
+    QCOMPARE(notice.findChild<QLabel *>(u"noticeTitle"_qs)->text(), title);
+    QCOMPARE(notice.findChild<QCheckBox *>() != nullptr, requiresAcceptance);
+    QStringList texts;
+    for (auto *button : notice.findChildren<TidewellButton *>()) {
+        if (button->look().height == 39) // the footer's full-size buttons
+            texts << button->text();
+    }
+    QCOMPARE(texts, buttons);
+    for (const QString &section : {u"用途边界"_qs, u"公网暴露风险"_qs, u"第三方临时服务"_qs, u"隐私说明"_qs}) {
+        const auto labels = notice.findChildren<QLabel *>();
+        QVERIFY2(std::any_of(labels.begin(), labels.end(), [&](QLabel *l) { return l->text() == section; }),
+                 qPrintable(section));
+    }
+    QVERIFY(notice.findChild<QAbstractButton *>(u"websiteButton"_qs));
+    QCOMPARE(notice.size(), QSize(690, 610));
+}
+
+void TestLegalNoticeView::agreeFollowsTheTickBox()
+{
+    LegalNoticeView notice(true);
+    notice.show();
+    auto *agree = notice.findChild<TidewellButton *>(u"agreeButton"_qs);
+    auto *box = notice.findChild<QCheckBox *>(u"confirmBox"_qs);
+    QSignalSpy agreed(&notice, &LegalNoticeView::agreed);
+
+    QVERIFY(!box->isChecked());
+    QVERIFY(!agree->isEnabled());
+    QCOMPARE(agree->opacity(), 0.45);
+    QTest::mouseClick(agree, Qt::LeftButton);
+    QCOMPARE(agreed.size(), 0);
+
+    box->click();
+    QVERIFY(agree->isEnabled());
+    QCOMPARE(agree->opacity(), 1.0);
+    box->click();
+    QVERIFY(!agree->isEnabled());
+    QCOMPARE(agree->opacity(), 0.45);
+
+    box->click();
+    QTest::mouseClick(agree, Qt::LeftButton);
+    QCOMPARE(agreed.size(), 1);
+    QVERIFY(!notice.isVisible());
+}
+
+void TestLegalNoticeView::acceptanceCannotBeDismissed()
+{
+    LegalNoticeView notice(true);
+    QSignalSpy closed(&notice, &LegalNoticeView::closed);
+    notice.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&notice));
+    QTest::keyClick(&notice, Qt::Key_Escape);
+    QVERIFY(notice.isVisible());
+    QVERIFY(!notice.close());
+    QVERIFY(notice.isVisible());
+    notice.reject();
+    QVERIFY(notice.isVisible());
+    QCOMPARE(closed.size(), 0);
+}
+
+void TestLegalNoticeView::reviewCanBeDismissed()
+{
+    LegalNoticeView notice(false);
+    QSignalSpy closed(&notice, &LegalNoticeView::closed);
+    notice.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&notice));
+    QTest::keyClick(&notice, Qt::Key_Escape);
+    QVERIFY(!notice.isVisible());
+    QCOMPARE(closed.size(), 1);
+
+    notice.show();
+    QTest::mouseClick(notice.findChild<QAbstractButton *>(u"doneButton"_qs), Qt::LeftButton);
+    QVERIFY(!notice.isVisible());
+    QCOMPARE(closed.size(), 2);
+}
+
+void TestLegalNoticeView::declineAsksToQuit()
+{
+    LegalNoticeView notice(true);
+    QSignalSpy declined(&notice, &LegalNoticeView::declined);
+    QSignalSpy agreed(&notice, &LegalNoticeView::agreed);
+    notice.show();
+    QTest::mouseClick(notice.findChild<QAbstractButton *>(u"declineButton"_qs), Qt::LeftButton);
+    QCOMPARE(declined.size(), 1);
+    QCOMPARE(agreed.size(), 0);
+}
+
+void TestLegalNoticeView::buttonsOpenTheirTargets_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("expected"); // file name, or the whole address
+    QTest::newRow("terms") << u"termsButton"_qs << u"TERMS_OF_USE.md"_qs;
+    QTest::newRow("privacy") << u"privacyButton"_qs << u"PRIVACY.md"_qs;
+    QTest::newRow("cloudflare") << u"cloudflareButton"_qs << MiravoBrand::cloudflareQuickTunnelDocs().toString();
+    QTest::newRow("website") << u"websiteButton"_qs << MiravoBrand::website().toString();
+}
+
+void TestLegalNoticeView::buttonsOpenTheirTargets()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, expected);
+    for (const bool requiresAcceptance : {true, false}) {
+        m_recorder.urls.clear();
+        LegalNoticeView notice(requiresAcceptance);
+        notice.show();
+        QTest::mouseClick(notice.findChild<QAbstractButton *>(button), Qt::LeftButton);
+        QCOMPARE(m_recorder.urls.size(), 1);
+        const QUrl url = m_recorder.urls.constFirst();
+        if (url.isLocalFile())
+            QCOMPARE(url.fileName(), expected);
+        else
+            QCOMPARE(url.toString(), expected);
+        QVERIFY(notice.isVisible());
+    }
+}
+
+void TestLegalNoticeView::brandLinks()
+{
+    const QUrl site = MiravoBrand::website();
+    QCOMPARE(site.scheme(), u"https"_qs);
+    QCOMPARE(site.path(), u"/"_qs);
+    QCOMPARE(site.query(), u"utm_source=orvanta&utm_medium=desktop_app&utm_campaign=official_website"_qs);
+    const QUrl contact = MiravoBrand::serviceContactWebsite();
+    QCOMPARE(contact.host(), site.host());
+    QCOMPARE(contact.path(), u"/"_qs);
+    QCOMPARE(contact.query(),
+             u"utm_source=orvanta&utm_medium=desktop_app&utm_campaign=service_contact&utm_content=sidebar_card"_qs);
+    QCOMPARE(MiravoBrand::cloudflareQuickTunnelDocs().scheme(), u"https"_qs);
+}
+
+void TestLegalNoticeView::onlyBundledDocumentsOpen_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("terms") << u"TERMS_OF_USE"_qs << true;
+    QTest::newRow("missing") << u"CHANGELOG"_qs << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("outside") << u"../../../etc/hostname"_qs << false;
+    QTest::newRow("hidden") << u".PRIVACY"_qs << false;
+}
+
+void TestLegalNoticeView::onlyBundledDocumentsOpen()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, opens);
+    MiravoBrand::openBundledDocument(name);
+    QCOMPARE(m_recorder.urls.size(), opens ? 1 : 0);
+}
+
+QTEST_MAIN(TestLegalNoticeView)
+#include "TestLegalNoticeView.moc"
