@@ -1,26 +1,55 @@
-#include "SettingsFile.h"
-
-#include "session/TunnelSession.h"
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
+#include "TestSupport.h"
+#include "store/LegacySettingsMigrator.h"
 #include "store/TunnelStore.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPointer>
-#include <QSettings>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
+using namespace std::chrono_literals;
 
 namespace {
 
-QStringList namesOf(const QList<TunnelProfile> &profiles)
+/// Every value of the settings file at \a path as it is on disk. QSettings shares unsaved values between
+/// every instance on one path in a process, so the file is read through a private copy.
+QVariantMap settingsOnDisk(const QString &path)
 {
-    QStringList names;
-    for (const auto &profile : profiles)
-        names.append(profile.name);
-    return names;
+    const QString copy = path + QStringLiteral(".copy-") + QUuid::createUuid().toString(QUuid::Id128);
+    QFile::copy(path, copy);
+    QVariantMap values;
+    {
+        const QSettings settings(copy, QSettings::IniFormat);
+        for (const QString &key : settings.allKeys())
+            values.insert(key, settings.value(key));
+    }
+    QFile::remove(copy);
+    return values;
+}
+
+/// The list stored under "tunnelProfilesV2" on disk, or nothing when it is absent or unreadable.
+std::optional<QList<TunnelProfile>> profilesOnDisk(const QString &path)
+{
+    const QVariant value = settingsOnDisk(path).value(TunnelStore::profilesKey);
+    return value.typeId() == QMetaType::QByteArray ? decodeProfiles(value.toByteArray()) : std::nullopt;
+}
+
+void writeSettingsFile(const QString &path, const QVariantMap &values)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+}
+
+TunnelProfile makeProfile(const QString &name, quint16 port = 3000)
+{
+    return {QUuid::createUuid(), name, TunnelProvider::cloudflare, OriginScheme::http, QStringLiteral("127.0.0.1"),
+        QString::number(port), false};
 }
 
 QList<TunnelProfile> profilesOf(const TunnelStore &store)
@@ -31,338 +60,343 @@ QList<TunnelProfile> profilesOf(const TunnelStore &store)
     return profiles;
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// As an INI file hands values back: plain values as text, data as data.
+QVariantMap asRead(QVariantMap values)
+{
+    for (QVariant &value : values) {
+        if (value.typeId() != QMetaType::QByteArray)
+            value = value.toString();
+    }
+    return values;
+}
+
+/// A fake that answers the version query at once, else runs \a body.
+QByteArray withVersion(const QByteArray &body)
+{
+    return "[ \"$1\" = --version ] && { echo 'cloudflared version 2024.5.0 (built 2024-05-01)'; exit 0; }\n" + body;
+}
+
 } // namespace
 
 class TestTunnelStore : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void loading_data();
-    void loading();
-    void naming_data();
-    void naming();
-    void removalRepairsSelection_data();
-    void removalRepairsSelection();
-    void removingTheLastServiceAddsAFreshOne();
-    void removingAnUnknownIdChangesNothing();
-    void storedListLoadsAndEditsRewriteIt();
-    void relayEndsWithRemoval();
-    void copiedRecordsGetTheirOwnIdentity();
-    void selectedSessionNeverFallsBack();
-    void unwritableFileKeepsTheListAndRecovers();
-
-private:
-    std::unique_ptr<TunnelStore> makeStore(const QList<TunnelProfile> &stored = {});
-
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
+    std::unique_ptr<FakeCloudflared> m_fake; // nothing installed: no `cloudflared` is found
     std::unique_ptr<QSettings> m_settings;
-};
+    std::unique_ptr<TunnelStore> m_store;
+    LocalHttpServer m_servers[2];
 
-void TestTunnelStore::initTestCase()
-{
-    // No `cloudflared` from the machine may answer the version query.
-    TunnelSession::setCloudflaredSearchPaths({QDir::temp().filePath(QStringLiteral("orvanta-no-such-dir/cloudflared"))});
-}
+    TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {})
+    {
+        if (!stored.isEmpty())
+            writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(stored)}});
+        m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+        m_store = std::make_unique<TunnelStore>(m_settings.get(), timings);
+        return *m_store;
+    }
 
-void TestTunnelStore::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = m_dir->filePath(QStringLiteral("orvanta/orvanta.conf"));
-}
+private slots:
+    void initTestCase()
+    {
+        for (auto &server : m_servers)
+            QVERIFY(server.listenHttp());
+        answerPublicProbes({true, 200, {}});
+    }
 
-void TestTunnelStore::cleanup()
-{
-    m_settings.reset();
-}
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_path = m_dir->filePath(u"orvanta/orvanta.conf"_qs);
+        m_fake = std::make_unique<FakeCloudflared>(m_dir->filePath(u"fake"_qs));
+    }
 
-std::unique_ptr<TunnelStore> TestTunnelStore::makeStore(const QList<TunnelProfile> &stored)
-{
-    if (!stored.isEmpty())
-        writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(stored)}});
-    m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-    return std::make_unique<TunnelStore>(m_settings.get());
-}
+    void cleanup()
+    {
+        if (m_store)
+            m_store->shutdownAll();
+        for (int run = 1; run <= m_fake->runs(); ++run)
+            QTRY_VERIFY_WITH_TIMEOUT(!processAlive(m_fake->processId(run)), 20000);
+        m_store.reset();
+        m_settings.reset();
+        m_fake.reset();
+    }
 
-void TestTunnelStore::loading_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<OriginScheme>("scheme");
-    QTest::addColumn<bool>("skip");
-    QTest::addColumn<QVariant>("backup"); // under "tunnelProfilesV2.unreadable" after the first save
+    void loading_data()
+    {
+        QTest::addColumn<QVariantMap>("stored");
+        QTest::addColumn<QString>("shown"); // scheme, host, port and switch of the one service shown
+        QTest::addColumn<QVariant>("backup"); // under "tunnelProfilesV2.unreadable" after the first save
+        const QString fallback = u"自动 127.0.0.1 3000 0"_qs;
+        const auto unreadable = [&](const char *name, const QVariant &value, const QVariant &older = {}) {
+            QVariantMap stored{{TunnelStore::profilesKey, value}};
+            if (older.isValid())
+                stored.insert(TunnelStore::unreadableProfilesKey, older);
+            QTest::newRow(name) << stored << fallback << (older.isValid() ? older : value);
+        };
+        QByteArray badRecord = encodeProfiles({makeProfile(u"a"_qs), makeProfile(u"b"_qs)});
+        unreadable("one bad record", badRecord.replace(badRecord.lastIndexOf("\"HTTP\""), 6, "\"http\""));
+        unreadable("damaged bytes", QByteArray("[{\"id\":\"\xff\x00", 9));
+        unreadable("deeply nested", QByteArray(200000, '[') + QByteArray(200000, ']'));
+        unreadable("older backup kept", QByteArray("newer"), QByteArray("older"));
+        QTest::newRow("first launch") << QVariantMap() << fallback << QVariant();
+        QTest::newRow("empty array") << QVariantMap{{TunnelStore::profilesKey, QByteArray("[]")}} << fallback
+                                     << QVariant();
+        QVariantMap flat{{u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs},
+            {u"originScheme"_qs, u"HTTPS"_qs}, {u"skipTLSVerification"_qs, true}};
+        QTest::newRow("flat keys") << flat << u"HTTPS 10.0.0.5 8443 1"_qs << QVariant();
+        flat.insert(u"originScheme"_qs, u"https"_qs);
+        QTest::newRow("flat keys, lower-case scheme") << flat << u"自动 10.0.0.5 8443 1"_qs << QVariant();
+        QTest::newRow("flat keys of wrong types")
+            << QVariantMap{{u"originHost"_qs, QStringList{u"a"_qs, u"b"_qs}}, {u"originPort"_qs, 8443},
+                   {u"originScheme"_qs, QByteArray("HTTP")}, {u"skipTLSVerification"_qs, u"maybe"_qs}}
+            << u"自动 127.0.0.1 8443 0"_qs << QVariant();
+    }
 
-    const QString key = TunnelStore::profilesKey;
-    const QString backupKey = TunnelStore::unreadableProfilesKey;
-    const QVariant none;
-    const QString localhost = QStringLiteral("127.0.0.1");
-    const QString port = QStringLiteral("3000");
-    QByteArray oneBadRecord = encodeProfiles({makeProfile(u"a"_qs), makeProfile(u"b"_qs)});
-    oneBadRecord.replace(R"("scheme":"HTTP","host":"127.0.0.1","portText":"3000","skipTLSVerification":false}])",
-                         R"("scheme":"http","host":"127.0.0.1","portText":"3000","skipTLSVerification":false}])");
-    QVERIFY(!decodeProfiles(oneBadRecord));
-    const QVariantMap flat{{u"originHost"_qs, u"10.0.0.5"_qs},
-                           {u"originPort"_qs, u"8443"_qs},
-                           {u"originScheme"_qs, u"HTTPS"_qs},
-                           {u"skipTLSVerification"_qs, true}};
-    QVariantMap lowerCase = flat;
-    lowerCase.insert(u"originScheme"_qs, u"https"_qs);
-    const QByteArray deep = QByteArray(200000, '[') + QByteArray(200000, ']');
-
-    const auto row = [&](const char *name, const QVariantMap &stored, const QVariant &backup) {
-        QTest::newRow(name) << stored << localhost << port << OriginScheme::automatic << false << backup;
-    };
-    row("first launch", {}, none);
-    row("empty array", {{key, QByteArray("[]")}}, none);
-    row("one bad record", {{key, oneBadRecord}}, oneBadRecord);
-    row("damaged bytes", {{key, QByteArray("[{\"id\":\"\xff\x00", 9)}}, QByteArray("[{\"id\":\"\xff\x00", 9));
-    row("deeply nested", {{key, deep}}, deep);
-    row("text instead of data", {{key, u"[]x"_qs}}, u"[]x"_qs);
-    row("older backup kept", {{key, QByteArray("newer")}, {backupKey, QByteArray("older")}}, QByteArray("older"));
-    QTest::newRow("flat keys") << flat << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::https << true << none;
-    QTest::newRow("flat keys, lower-case scheme")
-        << lowerCase << u"10.0.0.5"_qs << u"8443"_qs << OriginScheme::automatic << true << none;
-    QTest::newRow("flat keys of wrong types")
-        << QVariantMap{{u"originHost"_qs, QStringList{u"a"_qs, u"b"_qs}},
-                       {u"originPort"_qs, 8443},
-                       {u"originScheme"_qs, QByteArray("HTTP")},
-                       {u"skipTLSVerification"_qs, u"maybe"_qs}}
-        << localhost << u"8443"_qs << OriginScheme::automatic << false << none;
-}
-
-void TestTunnelStore::loading()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(QString, host);
-    QFETCH(QString, port);
-    QFETCH(OriginScheme, scheme);
-    QFETCH(bool, skip);
-    QFETCH(QVariant, backup);
-
-    if (!stored.isEmpty())
+    void loading()
+    {
+        QFETCH(QVariantMap, stored);
+        QFETCH(QString, shown);
+        QFETCH(QVariant, backup);
         writeSettingsFile(m_path, stored);
-    const QVariant before = stored.value(TunnelStore::profilesKey);
-    auto store = makeStore();
+        const QVariantMap before = settingsOnDisk(m_path);
+        TunnelStore &store = makeStore();
 
-    QCOMPARE(store->sessions().size(), 1);
-    const TunnelProfile profile = store->sessions().first()->profile();
-    QCOMPARE(profile.name, u"默认服务"_qs);
-    QCOMPARE(profile.host, host);
-    QCOMPARE(profile.portText, port);
-    QCOMPARE(profile.scheme, scheme);
-    QCOMPARE(profile.skipTLSVerification, skip);
-    QVERIFY(!profile.id.isNull());
-    QCOMPARE(store->selectedSession(), store->sessions().first());
-    QCOMPARE(store->cloudflaredVersion(), u"未找到"_qs);
+        QCOMPARE(store.sessions().size(), 1);
+        const TunnelProfile profile = store.sessions().first()->profile();
+        QCOMPARE(profile.name, u"默认服务"_qs);
+        QCOMPARE(u"%1 %2 %3 %4"_qs.arg(rawValue(profile.scheme), profile.host, profile.portText)
+                     .arg(int(profile.skipTLSVerification)),
+            shown);
+        QCOMPARE(store.selectedSession(), store.sessions().first());
+        QCOMPARE(settingsOnDisk(m_path), before); // loading writes nothing
 
-    // Loading writes nothing: whatever was stored is still there, byte for byte.
-    QCOMPARE(valueOnDisk(m_path, TunnelStore::profilesKey), before);
-    QCOMPARE(keyOnDisk(m_path, TunnelStore::unreadableProfilesKey), stored.contains(TunnelStore::unreadableProfilesKey));
+        store.addProfile();
+        QCOMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
+        QCOMPARE(settingsOnDisk(m_path).value(TunnelStore::unreadableProfilesKey), backup);
+    }
 
-    store->addProfile();
-    const auto saved = profilesOnDisk(m_path);
-    QVERIFY(saved);
-    QCOMPARE(*saved, profilesOf(*store));
-    QCOMPARE(valueOnDisk(m_path, TunnelStore::unreadableProfilesKey), backup);
-    QVERIFY(!store->lastSaveFailed());
-}
+    void naming_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("gap") << QStringList{u"代理服务 1"_qs, u"代理服务 3"_qs} << u"代理服务 4"_qs;
+        QTest::newRow("other names") << QStringList{u"Web"_qs, u"API"_qs} << u"代理服务 3"_qs;
+        QTest::newRow("blanks around") << QStringList{u" 代理服务 3\n"_qs, u"Web"_qs} << u"代理服务 4"_qs;
+        QTest::newRow("blank names") << QStringList{QString(), u" \t"_qs} << u"代理服务 3"_qs;
+    }
 
-void TestTunnelStore::naming_data()
-{
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("gap") << QStringList{u"代理服务 1"_qs, u"代理服务 3"_qs} << u"代理服务 4"_qs;
-    QTest::newRow("other names") << QStringList{u"Web"_qs, u"API"_qs} << u"代理服务 3"_qs;
-    QTest::newRow("blanks around") << QStringList{u" 代理服务 3\n"_qs, u"Web"_qs} << u"代理服务 4"_qs;
-    QTest::newRow("run of taken")
-        << QStringList{u"代理服务 4"_qs, u"代理服务 2"_qs, u"代理服务 3"_qs} << u"代理服务 5"_qs;
-    QTest::newRow("no blank between") << QStringList{u"代理服务3"_qs, u"x"_qs} << u"代理服务 3"_qs;
-    QTest::newRow("blank names") << QStringList{QString(), u" \t"_qs} << u"代理服务 3"_qs;
-}
+    void naming()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, expected);
+        QList<TunnelProfile> profiles;
+        for (const QString &name : names)
+            profiles.append(makeProfile(name));
+        TunnelStore &store = makeStore(profiles);
+        QSignalSpy added(&store, &TunnelStore::sessionAdded);
+        TunnelSession *session = store.addProfile();
+        QCOMPARE(session->profile().name, expected);
+        QCOMPARE(session->profile().scheme, OriginScheme::automatic);
+        QCOMPARE(store.sessions().last(), session);
+        QCOMPARE(store.selectedSession(), session);
+        QCOMPARE(added.value(0).value(1).toInt(), names.size());
+        QCOMPARE(profilesOnDisk(m_path), std::optional(profiles << session->profile()));
+    }
 
-void TestTunnelStore::naming()
-{
-    QFETCH(QStringList, names);
-    QFETCH(QString, expected);
-    QList<TunnelProfile> profiles;
-    for (const QString &name : names)
-        profiles.append(makeProfile(name));
-    auto store = makeStore(profiles);
-    QSignalSpy added(store.get(), &TunnelStore::sessionAdded);
-    QSignalSpy selection(store.get(), &TunnelStore::selectionChanged);
+    void removalRepairsSelection_data()
+    {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<int>("expected"); // index before the removal
+        QTest::newRow("selected middle") << 1 << 1 << 2;
+        QTest::newRow("selected last") << 2 << 2 << 1;
+        QTest::newRow("selected first") << 0 << 0 << 1;
+        QTest::newRow("unselected") << 2 << 0 << 2;
+    }
 
-    TunnelSession *session = store->addProfile();
+    void removalRepairsSelection()
+    {
+        QFETCH(int, selected);
+        QFETCH(int, removed);
+        QFETCH(int, expected);
+        QList<TunnelProfile> profiles{makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs)};
+        TunnelStore &store = makeStore(profiles);
+        store.setSelectedID(profiles.at(selected).id);
+        QSignalSpy selection(&store, &TunnelStore::selectionChanged);
+        store.removeProfile(profiles.at(removed).id);
+        QCOMPARE(store.selectedID(), profiles.at(expected).id);
+        QCOMPARE(selection.size(), selected == removed ? 1 : 0);
+        profiles.removeAt(removed);
+        profiles[1].portText = u"08080"_qs; // an edit rewrites the whole list, in order
+        store.sessions().at(1)->setProfile(profiles[1]);
+        QCOMPARE(profilesOnDisk(m_path), std::optional(profiles));
+    }
 
-    QCOMPARE(session->profile().name, expected);
-    QCOMPARE(session->profile().host, u"127.0.0.1"_qs);
-    QCOMPARE(session->profile().portText, u"3000"_qs);
-    QCOMPARE(session->profile().scheme, OriginScheme::automatic);
-    QCOMPARE(store->sessions().last(), session);
-    QCOMPARE(store->selectedSession(), session);
-    QCOMPARE(added.size(), 1);
-    QCOMPARE(added.first().at(1).toInt(), names.size());
-    QCOMPARE(selection.size(), 1);
-    QCOMPARE(namesOf(*profilesOnDisk(m_path)), namesOf(profiles) << expected);
-}
+    void removingTheLastServiceAddsAFreshOne()
+    {
+        TunnelStore &store = makeStore();
+        QPointer<TunnelSession> only = store.sessions().first();
+        store.removeProfile(only->id());
+        QCOMPARE(store.sessions().size(), 1);
+        const TunnelProfile fresh = store.sessions().first()->profile();
+        QCOMPARE(fresh.name, u"代理服务 1"_qs);
+        QCOMPARE(store.selectedID(), fresh.id);
+        QCOMPARE(profilesOnDisk(m_path), std::optional(QList<TunnelProfile>{fresh}));
+        QTRY_VERIFY(only.isNull());
+    }
 
-void TestTunnelStore::removalRepairsSelection_data()
-{
-    QTest::addColumn<int>("selected");
-    QTest::addColumn<int>("removed");
-    QTest::addColumn<int>("expected"); // index before the removal
-    QTest::newRow("selected middle") << 1 << 1 << 2;
-    QTest::newRow("selected last") << 2 << 2 << 1;
-    QTest::newRow("selected first") << 0 << 0 << 1;
-    QTest::newRow("unselected") << 2 << 0 << 2;
-}
+    void unwritableFileKeepsTheListAndRecovers()
+    {
+        // A regular file where the settings directory should be: no one, not even root, can save there.
+        const QString blocked = m_dir->filePath(u"blocked"_qs);
+        m_path = blocked + u"/orvanta.conf"_qs;
+        QVERIFY(QFile(blocked).open(QIODevice::WriteOnly));
+        TunnelStore &store = makeStore();
+        store.addProfile();
+        TunnelSession *third = store.addProfile();
+        QVERIFY(store.lastSaveFailed() && store.sessions().size() == 3);
 
-void TestTunnelStore::removalRepairsSelection()
-{
-    QFETCH(int, selected);
-    QFETCH(int, removed);
-    QFETCH(int, expected);
-    QList<TunnelProfile> profiles{makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs)};
-    auto store = makeStore(profiles);
-    store->setSelectedID(profiles.at(selected).id);
-    QSignalSpy removedSpy(store.get(), &TunnelStore::sessionRemoved);
-    QSignalSpy selection(store.get(), &TunnelStore::selectionChanged);
+        QVERIFY(QFile::remove(blocked) && QDir().mkpath(blocked));
+        TunnelProfile edited = third->profile();
+        edited.name = u"后来保存"_qs;
+        third->setProfile(edited);
+        QVERIFY(!store.lastSaveFailed());
+        QCOMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
+    }
 
-    store->removeProfile(profiles.at(removed).id);
+    void killedWriterLeavesAWholeList()
+    {
+        QList<TunnelProfile> seeded;
+        for (int i = 0; i < 200; ++i)
+            seeded.append(makeProfile(u"0"_qs));
+        writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(seeded)}});
+        for (int round = 0; round < 12; ++round) {
+            // The writer spends nearly all its time inside saves (each ends in an fsync): a kill lands in one.
+            QProcess writer;
+            writer.start(QStringLiteral(STORE_WRITER), {m_path});
+            const int savesBeforeKill = int(QRandomGenerator::global()->bounded(1, 40));
+            int saves = 0;
+            while (saves < savesBeforeKill && writer.waitForReadyRead(60000))
+                saves += int(writer.readAll().count("saved\n"));
+            writer.kill();
+            QVERIFY(writer.waitForFinished(60000) && saves >= savesBeforeKill);
+            const auto list = profilesOnDisk(m_path);
+            QVERIFY2(list && list->size() == seeded.size(), qPrintable(u"round %1"_qs.arg(round)));
+            for (qsizetype i = 0; i < seeded.size(); ++i)
+                QCOMPARE(list->at(i).id, seeded.at(i).id);
+        }
+    }
 
-    QCOMPARE(store->selectedID(), profiles.at(expected).id);
-    QCOMPARE(selection.size(), selected == removed ? 1 : 0);
-    QCOMPARE(removedSpy.size(), 1);
-    QCOMPARE(removedSpy.first().at(0).value<QUuid>(), profiles.at(removed).id);
-    QCOMPARE(removedSpy.first().at(1).toInt(), removed);
-    profiles.removeAt(removed);
-    QCOMPARE(profilesOf(*store), profiles);
-    QCOMPARE(*profilesOnDisk(m_path), profiles);
-}
+    void runningServices()
+    {
+        // The second server's children never get online; the others note a polite request to stop.
+        QVERIFY(m_fake->install(withVersion("case \"$*\" in *\"127.0.0.1:" + QByteArray::number(m_servers[1].port())
+            + " \"*) exec sleep 60;; esac\ntrap 'echo > \"$rec/terminated.$n\"; kill $!; exit 0' TERM\n"
+            + FakeCloudflared::onlineBody(60).replace("exec sleep 60", "sleep 60 &\nwait"))));
+        Timings timings;
+        timings.monitorPause = timings.postOnlineCheck = 1h;
+        TunnelStore &store = makeStore(
+            {makeProfile(u"idle"_qs, m_servers[0].port()), makeProfile(u"failed"_qs, 0),
+                makeProfile(u"online"_qs, m_servers[0].port()), makeProfile(u"connecting"_qs, m_servers[1].port())},
+            timings);
+        QCOMPARE(store.cloudflaredVersion(), u"2024.5.0"_qs);
+        const QList<TunnelSession *> sessions = store.sessions();
+        for (int i = 1; i < 4; ++i)
+            sessions[i]->start();
+        QTRY_VERIFY_WITH_TIMEOUT(sessions[1]->status().is(TunnelStatus::Kind::failed)
+                && sessions[2]->status().is(TunnelStatus::Kind::online)
+                && sessions[3]->status().is(TunnelStatus::Kind::connecting),
+            20000);
+        QCOMPARE(store.runningCount(), 2);
+        QList<int> started;
+        const auto relay = connect(&store, &TunnelStore::changed, this, [&] {
+            for (int i = 0; i < 4; ++i) {
+                if (sessions[i]->status().is(TunnelStatus::Kind::preparing) && !started.contains(i))
+                    started << i;
+            }
+        });
+        store.startAll();
+        disconnect(relay);
+        QCOMPARE(started, QList<int>({0, 1})); // relayed synchronously, in list order
+        QTRY_VERIFY_WITH_TIMEOUT(sessions[0]->status().is(TunnelStatus::Kind::online)
+                && sessions[1]->status().is(TunnelStatus::Kind::failed),
+            20000);
+        // A removed service winds its child down politely, and its changes no longer reach the store.
+        QPointer<TunnelSession> removed = sessions[0];
+        const qint64 pid = m_fake->processId();
+        store.removeProfile(removed->id());
+        QSignalSpy changed(&store, &TunnelStore::changed);
+        QTRY_VERIFY_WITH_TIMEOUT(removed.isNull() && !processAlive(pid), 20000);
+        QVERIFY(QFile::exists(m_fake->recordDirectory() + u"/terminated.%1"_qs.arg(m_fake->runs())));
+        QCOMPARE(changed.size(), 0);
+        sessions[2]->stop();
+        QCOMPARE(store.runningCount(), 2); // stopping counts, failed does not
+        store.stopAll();
+        QTRY_COMPARE_WITH_TIMEOUT(store.runningCount(), 0, 20000);
+        QVERIFY(sessions[1]->status().is(TunnelStatus::Kind::failed));
+    }
 
-void TestTunnelStore::removingTheLastServiceAddsAFreshOne()
-{
-    auto store = makeStore();
-    const QUuid only = store->sessions().first()->id();
-    QPointer<TunnelSession> gone = store->sessions().first();
-    store->removeProfile(only);
+    void migration_data()
+    {
+        QTest::addColumn<QVariantMap>("current");
+        QTest::addColumn<int>("former"); // 0: no former domain, 1: its file, 2: a given map
+        QTest::addColumn<QVariantMap>("legacy");
+        QTest::addColumn<QVariantMap>("expected"); // every key of the current file afterwards, marker aside
 
-    QCOMPARE(store->sessions().size(), 1);
-    const TunnelProfile fresh = store->sessions().first()->profile();
-    QCOMPARE(fresh.name, u"代理服务 1"_qs);
-    QVERIFY(fresh.id != only);
-    QCOMPARE(store->selectedID(), fresh.id);
-    QCOMPARE(*profilesOnDisk(m_path), QList<TunnelProfile>{fresh});
-    QTRY_VERIFY(gone.isNull());
-}
+        const QVariantMap allSix{{u"tunnelProfilesV2"_qs, encodeProfiles({makeProfile(u"旧服务"_qs)})},
+            {u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs}, {u"originScheme"_qs, u"HTTPS"_qs},
+            {u"skipTLSVerification"_qs, true}, {u"legalAcknowledgementVersion"_qs, 2}};
+        const QVariantMap hostAndPort{{u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs}};
+        const QVariantMap kept{
+            {u"skipTLSVerification"_qs, false}, {u"legalAcknowledgementVersion"_qs, 0}, {u"originHost"_qs, QString()}};
+        QVariantMap keptOverAll = allSix;
+        keptOverAll.insert(kept);
 
-void TestTunnelStore::removingAnUnknownIdChangesNothing()
-{
-    auto store = makeStore();
-    QSignalSpy changed(store.get(), &TunnelStore::changed);
-    store->removeProfile(QUuid::createUuid());
-    QCOMPARE(store->sessions().size(), 1);
-    QCOMPARE(changed.size(), 0);
-    QVERIFY(!QFile::exists(m_path));
-}
+        QTest::newRow("marker set: a second start")
+            << QVariantMap{{LegacySettingsMigrator::markerKey, true}} << 1 << allSix << QVariantMap();
+        QTest::newRow("no former domain") << QVariantMap() << 0 << QVariantMap() << QVariantMap();
+        QTest::newRow("all six from the file") << QVariantMap() << 1 << allSix << allSix;
+        QTest::newRow("all six from a map") << QVariantMap() << 2 << allSix << allSix;
+        QTest::newRow("host and port only") << QVariantMap() << 1 << hostAndPort << hostAndPort;
+        QTest::newRow("false, zero and empty text kept") << kept << 2 << allSix << keptOverAll;
+        QTest::newRow("foreign keys ignored")
+            << QVariantMap() << 1
+            << QVariantMap{{u"originScheme"_qs, u"HTTP"_qs}, {u"windowFrame"_qs, u"0 0 800 600"_qs},
+                   {u"OriginHost"_qs, u"wrong case"_qs}}
+            << QVariantMap{{u"originScheme"_qs, u"HTTP"_qs}};
+    }
 
-void TestTunnelStore::storedListLoadsAndEditsRewriteIt()
-{
-    QList<TunnelProfile> profiles{makeProfile(u"c"_qs), makeProfile(u"a"_qs, u"08080"_qs), makeProfile(u"b"_qs)};
-    auto store = makeStore(profiles);
-    QCOMPARE(profilesOf(*store), profiles);
-    QCOMPARE(store->selectedID(), profiles.first().id);
-
-    profiles[2].portText = u"8080"_qs;
-    store->sessions().at(2)->setProfile(profiles[2]);
-    QCOMPARE(*profilesOnDisk(m_path), profiles);
-
-    profiles[0].host = u" ::1 "_qs;
-    profiles[0].skipTLSVerification = true;
-    store->sessions().at(0)->setProfile(profiles[0]);
-    QCOMPARE(*profilesOnDisk(m_path), profiles);
-}
-
-void TestTunnelStore::relayEndsWithRemoval()
-{
-    auto store = makeStore();
-    store->addProfile();
-    QPointer<TunnelSession> first = store->sessions().first();
-    QSignalSpy changed(store.get(), &TunnelStore::changed);
-
-    first->setActivity({});
-    QCOMPARE(changed.size(), 1); // synchronously, inside the session's own change
-
-    store->removeProfile(first->id());
-    changed.clear();
-    QVERIFY(first);
-    first->setActivity({});
-    QCOMPARE(changed.size(), 0);
-}
-
-void TestTunnelStore::copiedRecordsGetTheirOwnIdentity()
-{
-    const TunnelProfile original = makeProfile(u"a"_qs);
-    TunnelProfile copy = original;
-    copy.name = u"b"_qs;
-    auto store = makeStore({original, copy});
-    QCOMPARE(store->sessions().at(0)->profile(), original);
-    QVERIFY(store->sessions().at(1)->id() != original.id);
-
-    QSignalSpy changed(store.get(), &TunnelStore::changed);
-    for (TunnelSession *session : store->sessions())
-        session->setActivity({});
-    QCOMPARE(changed.size(), 2);
-    store->setSelectedID(store->sessions().at(1)->id());
-    QCOMPARE(store->selectedSession()->profile().name, u"b"_qs);
-}
-
-void TestTunnelStore::selectedSessionNeverFallsBack()
-{
-    auto store = makeStore();
-    TunnelSession *second = store->addProfile();
-    QSignalSpy selection(store.get(), &TunnelStore::selectionChanged);
-
-    store->setSelectedID(std::nullopt);
-    QCOMPARE(store->selectedSession(), nullptr);
-    store->setSelectedID(QUuid::createUuid());
-    QCOMPARE(store->selectedSession(), nullptr);
-    store->setSelectedID(second->id());
-    QCOMPARE(store->selectedSession(), second);
-    store->setSelectedID(second->id());
-    QCOMPARE(selection.size(), 3);
-}
-
-void TestTunnelStore::unwritableFileKeepsTheListAndRecovers()
-{
-    // A regular file where the settings directory should be: no one, not even root, can save there.
-    const QString blocked = m_dir->filePath(QStringLiteral("blocked"));
-    m_path = blocked + QStringLiteral("/orvanta.conf");
-    QFile file(blocked);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-
-    auto store = makeStore();
-    store->addProfile();
-    TunnelSession *third = store->addProfile();
-    QVERIFY(store->lastSaveFailed());
-    QCOMPARE(store->sessions().size(), 3);
-
-    QVERIFY(QFile::remove(blocked));
-    QVERIFY(QDir().mkpath(blocked));
-    TunnelProfile edited = third->profile();
-    edited.name = u"后来保存"_qs;
-    third->setProfile(edited);
-
-    QVERIFY(!store->lastSaveFailed());
-    QCOMPARE(*profilesOnDisk(m_path), profilesOf(*store));
-}
+    void migration()
+    {
+        QFETCH(QVariantMap, current);
+        QFETCH(int, former);
+        QFETCH(QVariantMap, legacy);
+        QFETCH(QVariantMap, expected);
+        // The former edition kept its file at the top of the configuration directory.
+        const QString legacyPath = m_dir->filePath(LegacySettingsMigrator::legacyFileName);
+        writeSettingsFile(m_path, current);
+        if (former == 1)
+            writeSettingsFile(legacyPath, legacy);
+        const QByteArray legacyBefore = contents(legacyPath);
+        {
+            QSettings settings(m_path, QSettings::IniFormat);
+            LegacySettingsMigrator::migrateIfNeeded(settings, former == 2 ? std::optional(legacy) : std::nullopt);
+        }
+        QVariantMap found = settingsOnDisk(m_path);
+        QCOMPARE(found.take(LegacySettingsMigrator::markerKey).toString(), u"true"_qs);
+        QCOMPARE(found, asRead(expected));
+        QCOMPARE(contents(legacyPath), legacyBefore);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestTunnelStore)
 #include "TestTunnelStore.moc"

@@ -1,0 +1,527 @@
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
+#include "TestSupport.h"
+#include "session/OutputLineSplitter.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TunnelProfile localProfile(quint16 port, OriginScheme scheme = OriginScheme::http, bool skipTLS = false)
+{
+    return {QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
+        QStringLiteral("127.0.0.1"), QString::number(port), skipTLS};
+}
+
+QStringList messages(const TunnelSession &session)
+{
+    QStringList result;
+    for (const ActivityEntry &entry : session.activity())
+        result << entry.message;
+    return result;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// Shrunk durations; no check after going online unless \a postOnlineCheck asks for one.
+Timings testTimings(std::chrono::milliseconds startupTimeout = 30s, std::chrono::milliseconds killGrace = 400ms,
+    std::chrono::milliseconds postOnlineCheck = 1h)
+{
+    Timings timings;
+    timings.startupTimeout = startupTimeout;
+    timings.killGrace = killGrace;
+    timings.postOnlineCheck = postOnlineCheck;
+    timings.monitorPause = 1h;
+    timings.healthDebounce = 200ms;
+    timings.localProbeTimeout = 1500ms;
+    timings.probeGrace = 500ms;
+    return timings;
+}
+
+const QString urlEntry = QStringLiteral("公网 HTTPS 链接已生成");
+const QString edgeEntry = QStringLiteral("已连接 Cloudflare 边缘网络");
+const HealthState localDown = HealthState::unhealthy(QStringLiteral("本地服务不可访问"));
+
+} // namespace
+
+class TestTunnelSession : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_temp;
+    std::unique_ptr<QTemporaryDir> m_fakeDir;
+    std::unique_ptr<FakeCloudflared> m_fake;
+    LocalHttpServer m_http;
+    LocalHttpServer m_https;
+    LocalHttpServer m_silent;
+
+private slots:
+    void initTestCase()
+    {
+        // Runtime directories land here, where the test can see them all.
+        qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
+        const auto certificate = TestCertificate::generate();
+        m_silent.setSilent(true);
+        QVERIFY(certificate && m_http.listenHttp() && m_https.listenHttps(*certificate) && m_silent.listenHttp());
+    }
+
+    void init()
+    {
+        m_fakeDir = std::make_unique<QTemporaryDir>();
+        m_fake = std::make_unique<FakeCloudflared>(m_fakeDir->path());
+        answerPublicProbes({true, 404, {}});
+    }
+
+    void cleanup()
+    {
+        m_fake.reset();
+        m_fakeDir.reset();
+        // No runtime directory outlives its child.
+        QTRY_COMPARE(QDir(QDir::tempPath()).entryList({u"orvanta-runtime-*"_qs}, QDir::Dirs), QStringList());
+    }
+
+    void splitter_data()
+    {
+        QTest::addColumn<QByteArrayList>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("line across chunks")
+            << QByteArrayList{"ab", "c\nd", "ef\n"} << QStringList{u"abc"_qs, u"def"_qs};
+        QTest::newRow("character across chunks")
+            << QByteArrayList{"\xe4\xb8", "\xad\xe6\x96\x87\n"} << QStringList{QStringLiteral("中文")};
+        QTest::newRow("invalid line dropped alone")
+            << QByteArrayList{"good\nbad \xff\xfe\nnext\n"} << QStringList{u"good"_qs, u"next"_qs};
+        QTest::newRow("every ASCII line end, unterminated last line") << QByteArrayList{
+            "a\r\nb\rc\vd\fe\n\n", "f"} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs, u"e"_qs, u"f"_qs};
+        QTest::newRow("over-long line dropped") << QByteArrayList{QByteArray(OutputLineSplitter::maxLineBytes, 'a'),
+            QByteArray(10, 'a'), "\nok\n"} << QStringList{u"ok"_qs};
+    }
+
+    void splitter()
+    {
+        QFETCH(QByteArrayList, chunks);
+        QFETCH(QStringList, lines);
+        OutputLineSplitter splitter;
+        QStringList seen;
+        const auto sink = [&seen](const QString &line) { seen << line; };
+        for (const QByteArray &chunk : chunks)
+            splitter.feed(chunk, sink);
+        QVERIFY(splitter.pendingBytes() <= OutputLineSplitter::maxLineBytes);
+        splitter.finish(sink);
+        QCOMPARE(seen, lines);
+    }
+
+    void interpretation_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("log"); // "level: message"
+        QTest::addColumn<QString>("publicURL");
+        QTest::addColumn<bool>("online");
+        const QString url = u"2024-05-01T10:00:03Z INF |  https://four-random-words-here.trycloudflare.com   |"_qs;
+        const QString reg = u"2024-05-01T10:00:04Z INF Registered tunnel connection connIndex=0 location=fra01"_qs;
+        const QString req = u"2024-05-01T10:00:00Z INF Requesting new quick Tunnel on trycloudflare.com..."_qs;
+        const QString first = u"https://four-random-words-here.trycloudflare.com"_qs;
+        const QString urlLog = u"success: "_qs + urlEntry;
+        const QString edgeLog = u"success: "_qs + edgeEntry;
+        const auto row
+            = [](const char *name, const QStringList &lines, const QStringList &log, const QString &publicURL = {},
+                  bool online = false) { QTest::newRow(name) << lines << log << publicURL << online; };
+        row("URL, then registration", {url, reg}, {urlLog, edgeLog}, first, true);
+        row("registration, then URL", {reg, url}, {edgeLog, urlLog}, first, true);
+        row("URL alone", {url}, {urlLog}, first);
+        row("registrations logged once in a row", {reg, reg, u"T WRN Retrying in 1s"_qs, reg},
+            {edgeLog, u"warning: Retrying in 1s"_qs, edgeLog});
+        row("request logged once in a row", {req, req},
+            {QStringLiteral("info: 正在申请免费的 trycloudflare.com 域名")});
+        row("a later URL does not replace the first",
+            {url, u"INF https://other-words.trycloudflare.com/path ERR boom"_qs}, {urlLog, u"error: boom"_qs}, first);
+        row("warning with error field, quotes removed", {u"T WRN Gone error=\"a \"b\"\" k=\"v\""_qs},
+            {u"error: a b k=v"_qs});
+        row("unquoted error field kept whole", {u"T ERR x error=EOF"_qs}, {u"error: error=EOF"_qs});
+        row("Unicode line separators split", {reg + QChar(0x2028) + url + QChar(0x0085) + u"T WRN w"_qs},
+            {edgeLog, urlLog, u"warning: w"_qs}, first, true);
+        QStringList many;
+        for (int i = 1; i <= 61; ++i)
+            many << u"T WRN w%1"_qs.arg(i);
+        row("the log keeps the 60 newest", many, many.mid(1).replaceInStrings(u"T WRN "_qs, u"warning: "_qs));
+    }
+
+    void interpretation()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, log);
+        QFETCH(QString, publicURL);
+        QFETCH(bool, online);
+        TunnelSession session(localProfile(1), {}, testTimings());
+        for (const QString &line : lines)
+            session.handleOutputLine(line);
+        QStringList seen;
+        for (const ActivityEntry &entry : session.activity())
+            seen << rawValue(entry.level) + u": "_qs + entry.message;
+        QCOMPARE(seen, log);
+        QCOMPARE(session.publicURL().value_or(QUrl()), QUrl(publicURL));
+        QCOMPARE(session.status().is(TunnelStatus::Kind::online), online);
+        QCOMPARE(session.connectedAt().has_value(), online);
+        QCOMPARE(session.publicHealth(), online ? HealthState::checking() : HealthState::inactive());
+    }
+
+    void commandLineAndEnvironment_data()
+    {
+        QTest::addColumn<OriginScheme>("scheme");
+        QTest::addColumn<QString>("tail");
+        QTest::newRow("http ignores the switch") << OriginScheme::http << QString();
+        QTest::newRow("https unverified") << OriginScheme::https << u" --no-tls-verify"_qs;
+        QTest::newRow("automatic detects https") << OriginScheme::automatic << u" --no-tls-verify"_qs;
+    }
+
+    void commandLineAndEnvironment()
+    {
+        QFETCH(OriginScheme, scheme);
+        QFETCH(QString, tail);
+        // The waiting child notes the signal it gets when we die (PR_GET_PDEATHSIG).
+        QVERIFY(m_fake->install(
+            FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+            + "exec python3 -c 'import ctypes, time; s = ctypes.c_int(-1); "
+              "ctypes.CDLL(None).prctl(2, ctypes.byref(s), 0, 0, 0); "
+              "open(\"pdeathsig\", \"w\").write(str(s.value)); time.sleep(30)'"));
+        const bool https = scheme != OriginScheme::http;
+        const quint16 port = https ? m_https.port() : m_http.port();
+        TunnelSession session(localProfile(port, scheme, true), {}, testTimings());
+        session.start();
+        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        QCOMPARE(m_fake->runs(), 1);
+
+        const QString runtime = m_fake->workingDirectory();
+        QCOMPARE(QFileInfo(runtime).path(), QDir::tempPath());
+        QVERIFY2(QFileInfo(runtime).fileName().startsWith(u"orvanta-runtime-"_qs), qPrintable(runtime));
+        QCOMPARE(QFile::permissions(runtime) & 0x7777, QFileDevice::Permissions(0x7700)); // the owner's alone
+        QCOMPARE(contents(runtime + u"/empty.yml"_qs), QByteArray("{}\n"));
+        const QString origin = (https ? u"https://127.0.0.1:"_qs : u"http://127.0.0.1:"_qs) + QString::number(port);
+        QCOMPARE(QString::fromUtf8(m_fake->record("argv")).split(u'\n'),
+            u"tunnel --config %1/empty.yml --no-autoupdate --metrics 127.0.0.1:0 --loglevel info --url %2 "
+            "--http-host-header 127.0.0.1:%3%4"_qs.arg(runtime, origin, QString::number(port), tail)
+                .split(u' '));
+        QCOMPARE(session.activeOrigin(), origin);
+        QByteArrayList environment = m_fake->record("environ").split('\0');
+        environment.removeAll(QByteArray());
+        std::sort(environment.begin(), environment.end());
+        QCOMPARE(environment,
+            QByteArrayList({"HOME=" + QFile::encodeName(runtime), "NO_AUTOUPDATE=true",
+                "PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TMPDIR=" + QFile::encodeName(QDir::tempPath())}));
+        QTRY_COMPARE(contents(runtime + u"/pdeathsig"_qs), QByteArray::number(SIGKILL));
+        session.stop();
+        QTRY_COMPARE(session.status(), TunnelStatus::idle());
+    }
+
+    void exitIsReported_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("startupTimeout"); // ms
+        QTest::addColumn<QString>("failure"); // none: back to idle
+        QTest::addColumn<QStringList>("logged");
+        const QByteArray url = FakeCloudflared::printToStandardError(FakeCloudflared::urlLine());
+        const QString timedOut = QStringLiteral("连接 Cloudflare 超时，请检查网络后重试");
+        const auto row
+            = [](const char *name, const QByteArray &body, const QString &failure, const QStringList &logged,
+                  int startupTimeout = 30000) { QTest::newRow(name) << body << startupTimeout << failure << logged; };
+        row("exit 1, the quick-tunnel service unreachable",
+            FakeCloudflared::printToStandardError("failed to request quick Tunnel: no such host\n") + "exit 1",
+            QStringLiteral("cloudflared 异常退出（代码 1）"), {});
+        row("killed by a signal", url + "kill -KILL $$", QStringLiteral("cloudflared 异常退出（代码 9）"), {urlEntry});
+        // The URL counts only if its halves are joined and the unterminated last line is judged at the end.
+        row("URL split across writes, unterminated",
+            "printf 'INF Registered tunnel connection\\n'\nprintf '2024-05-01T10:00:03Z INF |  https://split-' >&2\n"
+            "sleep 0.3\nprintf 'label.trycloudflare.com   |' >&2\nexit 0",
+            {}, {edgeEntry, urlEntry});
+        row("time-out, then ends by SIGTERM", url + "exec sleep 30",
+            QStringLiteral("cloudflared 异常退出（代码 %1）").arg(SIGTERM), {timedOut}, 600);
+        row("time-out, then exits 0 on SIGTERM", url + "trap 'exit 0' TERM\nsleep 5 &\nwait", {}, {timedOut}, 600);
+    }
+
+    void exitIsReported()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, startupTimeout);
+        QFETCH(QString, failure);
+        QFETCH(QStringList, logged);
+        QVERIFY(m_fake->install(body));
+        TunnelSession session(localProfile(m_http.port()), {}, testTimings(std::chrono::milliseconds(startupTimeout)));
+        session.start();
+        QTRY_VERIFY(!session.hasChild()
+            && session.status() == (failure.isEmpty() ? TunnelStatus::idle() : TunnelStatus::failed(failure)));
+        QCOMPARE(messages(session).constLast(), failure.isEmpty() ? QStringLiteral("隧道进程已结束") : failure);
+        for (const QString &message : logged)
+            QVERIFY2(messages(session).contains(message), qPrintable(message));
+    }
+
+    void stopEscalatesToKillOnce()
+    {
+        // Ignores SIGTERM, but reports one more registration when it gets it.
+        QByteArray registered = FakeCloudflared::registeredLine(1);
+        registered.chop(1);
+        QVERIFY(m_fake->install("trap \"printf '%s\\n' '" + registered + "' >&2\" TERM\n"
+            + FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+            + "while :; do sleep 0.1; done\n"));
+        TunnelSession session(localProfile(m_http.port()), {}, testTimings());
+        session.start();
+        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        QList<TunnelStatus> seen;
+        connect(&session, &TunnelSession::changed, this, [&] { seen << session.status(); });
+        session.stop();
+        QCOMPARE(session.status(), TunnelStatus::stopping());
+        session.stop(); // a second stop repeats the request
+        QCOMPARE(messages(session).count(QStringLiteral("正在关闭公网隧道…")), 2);
+        QTRY_COMPARE(session.status(), TunnelStatus::idle());
+        QVERIFY(!processAlive(m_fake->processId()));
+        const QString stopped = QStringLiteral("隧道已停止，原公网链接已经失效");
+        QCOMPARE(messages(session).count(stopped), 1);
+        QCOMPARE(messages(session).constLast(), stopped);
+        QCOMPARE(messages(session).count(edgeEntry), 2);
+        QVERIFY(!seen.contains(TunnelStatus::online()));
+    }
+
+    void killAfterStopSparesTheNextChild()
+    {
+        // The first child leaves at once on SIGTERM; the second ignores it and must survive the first
+        // stop's forced-kill deadline.
+        QVERIFY(m_fake->install("[ \"$n\" = 1 ] || trap '' TERM\n" + FakeCloudflared::onlineBody()));
+        TunnelSession session(localProfile(m_http.port()), {}, testTimings());
+        session.start();
+        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        session.stop();
+        QTRY_COMPARE(session.status(), TunnelStatus::idle());
+        session.start();
+        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        // A forced kill would end the child, and its exit would change the session.
+        QSignalSpy changes(&session, &TunnelSession::changed);
+        QVERIFY(!changes.wait(3 * int(testTimings().killGrace.count())));
+        QVERIFY(processAlive(m_fake->processId(2)));
+    }
+
+    void staleExitOnlyRemovesItsDirectory()
+    {
+        // Run 1 times out and ignores SIGTERM; run 2 comes online while run 1 is still exiting.
+        QVERIFY(m_fake->install(
+            "if [ \"$n\" = 1 ]; then trap '' TERM; exec sleep 30; fi\n" + FakeCloudflared::onlineBody()));
+        TunnelSession session(localProfile(m_http.port()), {}, testTimings(500ms, 1000ms));
+        session.start();
+        QTRY_VERIFY(session.status().is(TunnelStatus::Kind::failed));
+        session.start();
+        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        QVERIFY(processAlive(m_fake->processId(1)));
+        const QList<ActivityEntry> log = session.activity();
+        QTRY_VERIFY(!QFileInfo::exists(m_fake->workingDirectory(1)));
+        QVERIFY(!processAlive(m_fake->processId(1)));
+        QVERIFY(QFileInfo::exists(m_fake->workingDirectory(2)) && session.hasChild());
+        QCOMPARE(session.status(), TunnelStatus::online());
+        QCOMPARE(session.activity(), log);
+    }
+
+    void startFailures_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("prefix"); // the system's own description follows, where there is one
+        QTest::newRow("nothing answers") << 0 << QString();
+        QTest::newRow("no cloudflared") << 1 << TunnelError::cloudflaredMissing().description();
+        QTest::newRow("cannot be executed") << 2 << QStringLiteral("启动隧道失败：");
+    }
+
+    void startFailures()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, prefix);
+        if (kind == 1)
+            TunnelSession::setCloudflaredSearchPaths({m_fakeDir->filePath(u"absent"_qs)});
+        QVERIFY(
+            kind == 2 ? writeExecutable(m_fake->path(), "#!/nonexistent/interpreter\n") : m_fake->install("exit 0"));
+        const quint16 port = kind == 0 ? LocalHttpServer::unusedPort() : m_http.port();
+        TunnelProfile profile = localProfile(port, OriginScheme::automatic);
+        profile.host = u" 127.0.0.1 "_qs;
+        TunnelSession session(profile, {}, testTimings());
+        session.start();
+        QTRY_VERIFY(session.status().is(TunnelStatus::Kind::failed));
+        const QString message = session.status().message;
+        if (kind == 0)
+            prefix = TunnelError::originUnavailable(u" 127.0.0.1 :%1"_qs.arg(port)).description();
+        QVERIFY2(kind < 2 ? message == prefix : message.startsWith(prefix) && message != prefix, qPrintable(message));
+        QCOMPARE(session.localHealth(), HealthState::unhealthy(message));
+        QCOMPARE(messages(session).constLast(), message);
+        QCOMPARE(messages(session).contains(u"本地服务可访问：http://127.0.0.1:%1"_qs.arg(port)), kind != 0);
+        QVERIFY(!session.hasChild());
+        QCOMPARE(m_fake->runs(), 0);
+    }
+
+    void versionQuery_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("version and more")
+            << QByteArray("echo 'cloudflared version 2024.5.0 (built 2024-05-01-1200 UTC)'") << u"2024.5.0"_qs;
+        QTest::newRow("not UTF-8") << QByteArray("printf 'cloudflared version \\377\\n'") << QString();
+        QTest::newRow("hangs") << QByteArray("exec sleep 30") << QStringLiteral("不可用");
+        QTest::newRow("cannot start") << QByteArray() << QStringLiteral("不可用");
+        QTest::newRow("absent") << QByteArray("absent") << QStringLiteral("未找到");
+    }
+
+    void versionQuery()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, version);
+        if (body == "absent")
+            TunnelSession::setCloudflaredSearchPaths({m_fakeDir->filePath(u"absent"_qs)});
+        QVERIFY(
+            body.isEmpty() ? writeExecutable(m_fake->path(), "#!/nonexistent/interpreter\n") : m_fake->install(body));
+        QCOMPARE(TunnelSession::installedCloudflaredVersion(500ms), version);
+    }
+
+    void localDetection_data()
+    {
+        QTest::addColumn<quint16>("port");
+        QTest::addColumn<OriginScheme>("scheme");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("skipTLS");
+        QTest::addColumn<QString>("origin"); // none: the local service is down
+        const auto row = [](const char *name, quint16 port, OriginScheme scheme, bool skipTLS, const QString &origin,
+                             const QString &host = u"127.0.0.1"_qs) {
+            QTest::newRow(name) << port << scheme << host << skipTLS << origin;
+        };
+        const auto automatic = OriginScheme::automatic;
+        row("automatic, HTTP only", m_http.port(), automatic, true, u"http"_qs);
+        row("automatic, self-signed HTTPS, switch on", m_https.port(), automatic, true, u"https"_qs,
+            u" 127.0.0.1\n"_qs);
+        row("automatic, self-signed HTTPS, switch off", m_https.port(), automatic, false, {});
+        row("nothing listens", LocalHttpServer::unusedPort(), automatic, true, {});
+    }
+
+    void localDetection()
+    {
+        QFETCH(quint16, port);
+        QFETCH(OriginScheme, scheme);
+        QFETCH(QString, host);
+        QFETCH(bool, skipTLS);
+        QFETCH(QString, origin);
+        m_http.setStatusCode(404);
+        TunnelProfile profile = localProfile(port, scheme, skipTLS);
+        profile.host = host;
+        TunnelSession session(profile, {}, testTimings());
+        QSignalSpy checked(&session, &TunnelSession::healthChecked);
+        session.beginMonitoring();
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(session.localHealth(), origin.isEmpty() ? localDown : HealthState::healthy());
+        QCOMPARE(session.activeOrigin(), origin.isEmpty() ? QString() : origin + u"://127.0.0.1:%1"_qs.arg(port));
+        session.shutdown();
+    }
+
+    void publicHealth_data()
+    {
+        QTest::addColumn<bool>("edge"); // without an edge connection, only the judgement itself
+        QTest::addColumn<bool>("localUp");
+        QTest::addColumn<ProbeOutcome>("outcome");
+        QTest::addColumn<HealthState>("expected");
+        QTest::newRow("404 is healthy") << true << true << ProbeOutcome{true, 404, {}} << HealthState::healthy();
+        for (int status : {500, 502, 530}) {
+            QTest::addRow("%d is unhealthy", status) << true << true << ProbeOutcome{true, status, {}}
+                                                     << HealthState::unhealthy(u"公网返回 HTTP %1"_qs.arg(status));
+        }
+        QTest::newRow("unreachable with the edge connected")
+            << true << true << ProbeOutcome{false, std::nullopt, u"Host not found"_qs}
+            << HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名"));
+        QTest::newRow("local service down, no public probe")
+            << true << false << ProbeOutcome{true, 200, {}} << localDown;
+        QTest::newRow("unreachable, no edge") << false << true << ProbeOutcome{false, std::nullopt, u"Refused"_qs}
+                                              << HealthState::unhealthy(u"Refused"_qs);
+        QTest::newRow("unreachable, no edge, no reason")
+            << false << true << ProbeOutcome{} << HealthState::unhealthy(QStringLiteral("公网链接不可访问"));
+    }
+
+    void publicHealth()
+    {
+        QFETCH(bool, edge);
+        QFETCH(bool, localUp);
+        QFETCH(ProbeOutcome, outcome);
+        QFETCH(HealthState, expected);
+        if (!edge)
+            QCOMPARE(TunnelSession::judgePublicProbe(outcome, false), expected);
+        QList<QUrl> probed;
+        TunnelSession::setPublicProbe([&](const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
+                                          std::function<void(const ProbeOutcome &)> done) {
+            probed << url;
+            QCOMPARE(timeout, Timings{}.publicProbeTimeout);
+            QTimer::singleShot(10, context, [done, outcome] { done(outcome); });
+        });
+        TunnelSession session(
+            localProfile(localUp ? m_http.port() : LocalHttpServer::unusedPort()), {}, testTimings(30s, 400ms, 50ms));
+        QSignalSpy checked(&session, &TunnelSession::healthChecked);
+        session.handleOutputLine(u"INF |  https://four-random-words-here.trycloudflare.com  |"_qs);
+        session.handleOutputLine(u"INF Registered tunnel connection connIndex=0"_qs);
+        QCOMPARE(session.publicHealth(), HealthState::checking());
+        QVERIFY(checked.wait(10000));
+        if (edge)
+            QCOMPARE(session.publicHealth(), expected);
+        QCOMPARE(session.status(), TunnelStatus::online()); // health never changes the status
+        QCOMPARE(probed,
+            localUp ? QList<QUrl>{QUrl(u"https://four-random-words-here.trycloudflare.com"_qs)} : QList<QUrl>{});
+    }
+
+    void fiveQuickEditsMakeOneCheck()
+    {
+        const qsizetype requests = m_http.requests().size();
+        TunnelProfile profile = localProfile(m_http.port());
+        TunnelSession session(profile, {}, testTimings());
+        QSignalSpy checked(&session, &TunnelSession::healthChecked);
+        // Only the last edit points at a live service: an undelayed check would see a dead one.
+        const quint16 dead = LocalHttpServer::unusedPort();
+        for (int i = 0; i < 5; ++i) {
+            profile.portText = QString::number(i < 4 ? dead : m_http.port());
+            session.setProfile(profile);
+        }
+        QVERIFY(checked.wait(10000));
+        QCOMPARE(session.localHealth(), HealthState::healthy());
+        QVERIFY(!checked.wait(3 * int(testTimings().healthDebounce.count())));
+        QCOMPARE(checked.size(), 1);
+        QCOMPARE(m_http.requests().size(), requests + 1);
+    }
+
+    void monitorRepeatsUntilShutdown()
+    {
+        // Even checks that validation refuses keep the monitor going.
+        TunnelProfile profile = localProfile(m_http.port());
+        profile.host = u"a/b"_qs;
+        Timings timings = testTimings();
+        timings.monitorPause = 150ms;
+        TunnelSession session(profile, {}, timings);
+        QSignalSpy checked(&session, &TunnelSession::healthChecked);
+        session.beginMonitoring();
+        session.beginMonitoring(); // a second call starts no second loop
+        QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 3, 10000);
+        session.shutdown();
+        checked.clear();
+        session.setProfile(profile);
+        QVERIFY(!checked.wait(750));
+    }
+
+    void stopDuringPreparationWhileProbeHangs()
+    {
+        TunnelSession session(localProfile(m_silent.port()), {}, testTimings());
+        const qsizetype hanging = m_silent.requests().size();
+        session.start();
+        QCOMPARE(session.status(), TunnelStatus::preparing());
+        QTRY_COMPARE(m_silent.requests().size(), hanging + 1);
+        session.stop();
+        QCOMPARE(session.status(), TunnelStatus::idle());
+        QSignalSpy changes(&session, &TunnelSession::changed);
+        QVERIFY(!changes.wait(2500)); // the probe's time-out and grace, and more
+        QCOMPARE(session.localHealth(), HealthState::unknown());
+        QCOMPARE(messages(session), QStringList{QStringLiteral("正在检查本地服务…")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTunnelSession)
+#include "TestTunnelSession.moc"
