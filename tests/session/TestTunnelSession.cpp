@@ -398,6 +398,7 @@ private slots:
             u" 127.0.0.1\n"_qs);
         row("automatic, self-signed HTTPS, switch off", m_https.port(), automatic, false, {});
         row("nothing listens", LocalHttpServer::unusedPort(), automatic, true, {});
+        row("no answer in time", m_silent.port(), OriginScheme::http, false, {});
     }
 
     void localDetection()
