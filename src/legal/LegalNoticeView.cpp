@@ -14,6 +14,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace {
 constexpr QSize noticeSize{690, 610};
 constexpr qreal dimmedOpacity = 0.45;
@@ -78,10 +80,7 @@ LegalNoticeView::LegalNoticeView(bool requiresAcceptance, QWidget *parent)
     setWindowTitle(title(requiresAcceptance));
     setWindowModality(Qt::WindowModal);
     setFixedSize(noticeSize);
-    setAutoFillBackground(true);
-    QPalette background = palette();
-    background.setColor(QPalette::Window, TidewellTheme::background);
-    setPalette(background);
+    ViewParts::fillBackground(this, TidewellTheme::background);
 
     auto *layout = new QVBoxLayout(this);
     ViewParts::space(layout, 0, 0, 0);
@@ -174,31 +173,29 @@ QWidget *LegalNoticeView::makeFooter()
     layout->addWidget(website);
     layout->addStretch(1);
 
+    const auto addButton = [&](TidewellButton *button, const QString &text, const QString &name,
+                               std::function<void()> action) {
+        button->setText(text);
+        button->setObjectName(name);
+        connect(button, &QAbstractButton::clicked, this, action);
+        layout->addWidget(button);
+        return button;
+    };
     if (m_requiresAcceptance) {
-        auto *decline = new TidewellButton(SecondaryButtonStyle{false});
-        decline->setText(QStringLiteral("不同意并退出"));
-        decline->setObjectName(QStringLiteral("declineButton"));
-        connect(decline, &QAbstractButton::clicked, this, &LegalNoticeView::declined);
-        layout->addWidget(decline);
-
-        m_agree = new TidewellButton(PrimaryButtonStyle{false});
-        m_agree->setText(QStringLiteral("同意并继续"));
-        m_agree->setObjectName(QStringLiteral("agreeButton"));
-        connect(m_agree, &QAbstractButton::clicked, this, [this] {
-            emit agreed();
-            done(Accepted);
-        });
-        layout->addWidget(m_agree);
+        addButton(new TidewellButton(SecondaryButtonStyle{false}), QStringLiteral("不同意并退出"),
+                  QStringLiteral("declineButton"), [this] { emit declined(); });
+        m_agree = addButton(new TidewellButton(PrimaryButtonStyle{false}), QStringLiteral("同意并继续"),
+                            QStringLiteral("agreeButton"), [this] {
+                                emit agreed();
+                                done(Accepted);
+                            });
         handleConfirmToggled(false); // every presentation starts unticked
     } else {
-        auto *finish = new TidewellButton(PrimaryButtonStyle{false});
-        finish->setText(QStringLiteral("完成"));
-        finish->setObjectName(QStringLiteral("doneButton"));
-        connect(finish, &QAbstractButton::clicked, this, [this] {
-            emit closed();
-            done(Accepted);
-        });
-        layout->addWidget(finish);
+        addButton(new TidewellButton(PrimaryButtonStyle{false}), QStringLiteral("完成"), QStringLiteral("doneButton"),
+                  [this] {
+                      emit closed();
+                      done(Accepted);
+                  });
     }
     return footer;
 }

@@ -26,11 +26,16 @@ void setTextColor(QWidget *widget, const QColor &color)
 QWidget *filled(const QColor &color, QWidget *parent)
 {
     auto *widget = new QWidget(parent);
+    fillBackground(widget, color);
+    return widget;
+}
+
+void fillBackground(QWidget *widget, const QColor &color)
+{
     widget->setAutoFillBackground(true);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, color);
     widget->setPalette(palette);
-    return widget;
 }
 
 void space(QBoxLayout *layout, int spacing, int horizontalMargin, int verticalMargin)

@@ -19,6 +19,8 @@ void setTextColor(QWidget *widget, const QColor &color);
 
 /// A widget filled with \a color behind its children.
 QWidget *filled(const QColor &color, QWidget *parent = nullptr);
+/// Fills \a widget with \a color behind its children.
+void fillBackground(QWidget *widget, const QColor &color);
 
 /// Sets spacing and equal margins in one call.
 void space(QBoxLayout *layout, int spacing, int horizontalMargin, int verticalMargin);

@@ -150,10 +150,7 @@ ContentView::ContentView(TunnelStore *store, QSettings *settings, QWidget *paren
 {
     setObjectName(QStringLiteral("contentView"));
     setMinimumSize(980, 680);
-    setAutoFillBackground(true);
-    QPalette background = palette();
-    background.setColor(QPalette::Window, TidewellTheme::background);
-    setPalette(background);
+    ViewParts::fillBackground(this, TidewellTheme::background);
 
     auto *root = new QVBoxLayout(this);
     ViewParts::space(root, 0, 0, 0);

@@ -91,16 +91,27 @@ namespace {
 const QByteArray tunnelBody = "if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
     + FakeCloudflared::onlineBody(120);
 
-/// Services of \a w pointing at \a origin.
-void pointAtOrigin(Window &w, const LocalHttpServer &origin)
+/// A fake `cloudflared` that comes online and stays, and a local service to publish.
+struct LiveTunnels
 {
-    for (TunnelSession *session : w.store->sessions()) {
-        TunnelProfile profile = session->profile();
-        profile.scheme = OriginScheme::http;
-        profile.portText = QString::number(origin.port());
-        session->setProfile(profile);
+    LiveTunnels() { ready = fake.install(tunnelBody) && origin.listenHttp(); }
+
+    /// Points every service of \a w at the local service.
+    void pointAt(Window &w) const
+    {
+        for (TunnelSession *session : w.store->sessions()) {
+            TunnelProfile profile = session->profile();
+            profile.scheme = OriginScheme::http;
+            profile.portText = QString::number(origin.port());
+            session->setProfile(profile);
+        }
     }
-}
+
+    QTemporaryDir dir;
+    FakeCloudflared fake{dir.path()};
+    LocalHttpServer origin;
+    bool ready = false;
+};
 } // namespace
 
 void TestContentView::headerFollowsRunningServices_data()
@@ -116,15 +127,12 @@ void TestContentView::headerFollowsRunningServices()
 {
     QFETCH(int, services);
     QFETCH(int, started);
-    QTemporaryDir fakeDir;
-    FakeCloudflared fake(fakeDir.path());
-    QVERIFY(fake.install(tunnelBody));
-    LocalHttpServer origin;
-    QVERIFY(origin.listenHttp());
+    LiveTunnels tunnels;
+    QVERIFY(tunnels.ready);
     Window w;
     while (w.store->sessions().size() < services)
         w.store->addProfile();
-    pointAtOrigin(w, origin);
+    tunnels.pointAt(w);
     for (int i = 0; i < started; ++i)
         w.store->sessions().at(i)->start();
     for (int i = 0; i < started; ++i)
@@ -150,14 +158,11 @@ void TestContentView::headerFollowsRunningServices()
 
 void TestContentView::startAllOnlyAfterConfirmation()
 {
-    QTemporaryDir fakeDir;
-    FakeCloudflared fake(fakeDir.path());
-    QVERIFY(fake.install(tunnelBody));
-    LocalHttpServer origin;
-    QVERIFY(origin.listenHttp());
+    LiveTunnels tunnels;
+    QVERIFY(tunnels.ready);
     Window w;
     w.store->addProfile();
-    pointAtOrigin(w, origin);
+    tunnels.pointAt(w);
     w.view->show();
 
     QTest::mouseClick(w.button("startAllButton"), Qt::LeftButton);
