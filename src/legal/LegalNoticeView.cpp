@@ -1,12 +1,13 @@
 #include "legal/LegalNoticeView.h"
 
 #include "legal/MiravoBrand.h"
-#include "legal/TextLinkButton.h"
 #include "legal/ViewParts.h"
 #include "ui/MiravoLogo.h"
 #include "ui/style/TidewellButton.h"
 #include "ui/style/TidewellTheme.h"
+#include "ui/widgets/Divider.h"
 #include "ui/widgets/SymbolView.h"
+#include "ui/widgets/TextButton.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -85,9 +86,9 @@ LegalNoticeView::LegalNoticeView(bool requiresAcceptance, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     ViewParts::space(layout, 0, 0, 0);
     layout->addWidget(makeHeader());
-    layout->addWidget(ViewParts::divider(Qt::Horizontal));
+    layout->addWidget(new Divider(Qt::Horizontal));
     layout->addWidget(makeBody(), 1);
-    layout->addWidget(ViewParts::divider(Qt::Horizontal));
+    layout->addWidget(new Divider(Qt::Horizontal));
     layout->addWidget(makeFooter());
 }
 
@@ -167,8 +168,7 @@ QWidget *LegalNoticeView::makeFooter()
     auto *footer = new QWidget;
     auto *layout = new QHBoxLayout(footer);
     ViewParts::space(layout, layout->spacing(), 20, 20);
-    auto *website = new TextLinkButton(QStringLiteral("访问弥罗科技官网"), TidewellTheme::font(10, QFont::Medium),
-                                       TidewellTheme::accent);
+    auto *website = new TextButton(QStringLiteral("访问弥罗科技官网"), 10, QFont::Medium, TidewellTheme::accent);
     website->setObjectName(QStringLiteral("websiteButton"));
     connect(website, &QAbstractButton::clicked, this, [] { MiravoBrand::openWebsite(MiravoBrand::website()); });
     layout->addWidget(website);

@@ -1,7 +1,5 @@
 #include "legal/ViewParts.h"
 
-#include "ui/style/TidewellTheme.h"
-
 #include <QBoxLayout>
 #include <QLabel>
 
@@ -23,22 +21,6 @@ void setTextColor(QWidget *widget, const QColor &color)
     widget->setPalette(palette);
     // Inside a button a label would otherwise draw in the button's text role.
     widget->setForegroundRole(QPalette::WindowText);
-}
-
-QWidget *divider(Qt::Orientation orientation, int length, QWidget *parent)
-{
-    QWidget *line = filled(TidewellTheme::border, parent);
-    if (orientation == Qt::Horizontal) {
-        line->setFixedHeight(1);
-        line->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    } else {
-        line->setFixedWidth(1);
-        if (length > 0)
-            line->setFixedHeight(length);
-        else
-            line->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    }
-    return line;
 }
 
 QWidget *filled(const QColor &color, QWidget *parent)

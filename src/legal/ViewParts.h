@@ -17,9 +17,6 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color, QWidg
 /// Text drawn in \a color, wherever the widget sits.
 void setTextColor(QWidget *widget, const QColor &color);
 
-/// A 1 pt line in `border`; horizontal lines span the width, vertical ones the height (or \a length).
-QWidget *divider(Qt::Orientation orientation, int length = 0, QWidget *parent = nullptr);
-
 /// A widget filled with \a color behind its children.
 QWidget *filled(const QColor &color, QWidget *parent = nullptr);
 

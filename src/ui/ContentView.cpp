@@ -2,7 +2,6 @@
 
 #include "legal/LegalNoticeView.h"
 #include "legal/MiravoBrand.h"
-#include "legal/TextLinkButton.h"
 #include "legal/ViewParts.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
@@ -13,7 +12,12 @@
 #include "ui/style/Painting.h"
 #include "ui/style/TidewellButton.h"
 #include "ui/style/TidewellTheme.h"
+#include "ui/widgets/ButtonBase.h"
+#include "ui/widgets/CircleSymbolButton.h"
+#include "ui/widgets/Divider.h"
+#include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/SymbolView.h"
+#include "ui/widgets/TextButton.h"
 #include "ui/widgets/WrappingLabel.h"
 
 #include <QCoreApplication>
@@ -58,16 +62,14 @@ private:
 };
 
 /// A button whose look is entirely its child widgets; clicks anywhere on it press it.
-class ContentButton : public QAbstractButton
+class ContentButton : public ButtonBase
 {
 public:
     explicit ContentButton(const QString &toolTip, QWidget *parent = nullptr)
-        : QAbstractButton(parent)
+        : ButtonBase(parent)
     {
         setToolTip(toolTip);
         setAccessibleName(toolTip);
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::TabFocus);
     }
 
     void setContent(QWidget *content, const QMargins &margins = {})
@@ -131,20 +133,6 @@ private:
     qreal m_minimumScale;
 };
 
-QWidget *symbolWithText(const QString &symbol, qreal symbolSize, const QString &text, const QFont &font,
-                        const QColor &color, int spacing)
-{
-    auto *row = new QWidget;
-    auto *layout = new QHBoxLayout(row);
-    ViewParts::space(layout, spacing, 0, 0);
-    auto *icon = new SymbolView(symbol, symbolSize, font.weight(), qRound(symbolSize * 1.4));
-    icon->setColor(color);
-    layout->addWidget(icon);
-    layout->addWidget(ViewParts::label(text, font, color));
-    layout->addStretch(1);
-    return row;
-}
-
 TidewellButton *makeGroupButton(TidewellButton *button, const QString &text, const QString &symbol,
                                 const QString &name)
 {
@@ -170,18 +158,18 @@ ContentView::ContentView(TunnelStore *store, QSettings *settings, QWidget *paren
     auto *root = new QVBoxLayout(this);
     ViewParts::space(root, 0, 0, 0);
     root->addWidget(makeHeader());
-    root->addWidget(ViewParts::divider(Qt::Horizontal));
+    root->addWidget(new Divider(Qt::Horizontal));
     auto *middle = new QHBoxLayout;
     ViewParts::space(middle, 0, 0, 0);
     middle->addWidget(makeSidebar());
-    middle->addWidget(ViewParts::divider(Qt::Vertical));
+    middle->addWidget(new Divider(Qt::Vertical));
     auto *detailArea = new QWidget;
     detailArea->setObjectName(QStringLiteral("detailArea"));
     m_detailLayout = new QVBoxLayout(detailArea);
     ViewParts::space(m_detailLayout, 0, 0, 0);
     middle->addWidget(detailArea, 1);
     root->addLayout(middle, 1);
-    root->addWidget(ViewParts::divider(Qt::Horizontal));
+    root->addWidget(new Divider(Qt::Horizontal));
     root->addWidget(makeFooter());
 
     connect(m_store, &TunnelStore::changed, this, &ContentView::handleStoreChanged);
@@ -229,7 +217,9 @@ QWidget *ContentView::makeHeader()
     pills->addWidget(m_servicesPill);
     pills->addWidget(m_runningPill);
     layout->addLayout(pills);
-    layout->addWidget(ViewParts::divider(Qt::Vertical, 26));
+    auto *separator = new Divider(Qt::Vertical);
+    separator->setFixedHeight(26);
+    layout->addWidget(separator);
 
     m_startAll = makeGroupButton(new TidewellButton(PrimaryButtonStyle{true}), QStringLiteral("全部启动"),
                                  QStringLiteral("play.fill"), QStringLiteral("startAllButton"));
@@ -260,13 +250,9 @@ QWidget *ContentView::makeSidebar()
         ViewParts::label(QStringLiteral("独立配置与公网链接"), TidewellTheme::font(9), TidewellTheme::subtle));
     listHeader->addLayout(titles);
     listHeader->addStretch(1);
-    auto *add = new ContentButton(QStringLiteral("添加代理服务"));
+    auto *add = new CircleSymbolButton(QStringLiteral("plus"), 12, QFont::Bold, Qt::white, TidewellTheme::accent, 30, 30,
+                                       QStringLiteral("添加代理服务"));
     add->setObjectName(QStringLiteral("addServiceButton"));
-    auto *plus = new SymbolView(QStringLiteral("plus"), 12, QFont::Bold, 30);
-    plus->setColor(Qt::white);
-    plus->setCircleColor(TidewellTheme::accent);
-    add->setContent(plus);
-    add->setFixedSize(30, 30);
     connect(add, &QAbstractButton::clicked, this, [this] { m_store->addProfile(); });
     listHeader->addWidget(add);
     layout->addLayout(listHeader);
@@ -373,8 +359,8 @@ QWidget *ContentView::makeRefreshNote()
     auto *note = new RoundedBox(10, TidewellTheme::withOpacity(TidewellTheme::accentSoft, 0.82));
     auto *layout = new QVBoxLayout(note);
     ViewParts::space(layout, 8, 13, 13);
-    layout->addWidget(symbolWithText(QStringLiteral("arrow.triangle.2.circlepath"), 10, QStringLiteral("状态自动刷新"),
-                                     TidewellTheme::font(10, QFont::DemiBold), TidewellTheme::accentStrong, 5));
+    layout->addWidget(new IconTextLabel(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("状态自动刷新"), 10,
+                                        QFont::DemiBold, TidewellTheme::accentStrong));
     auto *explanation = new WrappingLabel;
     explanation->setText(QStringLiteral("每 10 秒检测本地服务与已启动的公网入口。"));
     explanation->setFont(TidewellTheme::font(9));
@@ -409,19 +395,22 @@ QWidget *ContentView::makeFooter()
     auto *layout = new QHBoxLayout(footer);
     ViewParts::space(layout, 6, 22, 0);
     const QFont small = TidewellTheme::font(9);
-    layout->addWidget(symbolWithText(QStringLiteral("lock.shield.fill"), 9, QStringLiteral("所有隧道均为本机主动出站"),
-                                     small, TidewellTheme::subtle, 4));
+    layout->addWidget(new IconTextLabel(QStringLiteral("lock.shield.fill"), QStringLiteral("所有隧道均为本机主动出站"), 9,
+                                        QFont::Normal, TidewellTheme::subtle));
     layout->addStretch(1);
-    auto *legal = new TextLinkButton(QStringLiteral("使用条款与隐私"), small, TidewellTheme::accent);
+    auto *legal = new TextButton(QStringLiteral("使用条款与隐私"), 9, QFont::Normal, TidewellTheme::accent);
     legal->setObjectName(QStringLiteral("legalLink"));
     connect(legal, &QAbstractButton::clicked, this, &ContentView::showLegalNotice);
     layout->addWidget(legal);
     layout->addWidget(ViewParts::label(QStringLiteral("·"), small, TidewellTheme::subtle));
-    auto *website = new TextLinkButton(QStringLiteral("弥罗科技官网"), small, TidewellTheme::accent);
+    auto *website = new TextButton(QStringLiteral("弥罗科技官网"), 9, QFont::Normal, TidewellTheme::accent);
     website->setObjectName(QStringLiteral("websiteLink"));
     connect(website, &QAbstractButton::clicked, this, [] { MiravoBrand::openWebsite(MiravoBrand::website()); });
     layout->addWidget(website);
-    m_versionLabel = ViewParts::label({}, small, TidewellTheme::subtle);
+    // The store reads the version once, before any view exists.
+    m_versionLabel = ViewParts::label(QStringLiteral("· cloudflared ") + m_store->cloudflaredVersion()
+                                          + QStringLiteral(" · 仅限临时开发测试"),
+                                      small, TidewellTheme::subtle);
     m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
     layout->addWidget(m_versionLabel);
     return footer;
@@ -443,10 +432,6 @@ void ContentView::handleStoreChanged()
         m_stopAll->setEnabled(canStop);
         m_stopAll->setOpacity(canStop ? 1.0 : dimmedOpacity);
     }
-    const QString version
-        = QStringLiteral("· cloudflared ") + m_store->cloudflaredVersion() + QStringLiteral(" · 仅限临时开发测试");
-    if (m_versionLabel->text() != version)
-        m_versionLabel->setText(version);
 }
 
 void ContentView::handleSessionAdded(TunnelSession *session, int index)

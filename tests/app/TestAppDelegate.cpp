@@ -31,7 +31,6 @@ private slots:
     void closingKeepsTunnelsRunning();
     void quitStopsEveryChild_data();
     void quitStopsEveryChild();
-    void quitWithoutChildrenIsImmediate();
     void applicationQuitWaitsForTheChildren();
 
 private:
@@ -165,16 +164,6 @@ void TestAppDelegate::quitStopsEveryChild()
         QVERIFY(!isRunning(pid));
     for (TunnelSession *session : m_delegate->store()->sessions())
         QVERIFY(!session->hasChild());
-}
-
-void TestAppDelegate::quitWithoutChildrenIsImmediate()
-{
-    m_delegate = std::make_unique<OrvantaAppDelegate>(m_settings.get());
-    QSignalSpy settled(m_delegate->quitController(), &QuitController::childrenSettled);
-    m_delegate->quitController()->requestQuit();
-    QCOMPARE(settled.size(), 1);
-    m_delegate->quitController()->requestQuit();
-    QCOMPARE(settled.size(), 1);
 }
 
 void TestAppDelegate::applicationQuitWaitsForTheChildren()

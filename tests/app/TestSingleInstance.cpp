@@ -15,7 +15,6 @@ class TestSingleInstance : public QObject
 
 private slots:
     void secondClaimHandsOver();
-    void leftoverSocketFileIsReplaced();
     void unknownRequestsAreIgnored();
     void secondProgramHandsOverAndTouchesNothing();
     void killedProgramDoesNotBlockTheNextStart();
@@ -45,21 +44,6 @@ void TestSingleInstance::secondClaimHandsOver()
     QCOMPARE(second.claim(), SingleInstance::Role::handedOver);
     QVERIFY(activations.wait(5000));
     QCOMPARE(activations.size(), 1);
-}
-
-void TestSingleInstance::leftoverSocketFileIsReplaced()
-{
-    QTemporaryDir dir;
-    {
-        QFile leftover(dir.filePath(QStringLiteral("orvanta.socket")));
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-    }
-    SingleInstance first(dir.path());
-    QCOMPARE(first.claim(), SingleInstance::Role::primary);
-    QSignalSpy activations(&first, &SingleInstance::activationRequested);
-    SingleInstance second(dir.path());
-    QCOMPARE(second.claim(), SingleInstance::Role::handedOver);
-    QVERIFY(activations.wait(5000));
 }
 
 void TestSingleInstance::unknownRequestsAreIgnored()
