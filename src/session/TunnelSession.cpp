@@ -28,8 +28,11 @@ QString requestMessage()
 
 const QRegularExpression &publicUrlPattern()
 {
+    // A tunnel address is a bare host: an address that goes on with a path or a port is the
+    // service's own endpoint, named in lines such as a failed request for a tunnel.
     static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9-]+\\.")
-                                            + QRegularExpression::escape(baseDomain));
+                                            + QRegularExpression::escape(baseDomain)
+                                            + QStringLiteral("(?![a-zA-Z0-9./:-])"));
     return pattern;
 }
 

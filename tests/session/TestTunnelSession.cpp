@@ -144,6 +144,10 @@ private slots:
             {url, u"INF https://other-words.trycloudflare.com/path ERR boom"_qs}, {urlLog, u"error: boom"_qs}, first);
         row("warning with error field, quotes removed", {u"T WRN Gone error=\"a \"b\"\" k=\"v\""_qs},
             {u"error: a b k=v"_qs});
+        row("the service's endpoint is no tunnel address",
+            {u"failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": dial tcp: lookup "
+             "api.trycloudflare.com: no such host"_qs},
+            {});
         row("unquoted error field kept whole", {u"T ERR x error=EOF"_qs}, {u"error: error=EOF"_qs});
         row("Unicode line separators split", {reg + QChar(0x2028) + url + QChar(0x0085) + u"T WRN w"_qs},
             {edgeLog, urlLog, u"warning: w"_qs}, first, true);
