@@ -37,6 +37,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // One refresh per frame at most, however many changes arrive.
@@ -705,19 +707,15 @@ void TunnelDetailView::refreshActivity(const TunnelSession &session)
     m_emptyActivity->setVisible(count == 0);
     m_activityScroll->setVisible(count > 0);
 
-    // A reader scrolled down to older entries keeps seeing the same lines: note the entry at the top
-    // of the view and where it sits, and put it back there once the rows show their new entries.
+    // A reader scrolled down to older entries keeps seeing the same lines: note the entries from the
+    // top of the view down and where they sit, and put the first one still listed back in its place.
     QScrollBar *bar = m_activityScroll->verticalScrollBar();
     const int offset = bar->value();
-    std::optional<QUuid> anchor;
-    int anchorY = 0;
+    QList<std::pair<QUuid, int>> anchors;
     for (qsizetype i = 0; offset > 0 && i < m_shownActivity; ++i) {
-        ActivityRow *row = m_activityRows.at(i);
-        if (row->geometry().bottom() >= offset) {
-            anchor = row->entry().id;
-            anchorY = row->y();
-            break;
-        }
+        const ActivityRow *row = m_activityRows.at(i);
+        if (row->geometry().bottom() >= offset)
+            anchors.append({row->entry().id, row->y()});
     }
 
     // The rows are made once and reused; only their texts change.
@@ -735,18 +733,17 @@ void TunnelDetailView::refreshActivity(const TunnelSession &session)
         m_activityRows.at(i)->hide();
     m_shownActivity = count;
 
-    if (!anchor)
-        return;
-    for (qsizetype i = 0; i < count; ++i) {
-        ActivityRow *row = m_activityRows.at(i);
-        if (row->entry().id != *anchor)
-            continue;
+    for (const auto &[id, oldY] : anchors) {
+        const auto row = std::find_if(m_activityRows.cbegin(), m_activityRows.cbegin() + count,
+                                      [&id](const ActivityRow *r) { return r->entry().id == id; });
+        if (row == m_activityRows.cbegin() + count)
+            continue; // dropped from the log
         QWidget *list = m_activityScroll->widget();
         m_activityLayout->activate();
         list->resize(m_activityScroll->viewport()->width(),
                      qMax(list->heightForWidth(m_activityScroll->viewport()->width()), list->sizeHint().height()));
         bar->setRange(0, qMax(0, list->height() - m_activityScroll->viewport()->height()));
-        bar->setValue(offset + row->y() - anchorY);
+        bar->setValue(offset + (*row)->y() - oldY);
         break;
     }
 }
