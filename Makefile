@@ -6,7 +6,7 @@ JOBS           ?= $(shell nproc)
 CLOUDFLARED    ?=
 
 DEPS := g++ cmake ninja-build qt6-base-dev nlohmann-json3-dev libbenchmark-dev \
-        fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl
+        fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3
 
 .PHONY: all deps build run test bench screenshots clean
 
