@@ -8,9 +8,7 @@ namespace ProcessProbe {
 bool isRunning(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
+    const QByteArray line = pid > 0 && stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
     const qsizetype close = line.lastIndexOf(')');
     return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
 }
@@ -18,15 +16,12 @@ bool isRunning(qint64 pid)
 QList<qint64> waitingChildren(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     QList<qint64> children;
-    for (const QByteArray &child : file.readAll().split(' ')) {
-        if (child.trimmed().isEmpty())
-            continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(child.trimmed())));
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().startsWith("sleep"))
-            children.append(child.trimmed().toLongLong());
+    for (const QByteArray &child : file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QByteArrayList()) {
+        const qint64 id = child.trimmed().toLongLong();
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(id));
+        if (id > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().startsWith("sleep"))
+            children.append(id);
     }
     return children;
 }

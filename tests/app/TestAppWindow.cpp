@@ -50,16 +50,21 @@ struct App
         delegate = std::make_unique<OrvantaAppDelegate>(&settings, timings);
         while (store()->sessions().size() < services)
             store()->addProfile();
+        aim();
+        delegate->showMainWindow();
+        QCoreApplication::processEvents(); // the notice is presented once the window is up
+    }
+    ~App() { store()->shutdownAll(); }
+
+    void aim() const
+    {
         for (TunnelSession *session : store()->sessions()) {
             TunnelProfile profile = session->profile();
             profile.scheme = OriginScheme::http;
             profile.portText = QString::number(origin.port());
             session->setProfile(profile);
         }
-        delegate->showMainWindow();
-        QCoreApplication::processEvents(); // the notice is presented once the window is up
     }
-    ~App() { store()->shutdownAll(); }
 
     TunnelStore *store() const { return delegate->store(); }
     ContentView *view() const { return qobject_cast<ContentView *>(delegate->mainWindow()->centralWidget()); }
@@ -78,10 +83,9 @@ struct App
         const QList<TunnelSession *> sessions = store()->sessions().mid(0, count);
         for (TunnelSession *session : sessions)
             session->start();
-        return QTest::qWaitFor([&] {
-            return std::all_of(sessions.begin(), sessions.end(),
-                               [](auto *s) { return s->status().is(TunnelStatus::Kind::online); });
-        }, 30000);
+        return std::all_of(sessions.begin(), sessions.end(), [](TunnelSession *s) {
+            return QTest::qWaitFor([s] { return s->status().is(TunnelStatus::Kind::online); }, 30000);
+        });
     }
     /// Waits for the window's alert, which must ask \a question (when given) before anything runs, and
     /// answers it with the button labelled \a answer (Escape when empty).
@@ -89,7 +93,7 @@ struct App
     {
         QMessageBox *box = nullptr;
         if (!QTest::qWaitFor([&] { return (box = view()->findChild<QMessageBox *>()) && box->isVisible(); }, 5000)
-            || (!question.isEmpty() && box->text() != question) || store()->runningCount() != 0)
+            || (!question.isEmpty() && (box->text() != question || store()->runningCount() != 0)))
             return false;
         const QList<QAbstractButton *> buttons = box->buttons();
         const auto button = std::find_if(buttons.begin(), buttons.end(), [&](auto *b) { return b->text() == answer; });
@@ -111,275 +115,236 @@ class TestAppWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void headerFollowsRunningServices_data();
-    void headerFollowsRunningServices();
-    void startAllOnlyAfterConfirmation_data();
-    void startAllOnlyAfterConfirmation();
-    void addAndDeleteThroughTheWindow();
-    void detailRebuiltOnlyWhenTheSelectionMoves();
-    void noticeGating_data();
-    void noticeGating();
-    void closingKeepsTunnelsRunning();
-    void menusAndWindowShortcuts();
-    void editCommandsReachTheFocusedField_data();
-    void editCommandsReachTheFocusedField();
-    void labelsOnlyCopyAndSelect();
-    void quitStopsEveryChild_data();
-    void quitStopsEveryChild();
-};
-
-void TestAppWindow::headerFollowsRunningServices_data()
-{
-    QTest::addColumn<int>("services");
-    QTest::addColumn<int>("started");
-    QTest::newRow("one idle") << 1 << 0;
-    QTest::newRow("all running") << 2 << 2;
-    QTest::newRow("mixed") << 3 << 1;
-}
-
-void TestAppWindow::headerFollowsRunningServices()
-{
-    QFETCH(int, services);
-    QFETCH(int, started);
-    App app(2, services);
-    QVERIFY(app.ready && app.bringOnline(started));
-    QCOMPARE(app.pill("servicesPill"), QString::number(services) + u" 个服务"_qs);
-    QCOMPARE(app.pill("runningPill"), QString::number(started) + u" 个运行中"_qs);
-    const std::pair<const char *, bool> rules[] = {{"startAllButton", started < services}, {"stopAllButton", started > 0}};
-    for (const auto &[name, enabled] : rules) {
-        QCOMPARE(app.button(name)->isEnabled(), enabled);
-        QCOMPARE(app.button(name)->opacity(), enabled ? 1.0 : 0.45);
+    void headerFollowsRunningServices_data()
+    {
+        QTest::addColumn<int>("services");
+        QTest::addColumn<int>("started");
+        QTest::newRow("one idle") << 1 << 0;
+        QTest::newRow("all running") << 2 << 2;
+        QTest::newRow("mixed") << 3 << 1;
     }
-    QCOMPARE(app.view()->findChild<QLabel *>(u"versionLabel"_qs)->text(), u"· cloudflared 2024.5.0 · 仅限临时开发测试"_qs);
-    if (started > 0) { // stopping all asks nothing
-        QTest::mouseClick(app.button("stopAllButton"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(app.pill("runningPill"), u"0 个运行中"_qs, 30000);
-        QVERIFY(!app.button("stopAllButton")->isEnabled() && app.button("startAllButton")->isEnabled());
+
+    void headerFollowsRunningServices()
+    {
+        QFETCH(int, services);
+        QFETCH(int, started);
+        App app(2, services);
+        QVERIFY(app.ready && app.bringOnline(started));
+        QCOMPARE(app.pill("servicesPill"), QString::number(services) + u" 个服务"_qs);
+        QCOMPARE(app.pill("runningPill"), QString::number(started) + u" 个运行中"_qs);
+        const std::pair<const char *, bool> rules[] = {{"startAllButton", started < services}, {"stopAllButton", started > 0}};
+        for (const auto &[name, enabled] : rules) {
+            QCOMPARE(app.button(name)->isEnabled(), enabled);
+            QCOMPARE(app.button(name)->opacity(), enabled ? 1.0 : 0.45);
+        }
+        QCOMPARE(app.view()->findChild<QLabel *>(u"versionLabel"_qs)->text(), u"· cloudflared 2024.5.0 · 仅限临时开发测试"_qs);
+        if (started > 0) { // stopping all asks nothing
+            QTest::mouseClick(app.button("stopAllButton"), Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(app.pill("runningPill"), u"0 个运行中"_qs, 30000);
+            QVERIFY(!app.button("stopAllButton")->isEnabled() && app.button("startAllButton")->isEnabled());
+        }
     }
-}
 
-void TestAppWindow::startAllOnlyAfterConfirmation_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("started");
-    QTest::newRow("cancel") << u"取消"_qs << 0;
-    QTest::newRow("escape") << QString() << 0;
-    QTest::newRow("confirm") << u"确认启动"_qs << 2;
-}
-
-void TestAppWindow::startAllOnlyAfterConfirmation()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, started);
-    App app(2, 2);
-    QVERIFY(app.ready);
-    QTest::mouseClick(app.button("startAllButton"), Qt::LeftButton);
-    QVERIFY(app.answerAlert(answer, u"确认全部发布到公网？"_qs));
-    QTRY_VERIFY(!app.view()->findChild<QMessageBox *>() || !app.view()->findChild<QMessageBox *>()->isVisible());
-    QCOMPARE(app.store()->runningCount(), started);
-}
-
-void TestAppWindow::addAndDeleteThroughTheWindow()
-{
-    App app;
-    QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"addServiceButton"_qs), Qt::LeftButton);
-    QCOMPARE(app.pill("servicesPill"), u"2 个服务"_qs);
-    QTRY_COMPARE(app.rows().size(), 2);
-    QVERIFY(app.rows().at(1)->isSelected() && !app.rows().at(0)->isSelected());
-    QCOMPARE(app.pane()->session(), app.store()->sessions().at(1));
-
-    // Deleting the selected service through its pane selects the one left.
-    QTest::mouseClick(app.pane()->findChild<QAbstractButton *>(u"deleteButton"_qs), Qt::LeftButton);
-    QVERIFY(app.answerAlert(u"删除"_qs));
-    QTRY_COMPARE(app.rows().size(), 1);
-    QCOMPARE(app.pill("servicesPill"), u"1 个服务"_qs);
-    QTRY_VERIFY(app.pane() && app.pane()->session() == app.store()->sessions().constFirst());
-    QVERIFY(app.rows().constFirst()->isSelected());
-}
-
-void TestAppWindow::detailRebuiltOnlyWhenTheSelectionMoves()
-{
-    App app(2, 2);
-    QVERIFY(app.ready && app.bringOnline(2));
-    QPointer<TunnelDetailView> before = app.pane();
-    QCOMPARE(before->session(), app.store()->sessions().at(1));
-    before->findChild<QAbstractButton *>(u"disclosureButton"_qs)->click();
-    before->findChild<QAbstractButton *>(u"copyButton"_qs)->click();
-    QVERIFY(before->showAdvanced() && before->isCopied());
-
-    // Clicking the row already selected keeps the pane; another service, then back, gives fresh ones.
-    QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
-    QCOMPARE(app.pane(), before.data());
-    QTest::mouseClick(app.rows().at(0), Qt::LeftButton);
-    QCOMPARE(app.pane()->session(), app.store()->sessions().at(0));
-    QTRY_VERIFY(before.isNull());
-    QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
-    QCOMPARE(app.pane()->session(), app.store()->sessions().at(1));
-    QVERIFY(!app.pane()->showAdvanced() && !app.pane()->isCopied());
-
-    app.store()->setSelectedID(std::nullopt);
-    QCOMPARE(app.view()->detail()->objectName(), u"emptyDetail"_qs);
-}
-
-void TestAppWindow::noticeGating_data()
-{
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<bool>("asks");
-    QTest::newRow("absent") << QVariant() << true;
-    QTest::newRow("0") << QVariant(0) << true;
-    QTest::newRow("1") << QVariant(1) << true;
-    QTest::newRow("2") << QVariant(2) << false;
-    QTest::newRow("3") << QVariant(3) << false;
-    QTest::newRow("text") << QVariant(u"two"_qs) << true;
-}
-
-void TestAppWindow::noticeGating()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(bool, asks);
-    App app(stored);
-    const auto click = [&](const QString &name) {
-        QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(name), Qt::LeftButton);
-    };
-    QCOMPARE(app.view()->legalNotice() != nullptr, asks);
-    if (asks) {
-        QVERIFY(app.view()->legalNotice()->requiresAcceptance());
-        QCOMPARE(app.view()->legalNotice()->windowModality(), Qt::WindowModal);
-        app.view()->legalNotice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
-        click(u"agreeButton"_qs);
-        QTRY_VERIFY(!app.view()->legalNotice());
-        app.view()->hide(); // a later appearance does not ask again
-        app.view()->show();
-        QCoreApplication::processEvents();
-        QVERIFY(!app.view()->legalNotice());
+    void startAllOnlyAfterConfirmation_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("started");
+        QTest::newRow("cancel") << u"取消"_qs << 0;
+        QTest::newRow("escape") << QString() << 0;
+        QTest::newRow("confirm") << u"确认启动"_qs << 2;
     }
-    // Reviewing from the footer stores nothing and never lowers what is stored.
-    QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"legalLink"_qs), Qt::LeftButton);
-    QTRY_VERIFY(app.view()->legalNotice());
-    QVERIFY(!app.view()->legalNotice()->requiresAcceptance());
-    click(u"doneButton"_qs);
-    QTRY_VERIFY(!app.view()->legalNotice());
-    QSettings reread(app.settings.fileName(), QSettings::IniFormat);
-    QCOMPARE(reread.value(ContentView::acknowledgementKey).toInt(), asks ? 2 : stored.toInt());
-}
 
-void TestAppWindow::closingKeepsTunnelsRunning()
-{
-    App app(2, 2);
-    QVERIFY(app.ready && app.bringOnline(2));
-    MainWindow *window = app.delegate->mainWindow();
-    QWidget *content = window->centralWidget();
-    QVERIFY(window->close());
-    QVERIFY(!window->isVisible() && !app.delegate->quitController()->isQuitting());
-    QCOMPARE(waitingChildren(QCoreApplication::applicationPid()).size(), 2);
-    QCOMPARE(app.store()->runningCount(), 2);
+    void startAllOnlyAfterConfirmation()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, started);
+        App app(2, 2);
+        QVERIFY(app.ready);
+        QTest::mouseClick(app.button("startAllButton"), Qt::LeftButton);
+        QVERIFY(app.answerAlert(answer, u"确认全部发布到公网？"_qs));
+        QCOMPARE(app.store()->runningCount(), started);
+    }
 
-    // Brought back: the same one window and view.
-    app.delegate->showMainWindow();
-    QVERIFY(window->isVisible());
-    QCOMPARE(app.delegate->mainWindow(), window);
-    QCOMPARE(window->centralWidget(), content);
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    QCOMPARE(std::count_if(windows.begin(), windows.end(), [](QWidget *w) { return qobject_cast<MainWindow *>(w); }), 1);
-}
+    void addSelectAndDeleteThroughTheWindow()
+    {
+        App app;
+        QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"addServiceButton"_qs), Qt::LeftButton);
+        QCOMPARE(app.pill("servicesPill"), u"2 个服务"_qs);
+        QTRY_COMPARE(app.rows().size(), 2);
+        QVERIFY(app.rows().at(1)->isSelected() && !app.rows().at(0)->isSelected());
+        QPointer<TunnelDetailView> before = app.pane();
+        QCOMPARE(before->session(), app.store()->sessions().at(1));
+        app.aim();
+        QVERIFY(app.ready && app.bringOnline(2));
+        before->findChild<QAbstractButton *>(u"disclosureButton"_qs)->click();
+        before->findChild<QAbstractButton *>(u"copyButton"_qs)->click();
+        QVERIFY(before->showAdvanced() && before->isCopied());
 
-void TestAppWindow::quitStopsEveryChild_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("ignoresTerm");
-    QTest::newRow("shortcut, polite children") << u"shortcut"_qs << false;
-    QTest::newRow("menu, stubborn children") << u"menu"_qs << true;
-    QTest::newRow("notice declined") << u"notice"_qs << true;
-    QTest::newRow("application quit event") << u"event"_qs << true;
-}
+        // Clicking the row already selected keeps the pane; another service, then back, gives fresh ones.
+        QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
+        QCOMPARE(app.pane(), before.data());
+        QTest::mouseClick(app.rows().at(0), Qt::LeftButton);
+        QCOMPARE(app.pane()->session(), app.store()->sessions().at(0));
+        QTRY_VERIFY(before.isNull());
+        QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
+        QCOMPARE(app.pane()->session(), app.store()->sessions().at(1));
+        QVERIFY(!app.pane()->showAdvanced() && !app.pane()->isCopied());
 
-void TestAppWindow::quitStopsEveryChild()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, ignoresTerm);
-    App app(2, 2, ignoresTerm ? "trap '' TERM\n" : "");
-    QVERIFY(app.ready && app.bringOnline(2));
-    QTRY_COMPARE_WITH_TIMEOUT(waitingChildren(QCoreApplication::applicationPid()).size(), 2, 30000);
-    const QList<qint64> pids = waitingChildren(QCoreApplication::applicationPid());
-    QuitController *quit = app.delegate->quitController();
-    QSignalSpy settled(quit, &QuitController::childrenSettled);
-    if (path == u"shortcut"_qs) {
-        QVERIFY(QTest::qWaitForWindowExposed(app.delegate->mainWindow()));
-        QTest::keyClick(app.delegate->mainWindow(), Qt::Key_Q, Qt::ControlModifier);
-    } else if (path == u"menu"_qs) {
-        app.delegate->mainWindow()->findChild<QAction *>(u"quitAction"_qs)->trigger();
-    } else if (path == u"notice"_qs) {
-        app.view()->showLegalNotice();
+        // Deleting the selected service through its pane selects the one left.
+        QTest::mouseClick(app.pane()->findChild<QAbstractButton *>(u"deleteButton"_qs), Qt::LeftButton);
+        QVERIFY(app.answerAlert(u"删除"_qs));
+        QTRY_COMPARE(app.rows().size(), 1);
+        QCOMPARE(app.pill("servicesPill"), u"1 个服务"_qs);
+        QTRY_VERIFY(app.pane() && app.pane()->session() == app.store()->sessions().constFirst());
+        QVERIFY(app.rows().constFirst()->isSelected());
+        app.store()->setSelectedID(std::nullopt);
+        QCOMPARE(app.view()->detail()->objectName(), u"emptyDetail"_qs);
+    }
+
+    void noticeGating_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("absent") << QVariant() << true;
+        QTest::newRow("0") << QVariant(0) << true;
+        QTest::newRow("1") << QVariant(1) << true;
+        QTest::newRow("2") << QVariant(2) << false;
+        QTest::newRow("3") << QVariant(3) << false;
+        QTest::newRow("text") << QVariant(u"two"_qs) << true;
+    }
+
+    void noticeGating()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, asks);
+        App app(stored);
+        const auto click = [&](const QString &name) {
+            QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(name), Qt::LeftButton);
+        };
+        QCOMPARE(app.view()->legalNotice() != nullptr, asks);
+        if (asks) {
+            QVERIFY(app.view()->legalNotice()->requiresAcceptance());
+            QCOMPARE(app.view()->legalNotice()->windowModality(), Qt::WindowModal);
+            app.view()->legalNotice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
+            click(u"agreeButton"_qs);
+            QTRY_VERIFY(!app.view()->legalNotice());
+        }
+        // Reviewing from the footer stores nothing and never lowers what is stored.
+        QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"legalLink"_qs), Qt::LeftButton);
         QTRY_VERIFY(app.view()->legalNotice());
-        emit app.view()->legalNotice()->declined();
-    } else { // what the desktop session or QCoreApplication::quit() delivers: held back, not obeyed at once
-        quit->interceptApplicationQuit();
-        QEvent event(QEvent::Quit);
-        QVERIFY(QCoreApplication::sendEvent(qApp, &event));
-        QCOMPARE(settled.size(), 0);
-        for (const qint64 pid : pids)
-            QVERIFY(isRunning(pid));
+        QVERIFY(!app.view()->legalNotice()->requiresAcceptance());
+        click(u"doneButton"_qs);
+        QTRY_VERIFY(!app.view()->legalNotice());
+        QSettings reread(app.settings.fileName(), QSettings::IniFormat);
+        QCOMPARE(reread.value(ContentView::acknowledgementKey).toInt(), asks ? 2 : stored.toInt());
     }
-    QVERIFY(quit->isQuitting() && !app.delegate->mainWindow()->isVisible());
-    QVERIFY(settled.size() == 1 || settled.wait(20000));
-    qApp->removeEventFilter(quit);
-    for (const qint64 pid : pids)
-        QVERIFY(!isRunning(pid));
-    for (TunnelSession *session : app.store()->sessions())
-        QVERIFY(!session->hasChild());
-}
 
-void TestAppWindow::menusAndWindowShortcuts()
-{
-    App app;
-    MainWindow *window = app.delegate->mainWindow();
-    QStringList titles;
-    for (QAction *top : window->menuBar()->actions())
-        titles << top->text();
-    QCOMPARE(titles, (QStringList{u"奥文塔"_qs, u"编辑"_qs, u"窗口"_qs}));
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
-    QTRY_VERIFY(window->isMinimized());
-    window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
-    QTRY_VERIFY(!window->isMinimized());
-}
+    void quitStopsEveryChildButClosingDoesNot_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("ignoresTerm");
+        QTest::newRow("shortcut, polite children") << u"shortcut"_qs << false;
+        QTest::newRow("menu, stubborn children") << u"menu"_qs << true;
+        QTest::newRow("notice declined") << u"notice"_qs << true;
+        QTest::newRow("application quit event") << u"event"_qs << true;
+    }
 
-void TestAppWindow::editCommandsReachTheFocusedField_data()
-{
-    QTest::addColumn<bool>("textArea");
-    QTest::newRow("line edit") << false;
-    QTest::newRow("text area") << true;
-}
+    void quitStopsEveryChildButClosingDoesNot()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, ignoresTerm);
+        App app(2, 2, ignoresTerm ? "trap '' TERM\n" : "");
+        QVERIFY(app.ready && app.bringOnline(2));
+        QTRY_COMPARE_WITH_TIMEOUT(waitingChildren(QCoreApplication::applicationPid()).size(), 2, 30000);
+        const QList<qint64> pids = waitingChildren(QCoreApplication::applicationPid());
+        QuitController *quit = app.delegate->quitController();
+        // Closing the window is no quit: the tunnels run on, and the same window and view come back.
+        MainWindow *window = app.delegate->mainWindow();
+        QWidget *content = window->centralWidget();
+        QVERIFY(window->close() && !window->isVisible() && !quit->isQuitting());
+        QCOMPARE(waitingChildren(QCoreApplication::applicationPid()), pids);
+        app.delegate->showMainWindow();
+        QVERIFY(window->isVisible() && app.delegate->mainWindow() == window && window->centralWidget() == content);
 
-void TestAppWindow::editCommandsReachTheFocusedField()
-{
-    QFETCH(bool, textArea);
-    std::unique_ptr<QWidget> field(textArea ? static_cast<QWidget *>(new QPlainTextEdit) : new QLineEdit);
-    const auto text = [&] { return field->property(textArea ? "plainText" : "text").toString(); };
-    QTest::keyClicks(field.get(), u"8080"_qs);
-    for (const EditCommand command : {EditCommand::selectAll, EditCommand::cut})
-        QVERIFY(performEditCommand(field.get(), command));
-    QVERIFY(text().isEmpty() && QGuiApplication::clipboard()->text() == u"8080"_qs);
-    for (const EditCommand command : {EditCommand::paste, EditCommand::paste})
-        QVERIFY(performEditCommand(field.get(), command));
-    QCOMPARE(text(), u"80808080"_qs);
-    QVERIFY(performEditCommand(field.get(), EditCommand::undo));
-    QCOMPARE(text(), u"8080"_qs);
-    QVERIFY(!performEditCommand(new QPushButton(field.get()), EditCommand::paste));
-    QVERIFY(!performEditCommand(nullptr, EditCommand::copy));
-}
+        QSignalSpy settled(quit, &QuitController::childrenSettled);
+        if (path == u"shortcut"_qs) {
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        } else if (path == u"menu"_qs) {
+            window->findChild<QAction *>(u"quitAction"_qs)->trigger();
+        } else if (path == u"notice"_qs) {
+            app.view()->showLegalNotice();
+            QTRY_VERIFY(app.view()->legalNotice());
+            emit app.view()->legalNotice()->declined();
+        } else { // what the desktop session or QCoreApplication::quit() delivers: held back, not obeyed at once
+            quit->interceptApplicationQuit();
+            QEvent event(QEvent::Quit);
+            QVERIFY(QCoreApplication::sendEvent(qApp, &event));
+            QCOMPARE(settled.size(), 0);
+            for (const qint64 pid : pids)
+                QVERIFY(isRunning(pid));
+        }
+        QVERIFY(quit->isQuitting() && !window->isVisible());
+        QVERIFY(settled.size() == 1 || settled.wait(20000));
+        qApp->removeEventFilter(quit);
+        for (const qint64 pid : pids)
+            QVERIFY(!isRunning(pid));
+        for (TunnelSession *session : app.store()->sessions())
+            QVERIFY(!session->hasChild());
+    }
 
-void TestAppWindow::labelsOnlyCopyAndSelect()
-{
-    const QString address = u"https://four-random-words-here.trycloudflare.com"_qs;
-    QLabel label(address);
-    QVERIFY(!performEditCommand(&label, EditCommand::selectAll)); // not selectable
-    label.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QGuiApplication::clipboard()->clear();
-    QVERIFY(performEditCommand(&label, EditCommand::selectAll) && performEditCommand(&label, EditCommand::copy));
-    QCOMPARE(QGuiApplication::clipboard()->text(), address);
-    QVERIFY(!performEditCommand(&label, EditCommand::paste) && label.text() == address);
-}
+    void menusAndWindowShortcuts()
+    {
+        App app;
+        MainWindow *window = app.delegate->mainWindow();
+        QStringList titles;
+        for (QAction *top : window->menuBar()->actions())
+            titles << top->text();
+        QCOMPARE(titles, (QStringList{u"奥文塔"_qs, u"编辑"_qs, u"窗口"_qs}));
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
+        QTRY_VERIFY(window->isMinimized());
+        window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
+        QTRY_VERIFY(!window->isMinimized());
+    }
+
+    void editCommandsReachTheFocusedField_data()
+    {
+        QTest::addColumn<bool>("textArea");
+        QTest::newRow("line edit") << false;
+        QTest::newRow("text area") << true;
+    }
+
+    void editCommandsReachTheFocusedField()
+    {
+        QFETCH(bool, textArea);
+        std::unique_ptr<QWidget> field(textArea ? static_cast<QWidget *>(new QPlainTextEdit) : new QLineEdit);
+        const auto text = [&] { return field->property(textArea ? "plainText" : "text").toString(); };
+        QTest::keyClicks(field.get(), u"8080"_qs);
+        for (const EditCommand command : {EditCommand::selectAll, EditCommand::cut})
+            QVERIFY(performEditCommand(field.get(), command));
+        QVERIFY(text().isEmpty() && QGuiApplication::clipboard()->text() == u"8080"_qs);
+        for (const EditCommand command : {EditCommand::paste, EditCommand::paste})
+            QVERIFY(performEditCommand(field.get(), command));
+        QCOMPARE(text(), u"80808080"_qs);
+        QVERIFY(performEditCommand(field.get(), EditCommand::undo));
+        QCOMPARE(text(), u"8080"_qs);
+        QVERIFY(!performEditCommand(new QPushButton(field.get()), EditCommand::paste));
+        QVERIFY(!performEditCommand(nullptr, EditCommand::copy));
+    }
+
+    void labelsOnlyCopyAndSelect()
+    {
+        const QString address = u"https://four-random-words-here.trycloudflare.com"_qs;
+        QLabel label(address);
+        QVERIFY(!performEditCommand(&label, EditCommand::selectAll)); // not selectable
+        label.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(performEditCommand(&label, EditCommand::selectAll) && performEditCommand(&label, EditCommand::copy));
+        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+        QVERIFY(!performEditCommand(&label, EditCommand::paste) && label.text() == address);
+    }
+};
 
 QTEST_MAIN(TestAppWindow)
 #include "TestAppWindow.moc"

@@ -19,132 +19,123 @@ class TestProgramLifetime : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void tunnelsEndWithTheProgram_data();
-    void tunnelsEndWithTheProgram();
-    void noDisplayGivesOneClearLine();
-    void strangersCannotActivate();
-    void secondStartHandsOverAndAKilledOneBlocksNothing();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir(m_dir->path()).mkpath(u"runtime"_qs));
+        QFile::setPermissions(path(u"runtime"_qs), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void tunnelsEndWithTheProgram_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("killed") << SIGKILL;
+        QTest::newRow("terminated, tunnels ignore the polite request") << SIGTERM;
+    }
+
+    void tunnelsEndWithTheProgram()
+    {
+        QFETCH(int, signal);
+        FakeCloudflared fake(path(u"fake"_qs));
+        LocalHttpServer origin;
+        QVERIFY(origin.listenHttp());
+        QVERIFY(fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
+                             + QByteArray(signal == SIGTERM ? "trap '' TERM\n" : "") + FakeCloudflared::onlineBody(120)));
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        host.start(QStringLiteral(PROGRAM_HOST), {fake.path(), QString::number(origin.port())});
+        QList<qint64> tunnels;
+        QVERIFY(QTest::qWaitFor([&] { return (tunnels = ProcessProbe::waitingChildren(host.processId())).size() == 2; }, 60000));
+        QStringList runtimeDirs;
+        for (const qint64 pid : tunnels)
+            runtimeDirs << QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
+
+        ::kill(pid_t(host.processId()), signal);
+        QTRY_COMPARE_WITH_TIMEOUT(host.state(), QProcess::NotRunning, 30000);
+        for (const qint64 pid : tunnels)
+            QTRY_VERIFY_WITH_TIMEOUT(!isRunning(pid), 10000);
+        if (signal == SIGKILL)
+            return;
+        // Terminated: an orderly end that waited for every tunnel and left no working directory behind.
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.exitCode(), 0);
+        for (const QString &dir : runtimeDirs)
+            QVERIFY2(dir.contains(u"orvanta-runtime-"_qs) && !QFileInfo::exists(dir), qPrintable(dir));
+    }
+
+    void noDisplayGivesOneClearLine()
+    {
+        QProcessEnvironment env = environment();
+        for (const QString &name : {u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs})
+            env.remove(name);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(ORVANTA_PROGRAM), {});
+        QVERIFY(program.waitForFinished(30000));
+        QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() != 0);
+        const QString output = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(output.count(u'\n'), 1);
+        QVERIFY(output.contains(u"xvfb-run"_qs));
+        QVERIFY(!QFileInfo::exists(path(u"config"_qs)));
+    }
+
+    void strangersCannotActivate()
+    {
+        SingleInstance first(path(u"runtime"_qs));
+        QCOMPARE(first.claim(), SingleInstance::Role::primary);
+        QSignalSpy activations(&first, &SingleInstance::activationRequested);
+        QLocalSocket stranger;
+        stranger.connectToServer(first.socketPath());
+        QVERIFY(stranger.waitForConnected(2000));
+        stranger.write(QByteArray(200, 'x') + "\nactivate-now\n");
+        stranger.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QLocalSocket::UnconnectedState, 5000);
+        QCOMPARE(activations.size(), 0);
+    }
+
+    void secondStartHandsOverAndAKilledOneBlocksNothing()
+    {
+        QProcess first;
+        first.setProcessEnvironment(environment());
+        first.start(QStringLiteral(ORVANTA_PROGRAM), {});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(u"runtime/orvanta.socket"_qs)), 30000);
+
+        // A second start hands over and leaves before reading or migrating any settings.
+        QProcess second;
+        second.setProcessEnvironment(environment(u"second-config"_qs));
+        second.start(QStringLiteral(ORVANTA_PROGRAM), {});
+        QVERIFY(second.waitForFinished(30000));
+        QVERIFY(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
+        QVERIFY(!QFileInfo::exists(path(u"second-config"_qs)));
+
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
+        QVERIFY(QFile::exists(path(u"runtime/orvanta.lock"_qs)));
+        SingleInstance next(path(u"runtime"_qs));
+        QCOMPARE(next.claim(), SingleInstance::Role::primary);
+        QSignalSpy activations(&next, &SingleInstance::activationRequested);
+        SingleInstance later(path(u"runtime"_qs));
+        QCOMPARE(later.claim(), SingleInstance::Role::handedOver);
+        QVERIFY(activations.wait(5000));
+        QCOMPARE(activations.size(), 1);
+    }
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
     /// The program's surroundings: private runtime directory, settings under \a config, offscreen.
-    QProcessEnvironment environment(const QString &config = u"config"_qs) const;
+    QProcessEnvironment environment(const QString &config = u"config"_qs) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_RUNTIME_DIR"_qs, path(u"runtime"_qs));
+        env.insert(u"XDG_CONFIG_HOME"_qs, path(config));
+        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
+        return env;
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void TestProgramLifetime::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir(m_dir->path()).mkpath(u"runtime"_qs));
-    QFile::setPermissions(path(u"runtime"_qs), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-QProcessEnvironment TestProgramLifetime::environment(const QString &config) const
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"XDG_RUNTIME_DIR"_qs, path(u"runtime"_qs));
-    env.insert(u"XDG_CONFIG_HOME"_qs, path(config));
-    env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
-    env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
-    return env;
-}
-
-void TestProgramLifetime::tunnelsEndWithTheProgram_data()
-{
-    QTest::addColumn<int>("signal");
-    QTest::newRow("killed") << SIGKILL;
-    QTest::newRow("terminated, tunnels ignore the polite request") << SIGTERM;
-}
-
-void TestProgramLifetime::tunnelsEndWithTheProgram()
-{
-    QFETCH(int, signal);
-    FakeCloudflared fake(path(u"fake"_qs));
-    LocalHttpServer origin;
-    QVERIFY(origin.listenHttp());
-    QVERIFY(fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
-                         + QByteArray(signal == SIGTERM ? "trap '' TERM\n" : "") + FakeCloudflared::onlineBody(120)));
-    QProcess host;
-    host.setProcessEnvironment(environment());
-    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    host.start(QStringLiteral(PROGRAM_HOST), {fake.path(), QString::number(origin.port())});
-    QList<qint64> tunnels;
-    QVERIFY(QTest::qWaitFor([&] { return (tunnels = ProcessProbe::waitingChildren(host.processId())).size() == 2; }, 60000));
-    QStringList runtimeDirs;
-    for (const qint64 pid : tunnels)
-        runtimeDirs << QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
-
-    ::kill(pid_t(host.processId()), signal);
-    QTRY_COMPARE_WITH_TIMEOUT(host.state(), QProcess::NotRunning, 30000);
-    for (const qint64 pid : tunnels)
-        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(pid), 10000);
-    if (signal == SIGKILL)
-        return;
-    // Terminated: an orderly end that waited for every tunnel and left no working directory behind.
-    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host.exitCode(), 0);
-    for (const QString &dir : runtimeDirs)
-        QVERIFY2(dir.contains(u"orvanta-runtime-"_qs) && !QFileInfo::exists(dir), qPrintable(dir));
-}
-
-void TestProgramLifetime::noDisplayGivesOneClearLine()
-{
-    QProcessEnvironment env = environment();
-    for (const QString &name : {u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs})
-        env.remove(name);
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ORVANTA_PROGRAM), {});
-    QVERIFY(program.waitForFinished(30000));
-    QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() != 0);
-    const QString output = QString::fromUtf8(program.readAllStandardError());
-    QCOMPARE(output.count(u'\n'), 1);
-    QVERIFY(output.contains(u"xvfb-run"_qs));
-    QVERIFY(!QFileInfo::exists(path(u"config"_qs)));
-}
-
-void TestProgramLifetime::strangersCannotActivate()
-{
-    SingleInstance first(path(u"runtime"_qs));
-    QCOMPARE(first.claim(), SingleInstance::Role::primary);
-    QSignalSpy activations(&first, &SingleInstance::activationRequested);
-    QLocalSocket stranger;
-    stranger.connectToServer(first.socketPath());
-    QVERIFY(stranger.waitForConnected(2000));
-    stranger.write(QByteArray(200, 'x') + "\nactivate-now\n");
-    stranger.flush();
-    QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QLocalSocket::UnconnectedState, 5000);
-    QCOMPARE(activations.size(), 0);
-}
-
-void TestProgramLifetime::secondStartHandsOverAndAKilledOneBlocksNothing()
-{
-    QProcess first;
-    first.setProcessEnvironment(environment());
-    first.start(QStringLiteral(ORVANTA_PROGRAM), {});
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(u"runtime/orvanta.socket"_qs)), 30000);
-
-    // A second start hands over and leaves before reading or migrating any settings.
-    QProcess second;
-    second.setProcessEnvironment(environment(u"second-config"_qs));
-    second.start(QStringLiteral(ORVANTA_PROGRAM), {});
-    QVERIFY(second.waitForFinished(30000));
-    QVERIFY(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
-    QVERIFY(!QFileInfo::exists(path(u"second-config"_qs)));
-
-    ::kill(pid_t(first.processId()), SIGKILL);
-    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
-    QVERIFY(QFile::exists(path(u"runtime/orvanta.lock"_qs)));
-    SingleInstance next(path(u"runtime"_qs));
-    QCOMPARE(next.claim(), SingleInstance::Role::primary);
-    QSignalSpy activations(&next, &SingleInstance::activationRequested);
-    SingleInstance later(path(u"runtime"_qs));
-    QCOMPARE(later.claim(), SingleInstance::Role::handedOver);
-    QVERIFY(activations.wait(5000));
-    QCOMPARE(activations.size(), 1);
-}
 
 QTEST_GUILESS_MAIN(TestProgramLifetime)
 #include "TestProgramLifetime.moc"
