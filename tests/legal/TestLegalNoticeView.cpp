@@ -2,11 +2,8 @@
 #include "legal/MiravoBrand.h"
 #include "ui/style/TidewellButton.h"
 
-#include <QCheckBox>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 class TestLegalNoticeView : public QObject
 {
