@@ -14,17 +14,14 @@ ActivityRow::ActivityRow(const ActivityEntry &entry, QWidget *parent)
     : QWidget(parent)
     , m_entry(entry)
 {
-    auto *dot = new DotView(5, this);
-    dot->setColor(levelColor(entry.level));
-    auto *message = new WrappingLabel(this);
+    auto *dot = m_dot = new DotView(5, this);
+    auto *message = m_message = new WrappingLabel(this);
     message->setObjectName(QStringLiteral("message"));
     message->setFont(TidewellTheme::font(9));
     message->setColor(TidewellTheme::muted);
-    message->setText(entry.message);
-    auto *time = new ElidedLabel(Qt::ElideNone, this);
+    auto *time = m_time = new ElidedLabel(Qt::ElideNone, this);
     time->setFont(TidewellTheme::font(8));
     time->setColor(TidewellTheme::subtle);
-    time->setText(timeOfDay(entry.date));
     time->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     auto *dotColumn = new QVBoxLayout;
@@ -38,7 +35,7 @@ ActivityRow::ActivityRow(const ActivityEntry &entry, QWidget *parent)
     layout->addLayout(dotColumn);
     layout->addWidget(message, 1, Qt::AlignTop);
     layout->addWidget(time, 0, Qt::AlignTop);
-    setAccessibleName(time->text() + u' ' + entry.message);
+    apply();
 }
 
 QColor ActivityRow::levelColor(ActivityLevel level)
@@ -59,4 +56,23 @@ QColor ActivityRow::levelColor(ActivityLevel level)
 QString ActivityRow::message() const
 {
     return m_entry.message;
+}
+
+void ActivityRow::setEntry(const ActivityEntry &entry)
+{
+    if (entry.id == m_entry.id)
+        return;
+    m_entry = entry;
+    apply();
+}
+
+void ActivityRow::apply()
+{
+    const ActivityEntry &entry = m_entry;
+    m_dot->setColor(levelColor(entry.level));
+    m_message->setText(entry.message);
+    const QString time = timeOfDay(entry.date);
+    if (m_time->text() != time)
+        m_time->setText(time);
+    setAccessibleName(time + u' ' + entry.message);
 }

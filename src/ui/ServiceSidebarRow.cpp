@@ -92,12 +92,22 @@ void ServiceSidebarRow::handleSessionChanged()
 {
     if (!m_session)
         return;
+    // A tunnel writing its log changes the session many times a second without changing this row.
     const QString tip = QStringLiteral("切换到") + name();
+    const QString description = address() + u' ' + m_session->overallLabel();
+    const QRgb color = statusColor().rgba();
+    const bool active = m_session->status().isActive();
+    if (tip == toolTip() && description == accessibleDescription() && color == m_shownColor
+        && active == m_shownActive)
+        return;
     if (toolTip() != tip) {
         setToolTip(tip);
         setAccessibleName(name());
     }
-    setAccessibleDescription(address() + u' ' + m_session->overallLabel());
+    if (accessibleDescription() != description)
+        setAccessibleDescription(description);
+    m_shownColor = color;
+    m_shownActive = active;
     update();
 }
 

@@ -45,4 +45,7 @@ private:
     QPointer<TunnelSession> m_session;
     bool m_selected = false;
     bool m_hovering = false;
+    // What the row last drew besides its texts, to skip repaints when a change leaves it alone.
+    QRgb m_shownColor = 0;
+    bool m_shownActive = false;
 };

@@ -37,10 +37,14 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // One refresh per frame at most, however many changes arrive.
 constexpr int refreshInterval = 16;
+// The activity list moves slower: a flooding tunnel would otherwise re-lay the list out every frame.
+constexpr int activityInterval = 100;
 
 QLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const QColor &color, QWidget *parent)
 {
@@ -176,7 +180,12 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
 
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(refreshInterval);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &TunnelDetailView::refresh);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &TunnelDetailView::refreshState);
+    m_activityTimer.setSingleShot(true);
+    connect(&m_activityTimer, &QTimer::timeout, this, [this] {
+        if (m_session)
+            refreshActivity(*m_session);
+    });
     connect(session, &TunnelSession::changed, this, &TunnelDetailView::scheduleRefresh);
     refresh();
 }
@@ -585,9 +594,18 @@ void TunnelDetailView::scheduleRefresh()
 {
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start();
+    if (!m_activityTimer.isActive())
+        m_activityTimer.start(int(qMax<qint64>(refreshInterval, activityInterval - m_activityClock.elapsed())));
 }
 
 void TunnelDetailView::refresh()
+{
+    refreshState();
+    if (m_session)
+        refreshActivity(*m_session);
+}
+
+void TunnelDetailView::refreshState()
 {
     if (!m_session)
         return;
@@ -607,7 +625,6 @@ void TunnelDetailView::refresh()
 
     refreshConfiguration(session);
     refreshPublicLink(session);
-    refreshActivity(session);
 }
 
 void TunnelDetailView::refreshConfiguration(const TunnelSession &session)
@@ -674,59 +691,60 @@ void TunnelDetailView::refreshCopyButton()
 
 void TunnelDetailView::refreshActivity(const TunnelSession &session)
 {
+    m_activityClock.start();
+    m_activityTimer.stop();
     const QList<ActivityEntry> &activity = session.activity();
-    m_clearButton->setVisible(!activity.isEmpty());
-    m_emptyActivity->setVisible(activity.isEmpty());
-    m_activityScroll->setVisible(!activity.isEmpty());
+    const qsizetype count = activity.size();
+    // Newest first: row i shows the i-th newest entry.
+    auto entryFor = [&](qsizetype row) -> const ActivityEntry & { return activity.at(count - 1 - row); };
+    bool same = count == m_shownActivity;
+    for (qsizetype i = 0; same && i < count; ++i)
+        same = m_activityRows.at(i)->entry().id == entryFor(i).id;
+    if (same)
+        return;
 
-    QSet<QUuid> present;
-    for (const ActivityEntry &entry : activity)
-        present.insert(entry.id);
-    for (auto it = m_activityRows.begin(); it != m_activityRows.end();) {
-        if (!present.contains(it.key())) {
-            delete it.value();
-            it = m_activityRows.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    m_clearButton->setVisible(count > 0);
+    m_emptyActivity->setVisible(count == 0);
+    m_activityScroll->setVisible(count > 0);
 
-    // Newest first. Rows that already exist stay where they are; new ones go above them. A reader
-    // scrolled down to older entries keeps seeing the same lines, so the scroll position follows
-    // the height added above.
+    // A reader scrolled down to older entries keeps seeing the same lines: note the entries from the
+    // top of the view down and where they sit, and put the first one still listed back in its place.
     QScrollBar *bar = m_activityScroll->verticalScrollBar();
     const int offset = bar->value();
-    QWidget *anchor = nullptr;
-    int anchorY = 0;
-    if (offset > 0) {
-        for (int i = 0; i < m_activityLayout->count(); ++i) {
-            QWidget *w = m_activityLayout->itemAt(i)->widget();
-            if (w && w->geometry().bottom() >= offset) {
-                anchor = w;
-                anchorY = w->y();
-                break;
-            }
+    QList<std::pair<QUuid, int>> anchors;
+    for (qsizetype i = 0; offset > 0 && i < m_shownActivity; ++i) {
+        const ActivityRow *row = m_activityRows.at(i);
+        if (row->geometry().bottom() >= offset)
+            anchors.append({row->entry().id, row->y()});
+    }
+
+    // The rows are made once and reused; only their texts change.
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i == m_activityRows.size()) {
+            auto *row = new ActivityRow(entryFor(i), m_activityLayout->parentWidget());
+            m_activityLayout->insertWidget(int(i), row);
+            m_activityRows.append(row);
         }
+        ActivityRow *row = m_activityRows.at(i);
+        row->setEntry(entryFor(i));
+        row->show(); // now, so the layout below counts it (a layout shows new children later)
     }
+    for (qsizetype i = count; i < m_shownActivity; ++i)
+        m_activityRows.at(i)->hide();
+    m_shownActivity = count;
 
-    int inserted = 0;
-    for (qsizetype i = activity.size() - 1; i >= 0; --i) {
-        const ActivityEntry &entry = activity.at(i);
-        if (m_activityRows.contains(entry.id))
-            break; // everything older is already listed
-        auto *rowWidget = new ActivityRow(entry, m_activityLayout->parentWidget());
-        m_activityLayout->insertWidget(inserted++, rowWidget);
-        rowWidget->show(); // now, so the layout below counts it (a layout shows new children later)
-        m_activityRows.insert(entry.id, rowWidget);
-    }
-
-    if (inserted > 0 && anchor) {
+    for (const auto &[id, oldY] : anchors) {
+        const auto row = std::find_if(m_activityRows.cbegin(), m_activityRows.cbegin() + count,
+                                      [&id](const ActivityRow *r) { return r->entry().id == id; });
+        if (row == m_activityRows.cbegin() + count)
+            continue; // dropped from the log
         QWidget *list = m_activityScroll->widget();
         m_activityLayout->activate();
         list->resize(m_activityScroll->viewport()->width(),
                      qMax(list->heightForWidth(m_activityScroll->viewport()->width()), list->sizeHint().height()));
         bar->setRange(0, qMax(0, list->height() - m_activityScroll->viewport()->height()));
-        bar->setValue(offset + anchor->y() - anchorY);
+        bar->setValue(offset + (*row)->y() - oldY);
+        break;
     }
 }
 

@@ -6,7 +6,8 @@
 #include <QScrollArea>
 #include <QTimer>
 
-#include <QHash>
+#include <QElapsedTimer>
+#include <QList>
 #include <functional>
 
 class ActivityRow;
@@ -32,7 +33,7 @@ class WrappingLabel;
 /// activity. Edits go straight into the session's profile; starting and deleting ask first.
 ///
 /// Session changes are coalesced into at most one refresh per frame, which sets texts and visibility
-/// in place; only the activity list adds and removes rows, and only for entries that came or went.
+/// in place; the activity list follows at a slower pace and reuses its rows.
 class TunnelDetailView : public QScrollArea
 {
     Q_OBJECT
@@ -72,6 +73,7 @@ private:
     void setTabOrder();
 
     void scheduleRefresh();
+    void refreshState();
     void refreshConfiguration(const TunnelSession &session);
     void refreshPublicLink(const TunnelSession &session);
     void refreshActivity(const TunnelSession &session);
@@ -95,6 +97,8 @@ private:
 
     QPointer<TunnelSession> m_session;
     QTimer m_refreshTimer;
+    QTimer m_activityTimer;
+    QElapsedTimer m_activityClock;
     int m_refreshCount = 0;
 
     // View-local state.
@@ -138,5 +142,6 @@ private:
     QWidget *m_emptyActivity = nullptr;
     QScrollArea *m_activityScroll = nullptr;
     QVBoxLayout *m_activityLayout = nullptr;
-    QHash<QUuid, ActivityRow *> m_activityRows;
+    QList<ActivityRow *> m_activityRows; // top down; the first m_shownActivity are visible
+    qsizetype m_shownActivity = -1;
 };
