@@ -86,7 +86,7 @@ struct App
         const QList<QAbstractButton *> buttons = box->buttons();
         const auto button = std::find_if(buttons.begin(), buttons.end(), [&](auto *b) { return b->text() == answer; });
         button == buttons.end() ? QTest::keyClick(box, Qt::Key_Escape) : QTest::mouseClick(*button, Qt::LeftButton);
-        return true;
+        return answer.isEmpty() == (button == buttons.end());
     }
 
     QTemporaryDir dir;
