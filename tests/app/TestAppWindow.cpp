@@ -1,0 +1,335 @@
+#include "FakeCloudflared.h"
+#include "LocalHttpServer.h"
+#include "ProcessProbe.h"
+#include "app/MainMenu.h"
+#include "app/MainWindow.h"
+#include "app/OrvantaAppDelegate.h"
+#include "app/QuitController.h"
+#include "store/TunnelStore.h"
+#include "ui/ContentView.h"
+#include "ui/ServiceSidebarRow.h"
+#include "ui/SummaryPill.h"
+#include "ui/TunnelDetailView.h"
+#include "ui/style/TidewellButton.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using MainMenu::EditCommand;
+using MainMenu::performEditCommand;
+using namespace ProcessProbe;
+
+namespace {
+/// The program in-process over a temporary settings file: \a services services aimed at a live local
+/// server, and a fake `cloudflared` that runs \a prelude, comes online and stays.
+struct App
+{
+    explicit App(const QVariant &acknowledged = 2, int services = 1, const QByteArray &prelude = {})
+        : settings(dir.filePath(u"orvanta.conf"_qs), QSettings::IniFormat)
+    {
+        if (acknowledged.isValid())
+            settings.setValue(ContentView::acknowledgementKey, acknowledged);
+        ready = fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
+                    + prelude + FakeCloudflared::onlineBody(120))
+            && origin.listenHttp();
+        Timings timings;
+        timings.killGrace = std::chrono::milliseconds(500);
+        timings.versionQueryTimeout = timings.copiedLabel = std::chrono::seconds(20);
+        delegate = std::make_unique<OrvantaAppDelegate>(&settings, timings);
+        while (store()->sessions().size() < services)
+            store()->addProfile();
+        aim();
+        delegate->showMainWindow();
+        QCoreApplication::processEvents(); // the notice is presented once the window is up
+    }
+    ~App() { store()->shutdownAll(); }
+
+    void aim() const
+    {
+        for (TunnelSession *session : store()->sessions()) {
+            TunnelProfile profile = session->profile();
+            profile.scheme = OriginScheme::http;
+            profile.portText = QString::number(origin.port());
+            session->setProfile(profile);
+        }
+    }
+
+    TunnelStore *store() const { return delegate->store(); }
+    ContentView *view() const { return qobject_cast<ContentView *>(delegate->mainWindow()->centralWidget()); }
+    QString pill(const char *name) const { return view()->findChild<SummaryPill *>(QLatin1String(name))->text(); }
+    TidewellButton *button(const char *name) const { return view()->findChild<TidewellButton *>(QLatin1String(name)); }
+    TunnelDetailView *pane() const { return qobject_cast<TunnelDetailView *>(view()->detail()); }
+    QList<ServiceSidebarRow *> rows() const
+    {
+        QList<ServiceSidebarRow *> rows = view()->findChildren<ServiceSidebarRow *>();
+        rows.removeIf([](QWidget *row) { return row->isHidden(); });
+        return rows;
+    }
+    /// Starts the first \a count services; true once all of them are online.
+    bool bringOnline(int count) const
+    {
+        const QList<TunnelSession *> sessions = store()->sessions().mid(0, count);
+        for (TunnelSession *session : sessions)
+            session->start();
+        return std::all_of(sessions.begin(), sessions.end(), [](TunnelSession *s) {
+            return QTest::qWaitFor([s] { return s->status().is(TunnelStatus::Kind::online); }, 30000);
+        });
+    }
+    /// Waits for the window's alert, which must ask \a question (when given) before anything runs, and
+    /// answers it with the button labelled \a answer (Escape when empty).
+    bool answerAlert(const QString &answer, const QString &question = {}) const
+    {
+        QMessageBox *box = nullptr;
+        if (!QTest::qWaitFor([&] { return (box = view()->findChild<QMessageBox *>()) && box->isVisible(); }, 5000)
+            || (!question.isEmpty() && (box->text() != question || store()->runningCount() != 0)))
+            return false;
+        const QList<QAbstractButton *> buttons = box->buttons();
+        const auto button = std::find_if(buttons.begin(), buttons.end(), [&](auto *b) { return b->text() == answer; });
+        button == buttons.end() ? QTest::keyClick(box, Qt::Key_Escape) : QTest::mouseClick(*button, Qt::LeftButton);
+        return answer.isEmpty() == (button == buttons.end());
+    }
+
+    QTemporaryDir dir;
+    QSettings settings;
+    FakeCloudflared fake { dir.filePath(u"fake"_qs) };
+    LocalHttpServer origin;
+    std::unique_ptr<OrvantaAppDelegate> delegate;
+    bool ready = false;
+};
+} // namespace
+
+class TestAppWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void headerFollowsRunningServices_data()
+    {
+        QTest::addColumn<int>("services");
+        QTest::addColumn<int>("started");
+        QTest::newRow("one idle") << 1 << 0;
+        QTest::newRow("all running") << 2 << 2;
+        QTest::newRow("mixed") << 3 << 1;
+    }
+
+    void headerFollowsRunningServices()
+    {
+        QFETCH(int, services);
+        QFETCH(int, started);
+        App app(2, services);
+        QVERIFY(app.ready && app.bringOnline(started));
+        QCOMPARE(app.pill("servicesPill"), QString::number(services) + u" 个服务"_qs);
+        QCOMPARE(app.pill("runningPill"), QString::number(started) + u" 个运行中"_qs);
+        const std::pair<const char *, bool> rules[]
+            = { { "startAllButton", started < services }, { "stopAllButton", started > 0 } };
+        for (const auto &[name, enabled] : rules) {
+            QCOMPARE(app.button(name)->isEnabled(), enabled);
+            QCOMPARE(app.button(name)->opacity(), enabled ? 1.0 : 0.45);
+        }
+        QCOMPARE(app.view()->findChild<QLabel *>(u"versionLabel"_qs)->text(),
+            u"· cloudflared 2024.5.0 · 仅限临时开发测试"_qs);
+        if (started > 0) { // stopping all asks nothing
+            QTest::mouseClick(app.button("stopAllButton"), Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(app.pill("runningPill"), u"0 个运行中"_qs, 30000);
+            QVERIFY(!app.button("stopAllButton")->isEnabled() && app.button("startAllButton")->isEnabled());
+        }
+    }
+
+    void startAllOnlyAfterConfirmation_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("started");
+        QTest::newRow("cancel") << u"取消"_qs << 0;
+        QTest::newRow("escape") << QString() << 0;
+        QTest::newRow("confirm") << u"确认启动"_qs << 2;
+    }
+
+    void startAllOnlyAfterConfirmation()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, started);
+        App app(2, 2);
+        QTest::mouseClick(app.button("startAllButton"), Qt::LeftButton);
+        QVERIFY(app.ready && app.answerAlert(answer, u"确认全部发布到公网？"_qs));
+        QCOMPARE(app.store()->runningCount(), started);
+    }
+
+    void addSelectAndDeleteThroughTheWindow()
+    {
+        App app;
+        QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"addServiceButton"_qs), Qt::LeftButton);
+        QCOMPARE(app.pill("servicesPill"), u"2 个服务"_qs);
+        QTRY_COMPARE(app.rows().size(), 2);
+        QVERIFY(app.rows().at(1)->isSelected() && !app.rows().at(0)->isSelected());
+        QPointer<TunnelDetailView> before = app.pane();
+        QCOMPARE(before->session(), app.store()->sessions().at(1));
+        app.aim();
+        QVERIFY(app.ready && app.bringOnline(2));
+        before->findChild<QAbstractButton *>(u"disclosureButton"_qs)->click();
+        before->findChild<QAbstractButton *>(u"copyButton"_qs)->click();
+        QVERIFY(before->showAdvanced() && before->isCopied());
+
+        // Clicking the row already selected keeps the pane; another service, then back, gives fresh ones.
+        QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
+        QCOMPARE(app.pane(), before.data());
+        QTest::mouseClick(app.rows().at(0), Qt::LeftButton);
+        QCOMPARE(app.pane()->session(), app.store()->sessions().at(0));
+        QTRY_VERIFY(before.isNull());
+        QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
+        QCOMPARE(app.pane()->session(), app.store()->sessions().at(1));
+        QVERIFY(!app.pane()->showAdvanced() && !app.pane()->isCopied());
+
+        // Deleting the selected service through its pane selects the one left.
+        QTest::mouseClick(app.pane()->findChild<QAbstractButton *>(u"deleteButton"_qs), Qt::LeftButton);
+        QVERIFY(app.answerAlert(u"删除"_qs));
+        QTRY_COMPARE(app.rows().size(), 1);
+        QCOMPARE(app.pill("servicesPill"), u"1 个服务"_qs);
+        QTRY_VERIFY(app.pane() && app.pane()->session() == app.store()->sessions().constFirst());
+        QVERIFY(app.rows().constFirst()->isSelected());
+        app.store()->setSelectedID(std::nullopt);
+        QCOMPARE(app.view()->detail()->objectName(), u"emptyDetail"_qs);
+    }
+
+    void noticeGating_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("absent") << QVariant() << true;
+        QTest::newRow("0") << QVariant(0) << true;
+        QTest::newRow("1") << QVariant(1) << true;
+        QTest::newRow("2") << QVariant(2) << false;
+        QTest::newRow("3") << QVariant(3) << false;
+        QTest::newRow("text") << QVariant(u"two"_qs) << true;
+    }
+
+    void noticeGating()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, asks);
+        App app(stored);
+        QCOMPARE(app.view()->legalNotice() != nullptr, asks);
+        if (asks) {
+            QVERIFY(app.view()->legalNotice()->requiresAcceptance()
+                && app.view()->legalNotice()->windowModality() == Qt::WindowModal);
+            app.view()->legalNotice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
+            QTest::mouseClick(
+                app.view()->legalNotice()->findChild<QAbstractButton *>(u"agreeButton"_qs), Qt::LeftButton);
+            QTRY_VERIFY(!app.view()->legalNotice());
+        }
+        // Reviewing from the footer stores nothing and never lowers what is stored.
+        QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"legalLink"_qs), Qt::LeftButton);
+        QTRY_VERIFY(app.view()->legalNotice());
+        QVERIFY(!app.view()->legalNotice()->requiresAcceptance());
+        QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(u"doneButton"_qs), Qt::LeftButton);
+        QTRY_VERIFY(!app.view()->legalNotice());
+        QSettings reread(app.settings.fileName(), QSettings::IniFormat);
+        QCOMPARE(reread.value(ContentView::acknowledgementKey).toInt(), asks ? 2 : stored.toInt());
+    }
+
+    void quitStopsEveryChildButClosingDoesNot_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("ignoresTerm");
+        QTest::newRow("shortcut, polite children") << u"shortcut"_qs << false;
+        QTest::newRow("menu, stubborn children") << u"menu"_qs << true;
+        QTest::newRow("notice declined") << u"notice"_qs << true;
+        QTest::newRow("application quit event") << u"event"_qs << true;
+    }
+
+    void quitStopsEveryChildButClosingDoesNot()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, ignoresTerm);
+        App app(2, 2, ignoresTerm ? "trap '' TERM\n" : "");
+        QVERIFY(app.ready && app.bringOnline(2));
+        QTRY_COMPARE_WITH_TIMEOUT(waitingChildren(QCoreApplication::applicationPid()).size(), 2, 30000);
+        const QList<qint64> pids = waitingChildren(QCoreApplication::applicationPid());
+        QuitController *quit = app.delegate->quitController();
+        // Closing the window is no quit: the tunnels run on, and the same window and view come back.
+        MainWindow *window = app.delegate->mainWindow();
+        QWidget *content = window->centralWidget();
+        QVERIFY(window->close() && !window->isVisible() && !quit->isQuitting());
+        QCOMPARE(waitingChildren(QCoreApplication::applicationPid()), pids);
+        app.delegate->showMainWindow();
+        QVERIFY(window->isVisible() && app.delegate->mainWindow() == window && window->centralWidget() == content);
+
+        QSignalSpy settled(quit, &QuitController::childrenSettled);
+        if (path == u"shortcut"_qs) {
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        } else if (path == u"menu"_qs) {
+            window->findChild<QAction *>(u"quitAction"_qs)->trigger();
+        } else if (path == u"notice"_qs) {
+            app.view()->showLegalNotice();
+            QTRY_VERIFY(app.view()->legalNotice());
+            emit app.view()->legalNotice()->declined();
+        } else { // what the desktop session or QCoreApplication::quit() delivers: held back, not obeyed at once
+            quit->interceptApplicationQuit();
+            QEvent event(QEvent::Quit);
+            QVERIFY(QCoreApplication::sendEvent(qApp, &event));
+            QCOMPARE(settled.size(), 0);
+            for (const qint64 pid : pids)
+                QVERIFY(isRunning(pid));
+        }
+        QVERIFY(quit->isQuitting() && !window->isVisible());
+        QVERIFY(settled.size() == 1 || settled.wait(20000));
+        qApp->removeEventFilter(quit);
+        for (const qint64 pid : pids)
+            QVERIFY(!isRunning(pid));
+    }
+
+    void menusAndWindowShortcuts()
+    {
+        App app;
+        MainWindow *window = app.delegate->mainWindow();
+        QStringList titles;
+        for (QAction *top : window->menuBar()->actions())
+            titles << top->text();
+        QCOMPARE(titles, (QStringList { u"奥文塔"_qs, u"编辑"_qs, u"窗口"_qs }));
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
+        QTRY_VERIFY(window->isMinimized());
+        window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
+        QTRY_VERIFY(!window->isMinimized());
+    }
+
+    void editCommandsReachTheFocusedField_data()
+    {
+        QTest::addColumn<bool>("textArea");
+        QTest::newRow("line edit") << false;
+        QTest::newRow("text area") << true;
+    }
+
+    void editCommandsReachTheFocusedField()
+    {
+        QFETCH(bool, textArea);
+        std::unique_ptr<QWidget> field(textArea ? static_cast<QWidget *>(new QPlainTextEdit) : new QLineEdit);
+        const auto text = [&] { return field->property(textArea ? "plainText" : "text").toString(); };
+        QTest::keyClicks(field.get(), u"8080"_qs);
+        for (const EditCommand command : { EditCommand::selectAll, EditCommand::cut })
+            QVERIFY(performEditCommand(field.get(), command));
+        QVERIFY(text().isEmpty() && QGuiApplication::clipboard()->text() == u"8080"_qs);
+        for (const EditCommand command : { EditCommand::paste, EditCommand::paste })
+            QVERIFY(performEditCommand(field.get(), command));
+        QCOMPARE(text(), u"80808080"_qs);
+        QVERIFY(performEditCommand(field.get(), EditCommand::undo));
+        QCOMPARE(text(), u"8080"_qs);
+        QVERIFY(!performEditCommand(new QPushButton(field.get()), EditCommand::paste)
+            && !performEditCommand(nullptr, EditCommand::copy));
+    }
+
+    void labelsOnlyCopyAndSelect()
+    {
+        const QString address = u"https://four-random-words-here.trycloudflare.com"_qs;
+        QLabel label(address);
+        QVERIFY(!performEditCommand(&label, EditCommand::selectAll)); // not selectable
+        label.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(performEditCommand(&label, EditCommand::selectAll) && performEditCommand(&label, EditCommand::copy));
+        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+        QVERIFY(!performEditCommand(&label, EditCommand::paste) && label.text() == address);
+    }
+};
+
+QTEST_MAIN(TestAppWindow)
+#include "TestAppWindow.moc"
