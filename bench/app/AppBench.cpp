@@ -5,6 +5,7 @@
 #include "LocalHttpServer.h"
 #include "legal/LegalNoticeView.h"
 #include "session/TunnelSession.h"
+#include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 
@@ -74,7 +75,7 @@ public:
         m_fake = std::make_unique<FakeCloudflared>(m_dir.filePath(QStringLiteral("fake")));
         m_fake->install(versionAnswer);
         QSettings settings(config + QStringLiteral("/orvanta.conf"), QSettings::IniFormat);
-        settings.setValue(ContentView::acknowledgementKey, LegalNoticeView::currentVersion);
+        settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
         TunnelStore store(&settings);
         while (store.sessions().size() < services)
             store.addProfile();
@@ -97,7 +98,7 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
-        process->start(QStringLiteral(BENCH_HOST), {m_fake->path(), QString::fromLatin1(mode)});
+        process->start(QStringLiteral(BENCH_HOST), { m_fake->path(), QString::fromLatin1(mode) });
         return process;
     }
 
@@ -125,8 +126,8 @@ void BM_StartupToFirstFrame50Services(benchmark::State &state)
         QElapsedTimer clock;
         clock.start();
         const auto host = profile.start("startup");
-        const bool painted = waitFor([&] { return host->canReadLine() || host->state() == QProcess::NotRunning; },
-                                     30000)
+        const bool painted
+            = waitFor([&] { return host->canReadLine() || host->state() == QProcess::NotRunning; }, 30000)
             && host->readLine().startsWith("frame");
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         stop(*host);
@@ -166,9 +167,8 @@ void BM_Flood5000LinesPerSecond(benchmark::State &state)
     origin.listenHttp();
     Profile profile(1, origin.port());
     // Online, then 50 error lines every 10 ms on standard error: 5,000 lines a second.
-    profile.installCloudflared(
-        FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + FakeCloudflared::urlLine()
-                                              + FakeCloudflared::registeredLine())
+    profile.installCloudflared(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
+                                   + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
         + "exec /usr/bin/perl -e 'use Time::HiRes qw(sleep time); $|=1; my $l=q{"
         + FakeCloudflared::originErrorLine().trimmed().replace('\'', "") + "}; my $t=time;"
         + " while (1) { print STDERR qq{$l\\n} for 1..50; $t += 0.01; my $d = $t - time; sleep($d) if $d > 0; }'\n");
@@ -179,21 +179,23 @@ void BM_Flood5000LinesPerSecond(benchmark::State &state)
         Usage before;
         QElapsedTimer clock;
         int seconds = 0;
-        const bool done = waitFor([&] {
-            while (host->canReadLine()) {
-                const QList<QByteArray> parts = host->readLine().trimmed().split(' ');
-                if (parts.value(0) != "lateness")
-                    continue;
-                if (++seconds == 3) { // warm-up over: the flood runs and the log is full
-                    before = usageOf(host->processId());
-                    clock.start();
-                } else if (seconds > 3) {
-                    p99s.append(parts.value(2).toDouble());
-                    worst = std::max(worst, parts.value(3).toDouble());
+        const bool done = waitFor(
+            [&] {
+                while (host->canReadLine()) {
+                    const QList<QByteArray> parts = host->readLine().trimmed().split(' ');
+                    if (parts.value(0) != "lateness")
+                        continue;
+                    if (++seconds == 3) { // warm-up over: the flood runs and the log is full
+                        before = usageOf(host->processId());
+                        clock.start();
+                    } else if (seconds > 3) {
+                        p99s.append(parts.value(2).toDouble());
+                        worst = std::max(worst, parts.value(3).toDouble());
+                    }
                 }
-            }
-            return seconds >= 13 || host->state() == QProcess::NotRunning;
-        }, 60000);
+                return seconds >= 13 || host->state() == QProcess::NotRunning;
+            },
+            60000);
         const Usage after = usageOf(host->processId());
         const double elapsed = double(clock.nsecsElapsed()) / 1e9;
         stop(*host);

@@ -3,8 +3,8 @@
 //  idle:    runs as a user would leave it.
 //  flood:   starts the selected service, then every second prints the event loop's lateness
 //           ("lateness <p50-ms> <p99-ms> <max-ms>") of a 5 ms timer over that second.
+#include "app/Application.h"
 #include "app/MainWindow.h"
-#include "app/OrvantaAppDelegate.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 
@@ -71,9 +71,9 @@ int main(int argc, char **argv)
 {
     if (argc < 3)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({QString::fromLocal8Bit(argv[1])});
+    TunnelSession::setCloudflaredSearchPaths({ QString::fromLocal8Bit(argv[1]) });
     const QByteArray mode = argv[2];
-    return OrvantaAppDelegate::main(1, argv, [mode](OrvantaAppDelegate &delegate) {
+    return Application::main(1, argv, [mode](Application &delegate) {
         if (mode == "startup") {
             delegate.mainWindow()->installEventFilter(new FirstPaint(&delegate));
         } else if (mode == "flood") {

@@ -3,7 +3,7 @@
 
 #include "session/TunnelSession.h"
 #include "ui/TunnelDetailView.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QUuid>
@@ -18,8 +18,8 @@ const QString warningLine = QStringLiteral(
 
 std::unique_ptr<TunnelSession> makeSession()
 {
-    TunnelProfile profile{QUuid::createUuid(), QStringLiteral("bench"), TunnelProvider::cloudflare,
-                          OriginScheme::http, QStringLiteral("127.0.0.1"), QStringLiteral("3000"), false};
+    TunnelProfile profile { QUuid::createUuid(), QStringLiteral("bench"), TunnelProvider::cloudflare,
+        OriginScheme::http, QStringLiteral("127.0.0.1"), QStringLiteral("3000"), false };
     return std::make_unique<TunnelSession>(profile, nullptr);
 }
 
@@ -63,7 +63,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    TidewellTheme::install(app);
+    Theme::install(app);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

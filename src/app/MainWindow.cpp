@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "session/Resources.h"
+#include "base/Resources.h"
 
 #include <QIcon>
 #include <QMenuBar>

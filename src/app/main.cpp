@@ -1,6 +1,6 @@
-#include "app/OrvantaAppDelegate.h"
+#include "app/Application.h"
 
 int main(int argc, char **argv)
 {
-    return OrvantaAppDelegate::main(argc, argv);
+    return Application::main(argc, argv);
 }

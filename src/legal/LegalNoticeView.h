@@ -3,7 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
-class TidewellButton;
+class ActionButton;
 
 /// \brief The notice about permitted uses, public exposure, the outside tunnel service and privacy.
 /// In acceptance mode it can only be left through its buttons; in review mode it is for reading.
@@ -40,5 +40,5 @@ private:
 
     const bool m_requiresAcceptance;
     QCheckBox *m_confirm = nullptr;
-    TidewellButton *m_agree = nullptr;
+    ActionButton *m_agree = nullptr;
 };

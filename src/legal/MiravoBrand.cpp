@@ -1,6 +1,6 @@
 #include "legal/MiravoBrand.h"
 
-#include "session/Resources.h"
+#include "base/Resources.h"
 
 #include <QDesktopServices>
 

@@ -1,8 +1,8 @@
 #include "session/TunnelSession.h"
 
+#include "base/Resources.h"
 #include "session/CloudflaredProcess.h"
 #include "session/OriginResolver.h"
-#include "session/Resources.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -31,8 +31,7 @@ const QRegularExpression &publicUrlPattern()
     // A tunnel address is a bare host: an address that goes on with a path or a port is the
     // service's own endpoint, named in lines such as a failed request for a tunnel.
     static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9-]+\\.")
-                                            + QRegularExpression::escape(baseDomain)
-                                            + QStringLiteral("(?![a-zA-Z0-9./:-])"));
+        + QRegularExpression::escape(baseDomain) + QStringLiteral("(?![a-zA-Z0-9./:-])"));
     return pattern;
 }
 
@@ -43,7 +42,7 @@ bool isLineBreak(QChar c)
 }
 
 void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, std::chrono::milliseconds grace,
-                     QObject *context, std::function<void(const ProbeOutcome &)> done)
+    QObject *context, std::function<void(const ProbeOutcome &)> done)
 {
     auto *probe = new OriginProbe(context);
     QObject::connect(probe, &OriginProbe::finished, context, [probe, done = std::move(done)](const ProbeOutcome &o) {
@@ -51,16 +50,15 @@ void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, std::ch
         done(o);
     });
     // The public address is on the internet: the user's proxy settings apply.
-    probe->start({url.toString(), false, timeout, grace, OriginProbe::Route::systemProxy});
+    probe->start({ url.toString(), false, timeout, grace, OriginProbe::Route::systemProxy });
 }
 
 const QString localUnreachable = QStringLiteral("本地服务不可访问");
 
-
 } // namespace
 
-TunnelSession::TunnelSession(TunnelProfile profile, ProfileChangeHandler onProfileChange, Timings timings,
-                             QObject *parent)
+TunnelSession::TunnelSession(
+    TunnelProfile profile, ProfileChangeHandler onProfileChange, Timings timings, QObject *parent)
     : QObject(parent)
     , m_id(profile.id)
     , m_profile(std::move(profile))
@@ -90,8 +88,7 @@ TunnelSession::~TunnelSession()
         delete child;
 }
 
-template<typename T>
-void TunnelSession::assign(T &field, T value)
+template <typename T> void TunnelSession::assign(T &field, T value)
 {
     if (field == value)
         return;
@@ -190,7 +187,7 @@ void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin
 }
 
 void TunnelSession::launch(const QString &executable, const QString &origin, const QString &hostHeader,
-                           OriginScheme resolvedScheme, bool skipTLSVerification)
+    OriginScheme resolvedScheme, bool skipTLSVerification)
 {
     m_stopRequested = false;
     m_edgeConnected = false;
@@ -213,8 +210,9 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::handleChildFailedToStart);
     connect(child, &CloudflaredProcess::exited, this, &TunnelSession::handleChildExited);
     m_child = child;
-    child->start(executable, CloudflaredProcess::tunnelArguments(child->configurationPath(), origin, hostHeader,
-                                                                 resolvedScheme, skipTLSVerification));
+    child->start(executable,
+        CloudflaredProcess::tunnelArguments(
+            child->configurationPath(), origin, hostHeader, resolvedScheme, skipTLSVerification));
     m_startupTimer.start();
 }
 
@@ -309,7 +307,7 @@ bool TunnelSession::hasChild() const
     if (m_child)
         return true;
     return std::any_of(m_staleChildren.cbegin(), m_staleChildren.cend(),
-                       [](const QPointer<CloudflaredProcess> &child) { return child && child->isRunning(); });
+        [](const QPointer<CloudflaredProcess> &child) { return child && child->isRunning(); });
 }
 
 void TunnelSession::killChild()
@@ -329,7 +327,7 @@ void TunnelSession::append(ActivityLevel level, const QString &message)
 {
     if (m_activity.size() >= maxActivityEntries)
         m_activity.remove(0, m_activity.size() - maxActivityEntries + 1);
-    m_activity.append({QUuid::createUuid(), QDateTime::currentDateTime(), level, message});
+    m_activity.append({ QUuid::createUuid(), QDateTime::currentDateTime(), level, message });
     emit changed();
 }
 
@@ -451,7 +449,7 @@ QString TunnelSession::readableLogLine(QStringView line)
         text.remove(u'"');
         return text;
     }
-    for (const QStringView tag : {QStringView(u" ERR "), QStringView(u" WRN ")}) {
+    for (const QStringView tag : { QStringView(u" ERR "), QStringView(u" WRN ") }) {
         const qsizetype at = line.indexOf(tag);
         if (at >= 0)
             return line.sliced(at + tag.size()).toString();
@@ -570,7 +568,7 @@ void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigi
             s_publicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_publicProbeContext, std::move(done));
         } else {
             realPublicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_timings.probeGrace, m_publicProbeContext,
-                            std::move(done));
+                std::move(done));
         }
         return;
     }
@@ -617,8 +615,8 @@ QStringList TunnelSession::cloudflaredSearchPaths()
 {
     if (!s_searchPaths.isEmpty())
         return s_searchPaths;
-    return {resourceDirectory() + QStringLiteral("/cloudflared"), QStringLiteral("/opt/homebrew/bin/cloudflared"),
-            QStringLiteral("/usr/local/bin/cloudflared"), QStringLiteral("/usr/bin/cloudflared")};
+    return { resourceDirectory() + QStringLiteral("/cloudflared"), QStringLiteral("/opt/homebrew/bin/cloudflared"),
+        QStringLiteral("/usr/local/bin/cloudflared"), QStringLiteral("/usr/bin/cloudflared") };
 }
 
 void TunnelSession::setCloudflaredSearchPaths(const QStringList &paths)
@@ -645,7 +643,7 @@ QString TunnelSession::installedCloudflaredVersion(std::chrono::milliseconds tim
 
     QProcess process;
     process.setProgram(executable);
-    process.setArguments({QStringLiteral("--version")});
+    process.setArguments({ QStringLiteral("--version") });
     process.setStandardInputFile(QProcess::nullDevice());
     // Unread, a full error pipe would stall the child.
     process.setStandardErrorFile(QProcess::nullDevice());

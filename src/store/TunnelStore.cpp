@@ -49,9 +49,9 @@ LoadedProfiles loadProfiles(const QSettings &defaults)
                 profile.id = QUuid::createUuid();
             seen.insert(profile.id);
         }
-        return {std::move(*decoded), std::nullopt};
+        return { std::move(*decoded), std::nullopt };
     }
-    LoadedProfiles loaded{{fallbackProfile(defaults)}, std::nullopt};
+    LoadedProfiles loaded { { fallbackProfile(defaults) }, std::nullopt };
     // Anything else stored (damaged bytes, a record of a newer version, not even a data value) is still
     // the user's list: it is kept until the first save backs it up.
     if (!decoded && !settingsValueIsEmpty(stored))
@@ -68,10 +68,12 @@ QString displayName(const TunnelProfile &profile)
 /// Identifies the file now at \a path; an atomic save replaces it with a new one.
 std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
-    return std::pair{info.st_dev, info.st_ino};
+    return std::pair { info.st_dev, info.st_ino };
 }
 
 } // namespace
@@ -135,7 +137,7 @@ TunnelSession *TunnelStore::selectedSession() const
 int TunnelStore::runningCount() const
 {
     return int(std::count_if(m_sessions.cbegin(), m_sessions.cend(),
-                             [](const TunnelSession *session) { return session->status().isActive(); }));
+        [](const TunnelSession *session) { return session->status().isActive(); }));
 }
 
 TunnelSession *TunnelStore::addProfile()
@@ -168,8 +170,8 @@ TunnelSession *TunnelStore::addProfile()
 
 void TunnelStore::removeProfile(const QUuid &id)
 {
-    const auto it = std::find_if(m_sessions.cbegin(), m_sessions.cend(),
-                                 [&id](const TunnelSession *session) { return session->id() == id; });
+    const auto it = std::find_if(
+        m_sessions.cbegin(), m_sessions.cend(), [&id](const TunnelSession *session) { return session->id() == id; });
     if (it == m_sessions.cend())
         return;
     const qsizetype index = it - m_sessions.cbegin();
@@ -288,8 +290,9 @@ void TunnelStore::persistProfiles()
     m_defaults->sync();
     const auto after = fileIdentity(fileName);
     const bool failed = m_defaults->status() != QSettings::NoError && (!after || after == before);
-    if (failed != m_lastSaveFailed) {
-        m_lastSaveFailed = failed;
+    const QString error = failed ? QStringLiteral("无法保存服务列表：设置文件 %1 无法写入").arg(fileName) : QString();
+    if (error != m_saveError) {
+        m_saveError = error;
         emit changed();
     }
 }

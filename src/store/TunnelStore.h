@@ -59,8 +59,9 @@ public:
 
     const Timings &timings() const { return m_timings; }
 
-    /// The latest save did not reach the settings file; the list stays in memory and the next save retries.
-    bool lastSaveFailed() const { return m_lastSaveFailed; }
+    /// Why the latest save did not reach the settings file, in Chinese; empty once a save succeeds.
+    /// The list stays in memory and the next save retries.
+    const QString &saveError() const { return m_saveError; }
 
 signals:
     /// Any change of the store or of one of its sessions.
@@ -86,5 +87,5 @@ private:
     QHash<QUuid, QMetaObject::Connection> m_sessionObservers;
     /// The stored value that did not decode, until it has been backed up.
     std::optional<QVariant> m_unreadableStoredValue;
-    bool m_lastSaveFailed = false;
+    QString m_saveError;
 };

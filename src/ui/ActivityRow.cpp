@@ -1,9 +1,9 @@
 #include "ui/ActivityRow.h"
 
 #include "ui/TimeFormat.h"
-#include "ui/style/TidewellTheme.h"
-#include "ui/widgets/ElidedLabel.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/DotView.h"
+#include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/WrappingLabel.h"
 
@@ -17,11 +17,11 @@ ActivityRow::ActivityRow(const ActivityEntry &entry, QWidget *parent)
     auto *dot = m_dot = new DotView(5, this);
     auto *message = m_message = new WrappingLabel(this);
     message->setObjectName(QStringLiteral("message"));
-    message->setFont(TidewellTheme::font(9));
-    message->setColor(TidewellTheme::muted);
+    message->setFont(Theme::font(9));
+    message->setColor(Theme::muted);
     auto *time = m_time = new ElidedLabel(Qt::ElideNone, this);
-    time->setFont(TidewellTheme::font(8));
-    time->setColor(TidewellTheme::subtle);
+    time->setFont(Theme::font(8));
+    time->setColor(Theme::subtle);
     time->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     auto *dotColumn = new QVBoxLayout;
@@ -42,15 +42,15 @@ QColor ActivityRow::levelColor(ActivityLevel level)
 {
     switch (level) {
     case ActivityLevel::info:
-        return TidewellTheme::info;
+        return Theme::info;
     case ActivityLevel::success:
-        return TidewellTheme::success;
+        return Theme::success;
     case ActivityLevel::warning:
-        return TidewellTheme::warning;
+        return Theme::warning;
     case ActivityLevel::error:
         break;
     }
-    return TidewellTheme::danger;
+    return Theme::danger;
 }
 
 QString ActivityRow::message() const

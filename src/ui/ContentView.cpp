@@ -1,17 +1,19 @@
 #include "ui/ContentView.h"
 
+#include "store/Preferences.h"
+
 #include "legal/LegalNoticeView.h"
 #include "legal/MiravoBrand.h"
 #include "legal/ViewParts.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
-#include "ui/MiravoLogo.h"
+#include "ui/LogoTile.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
+#include "ui/style/ActionButton.h"
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellButton.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/ButtonBase.h"
 #include "ui/widgets/CircleSymbolButton.h"
 #include "ui/widgets/Divider.h"
@@ -26,7 +28,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -89,7 +90,7 @@ protected:
         if (!hasFocus())
             return;
         QPainter painter(this);
-        Painting::roundedRect(painter, rect(), 8, {}, TidewellTheme::withOpacity(TidewellTheme::accent, 0.6), 2);
+        Painting::roundedRect(painter, rect(), 8, {}, Theme::withOpacity(Theme::accent, 0.6), 2);
     }
 };
 
@@ -111,7 +112,7 @@ public:
     QSize sizeHint() const override
     {
         const QFontMetrics metrics(m_baseFont);
-        return {metrics.horizontalAdvance(text()), metrics.height()};
+        return { metrics.horizontalAdvance(text()), metrics.height() };
     }
 
 protected:
@@ -133,8 +134,7 @@ private:
     qreal m_minimumScale;
 };
 
-TidewellButton *makeGroupButton(TidewellButton *button, const QString &text, const QString &symbol,
-                                const QString &name)
+ActionButton *makeGroupButton(ActionButton *button, const QString &text, const QString &symbol, const QString &name)
 {
     button->setText(text);
     button->setSymbol(symbol);
@@ -143,14 +143,14 @@ TidewellButton *makeGroupButton(TidewellButton *button, const QString &text, con
 }
 } // namespace
 
-ContentView::ContentView(TunnelStore *store, QSettings *settings, QWidget *parent)
+ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
-    , m_settings(settings)
+    , m_preferences(preferences)
 {
     setObjectName(QStringLiteral("contentView"));
     setMinimumSize(980, 680);
-    ViewParts::fillBackground(this, TidewellTheme::background);
+    ViewParts::fillBackground(this, Theme::background);
 
     auto *root = new QVBoxLayout(this);
     ViewParts::space(root, 0, 0, 0);
@@ -184,7 +184,7 @@ ContentView::~ContentView() = default;
 
 QWidget *ContentView::makeHeader()
 {
-    QWidget *header = ViewParts::filled(TidewellTheme::panel);
+    QWidget *header = ViewParts::filled(Theme::panel);
     header->setObjectName(QStringLiteral("header"));
     header->setFixedHeight(72);
     auto *layout = new QHBoxLayout(header);
@@ -192,14 +192,14 @@ QWidget *ContentView::makeHeader()
 
     auto *brand = new QHBoxLayout;
     ViewParts::space(brand, 11, 0, 0);
-    brand->addWidget(new MiravoLogo(MiravoLogoVariant::product, 40, 11));
+    brand->addWidget(new LogoTile(LogoTileKind::product, 40, 11));
     auto *names = new QVBoxLayout;
     ViewParts::space(names, 2, 0, 0);
     names->addStretch(1);
-    names->addWidget(ViewParts::label(QStringLiteral("奥文塔"), TidewellTheme::font(17, QFont::Bold), TidewellTheme::text));
-    QFont tagline = TidewellTheme::font(8, QFont::DemiBold);
+    names->addWidget(ViewParts::label(QStringLiteral("奥文塔"), Theme::font(17, QFont::Bold), Theme::text));
+    QFont tagline = Theme::font(8, QFont::DemiBold);
     tagline.setLetterSpacing(QFont::AbsoluteSpacing, 1.25);
-    names->addWidget(ViewParts::label(QStringLiteral("ORVANTA · CLOUDFLARE 临时隧道"), tagline, TidewellTheme::subtle));
+    names->addWidget(ViewParts::label(QStringLiteral("ORVANTA · CLOUDFLARE 临时隧道"), tagline, Theme::subtle));
     names->addStretch(1);
     brand->addLayout(names);
     layout->addLayout(brand);
@@ -207,9 +207,9 @@ QWidget *ContentView::makeHeader()
 
     auto *pills = new QHBoxLayout;
     ViewParts::space(pills, 8, 0, 0);
-    m_servicesPill = new SummaryPill(QStringLiteral("circle.grid.2x2.fill"), {}, TidewellTheme::accent);
+    m_servicesPill = new SummaryPill(QStringLiteral("circle.grid.2x2.fill"), {}, Theme::accent);
     m_servicesPill->setObjectName(QStringLiteral("servicesPill"));
-    m_runningPill = new SummaryPill(QStringLiteral("bolt.fill"), {}, TidewellTheme::success);
+    m_runningPill = new SummaryPill(QStringLiteral("bolt.fill"), {}, Theme::success);
     m_runningPill->setObjectName(QStringLiteral("runningPill"));
     pills->addWidget(m_servicesPill);
     pills->addWidget(m_runningPill);
@@ -218,11 +218,11 @@ QWidget *ContentView::makeHeader()
     separator->setFixedHeight(26);
     layout->addWidget(separator);
 
-    m_startAll = makeGroupButton(new TidewellButton(PrimaryButtonStyle{true}), QStringLiteral("全部启动"),
-                                 QStringLiteral("play.fill"), QStringLiteral("startAllButton"));
+    m_startAll = makeGroupButton(new ActionButton(PrimaryButtonStyle { true }), QStringLiteral("全部启动"),
+        QStringLiteral("play.fill"), QStringLiteral("startAllButton"));
     connect(m_startAll, &QAbstractButton::clicked, this, &ContentView::handleStartAllClicked);
-    m_stopAll = makeGroupButton(new TidewellButton(SecondaryButtonStyle{true}), QStringLiteral("全部停止"),
-                                QStringLiteral("stop.fill"), QStringLiteral("stopAllButton"));
+    m_stopAll = makeGroupButton(new ActionButton(SecondaryButtonStyle { true }), QStringLiteral("全部停止"),
+        QStringLiteral("stop.fill"), QStringLiteral("stopAllButton"));
     connect(m_stopAll, &QAbstractButton::clicked, this, [this] { m_store->stopAll(); });
     layout->addWidget(m_startAll);
     layout->addWidget(m_stopAll);
@@ -231,7 +231,7 @@ QWidget *ContentView::makeHeader()
 
 QWidget *ContentView::makeSidebar()
 {
-    QWidget *sidebar = ViewParts::filled(TidewellTheme::sidebar);
+    QWidget *sidebar = ViewParts::filled(Theme::sidebar);
     sidebar->setObjectName(QStringLiteral("sidebar"));
     sidebar->setFixedWidth(sidebarWidth);
     auto *layout = new QVBoxLayout(sidebar);
@@ -241,14 +241,12 @@ QWidget *ContentView::makeSidebar()
     ViewParts::space(listHeader, 6, 17, 16);
     auto *titles = new QVBoxLayout;
     ViewParts::space(titles, 3, 0, 0);
-    titles->addWidget(
-        ViewParts::label(QStringLiteral("代理服务"), TidewellTheme::font(14, QFont::DemiBold), TidewellTheme::text));
-    titles->addWidget(
-        ViewParts::label(QStringLiteral("独立配置与公网链接"), TidewellTheme::font(9), TidewellTheme::subtle));
+    titles->addWidget(ViewParts::label(QStringLiteral("代理服务"), Theme::font(14, QFont::DemiBold), Theme::text));
+    titles->addWidget(ViewParts::label(QStringLiteral("独立配置与公网链接"), Theme::font(9), Theme::subtle));
     listHeader->addLayout(titles);
     listHeader->addStretch(1);
-    auto *add = new CircleSymbolButton(QStringLiteral("plus"), 12, QFont::Bold, Qt::white, TidewellTheme::accent, 30, 30,
-                                       QStringLiteral("添加代理服务"));
+    auto *add = new CircleSymbolButton(
+        QStringLiteral("plus"), 12, QFont::Bold, Qt::white, Theme::accent, 30, 30, QStringLiteral("添加代理服务"));
     add->setObjectName(QStringLiteral("addServiceButton"));
     connect(add, &QAbstractButton::clicked, this, [this] { m_store->addProfile(); });
     listHeader->addWidget(add);
@@ -294,37 +292,37 @@ void ContentView::insertRow(TunnelSession *session, int index)
 
 QWidget *ContentView::makeServiceCard()
 {
-    auto *card = new RoundedBox(13, TidewellTheme::panel, TidewellTheme::withOpacity(TidewellTheme::accent, 0.28), 1.2);
+    auto *card = new RoundedBox(13, Theme::panel, Theme::withOpacity(Theme::accent, 0.28), 1.2);
     auto *stack = new QVBoxLayout(card);
     ViewParts::space(stack, 9, 12, 12);
 
     auto *top = new QHBoxLayout;
     ViewParts::space(top, 10, 0, 0);
-    top->addWidget(new MiravoLogo(MiravoLogoVariant::company, 48, 11));
+    top->addWidget(new LogoTile(LogoTileKind::company, 48, 11));
     auto *texts = new QVBoxLayout;
     ViewParts::space(texts, 4, 0, 0);
     auto *nameRow = new QHBoxLayout;
     ViewParts::space(nameRow, 6, 0, 0);
-    nameRow->addWidget(ViewParts::label(QStringLiteral("弥罗科技"), TidewellTheme::font(13, QFont::Bold), TidewellTheme::text));
-    auto *tag = new RoundedBox(7, TidewellTheme::accentSoft);
+    nameRow->addWidget(ViewParts::label(QStringLiteral("弥罗科技"), Theme::font(13, QFont::Bold), Theme::text));
+    auto *tag = new RoundedBox(7, Theme::accentSoft);
     auto *tagLayout = new QHBoxLayout(tag);
     ViewParts::space(tagLayout, 0, 5, 2);
-    tagLayout->addWidget(ViewParts::label(QStringLiteral("技术服务"), TidewellTheme::font(7.5, QFont::Bold), TidewellTheme::accent));
+    tagLayout->addWidget(ViewParts::label(QStringLiteral("技术服务"), Theme::font(7.5, QFont::Bold), Theme::accent));
     nameRow->addWidget(tag);
     nameRow->addStretch(1);
     texts->addLayout(nameRow);
-    texts->addWidget(new FittingLabel(QStringLiteral("软件开发 / 软件外包"), TidewellTheme::font(9.2, QFont::DemiBold),
-                                      TidewellTheme::muted, 0.72));
-    texts->addWidget(new FittingLabel(QStringLiteral("AI Agent 搭建 / 一人公司技术支持"),
-                                      TidewellTheme::font(8.5, QFont::Medium), TidewellTheme::subtle, 0.72));
+    texts->addWidget(
+        new FittingLabel(QStringLiteral("软件开发 / 软件外包"), Theme::font(9.2, QFont::DemiBold), Theme::muted, 0.72));
+    texts->addWidget(new FittingLabel(
+        QStringLiteral("AI Agent 搭建 / 一人公司技术支持"), Theme::font(8.5, QFont::Medium), Theme::subtle, 0.72));
     top->addLayout(texts, 1);
     auto *arrow = new SymbolView(QStringLiteral("arrow.up.right"), 10, QFont::Bold, 26);
-    arrow->setColor(TidewellTheme::accent);
-    arrow->setCircleColor(TidewellTheme::accentSoft);
+    arrow->setColor(Theme::accent);
+    arrow->setCircleColor(Theme::accentSoft);
     top->addWidget(arrow);
     stack->addLayout(top);
 
-    auto *callToAction = new RoundedBox(8, TidewellTheme::accent);
+    auto *callToAction = new RoundedBox(8, Theme::accent);
     callToAction->setFixedHeight(30);
     auto *ctaLayout = new QHBoxLayout(callToAction);
     ViewParts::space(ctaLayout, 7, 10, 0);
@@ -332,19 +330,19 @@ QWidget *ContentView::makeServiceCard()
     message->setColor(Qt::white);
     ctaLayout->addWidget(message);
     ctaLayout->addWidget(
-        ViewParts::label(QStringLiteral("需要服务，请联系弥罗科技"), TidewellTheme::font(9.5, QFont::Bold), Qt::white));
+        ViewParts::label(QStringLiteral("需要服务，请联系弥罗科技"), Theme::font(9.5, QFont::Bold), Qt::white));
     ctaLayout->addStretch(1);
     auto *forward = new SymbolView(QStringLiteral("arrow.right"), 9, QFont::Bold, 14);
     forward->setColor(Qt::white);
     ctaLayout->addWidget(forward);
     stack->addWidget(callToAction);
-    Painting::dropShadow(card, TidewellTheme::withOpacity(TidewellTheme::accent, 0.1), 12, 5);
+    Painting::dropShadow(card, Theme::withOpacity(Theme::accent, 0.1), 12, 5);
 
     auto *button = new ContentButton(QStringLiteral("联系弥罗科技"));
     button->setObjectName(QStringLiteral("serviceCard"));
     button->setContent(card, QMargins(12, 0, 12, 0));
     connect(button, &QAbstractButton::clicked, this,
-            [] { MiravoBrand::openWebsite(MiravoBrand::serviceContactWebsite()); });
+        [] { MiravoBrand::openWebsite(MiravoBrand::serviceContactWebsite()); });
     return button;
 }
 
@@ -353,15 +351,15 @@ QWidget *ContentView::makeRefreshNote()
     auto *outer = new QWidget;
     auto *outerLayout = new QVBoxLayout(outer);
     ViewParts::space(outerLayout, 0, 12, 12);
-    auto *note = new RoundedBox(10, TidewellTheme::withOpacity(TidewellTheme::accentSoft, 0.82));
+    auto *note = new RoundedBox(10, Theme::withOpacity(Theme::accentSoft, 0.82));
     auto *layout = new QVBoxLayout(note);
     ViewParts::space(layout, 8, 13, 13);
-    layout->addWidget(new IconTextLabel(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("状态自动刷新"), 10,
-                                        QFont::DemiBold, TidewellTheme::accentStrong));
+    layout->addWidget(new IconTextLabel(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("状态自动刷新"),
+        10, QFont::DemiBold, Theme::accentStrong));
     auto *explanation = new WrappingLabel;
     explanation->setText(QStringLiteral("每 10 秒检测本地服务与已启动的公网入口。"));
-    explanation->setFont(TidewellTheme::font(9));
-    explanation->setColor(TidewellTheme::subtle);
+    explanation->setFont(Theme::font(9));
+    explanation->setColor(Theme::subtle);
     layout->addWidget(explanation);
     outerLayout->addWidget(note);
     return outer;
@@ -375,39 +373,39 @@ QWidget *ContentView::makeEmptyDetail()
     ViewParts::space(layout, 12, 0, 0);
     layout->addStretch(1);
     auto *icon = new SymbolView(QStringLiteral("square.stack.3d.up.slash"), 36, QFont::Light, 48);
-    icon->setColor(TidewellTheme::subtle);
+    icon->setColor(Theme::subtle);
     layout->addWidget(icon, 0, Qt::AlignHCenter);
-    layout->addWidget(ViewParts::label(QStringLiteral("请选择一个代理服务"), TidewellTheme::font(14, QFont::DemiBold),
-                                       TidewellTheme::text),
-                      0, Qt::AlignHCenter);
+    layout->addWidget(
+        ViewParts::label(QStringLiteral("请选择一个代理服务"), Theme::font(14, QFont::DemiBold), Theme::text), 0,
+        Qt::AlignHCenter);
     layout->addStretch(1);
     return empty;
 }
 
 QWidget *ContentView::makeFooter()
 {
-    QWidget *footer = ViewParts::filled(TidewellTheme::panel);
+    QWidget *footer = ViewParts::filled(Theme::panel);
     footer->setObjectName(QStringLiteral("footer"));
     footer->setFixedHeight(34);
     auto *layout = new QHBoxLayout(footer);
     ViewParts::space(layout, 6, 22, 0);
-    const QFont small = TidewellTheme::font(9);
-    layout->addWidget(new IconTextLabel(QStringLiteral("lock.shield.fill"), QStringLiteral("所有隧道均为本机主动出站"), 9,
-                                        QFont::Normal, TidewellTheme::subtle));
+    const QFont small = Theme::font(9);
+    layout->addWidget(new IconTextLabel(QStringLiteral("lock.shield.fill"), QStringLiteral("所有隧道均为本机主动出站"),
+        9, QFont::Normal, Theme::subtle));
     layout->addStretch(1);
-    auto *legal = new TextButton(QStringLiteral("使用条款与隐私"), 9, QFont::Normal, TidewellTheme::accent);
+    auto *legal = new TextButton(QStringLiteral("使用条款与隐私"), 9, QFont::Normal, Theme::accent);
     legal->setObjectName(QStringLiteral("legalLink"));
     connect(legal, &QAbstractButton::clicked, this, &ContentView::showLegalNotice);
     layout->addWidget(legal);
-    layout->addWidget(ViewParts::label(QStringLiteral("·"), small, TidewellTheme::subtle));
-    auto *website = new TextButton(QStringLiteral("弥罗科技官网"), 9, QFont::Normal, TidewellTheme::accent);
+    layout->addWidget(ViewParts::label(QStringLiteral("·"), small, Theme::subtle));
+    auto *website = new TextButton(QStringLiteral("弥罗科技官网"), 9, QFont::Normal, Theme::accent);
     website->setObjectName(QStringLiteral("websiteLink"));
     connect(website, &QAbstractButton::clicked, this, [] { MiravoBrand::openWebsite(MiravoBrand::website()); });
     layout->addWidget(website);
     // The store reads the version once, before any view exists.
-    m_versionLabel = ViewParts::label(QStringLiteral("· cloudflared ") + m_store->cloudflaredVersion()
-                                          + QStringLiteral(" · 仅限临时开发测试"),
-                                      small, TidewellTheme::subtle);
+    m_versionLabel = ViewParts::label(
+        QStringLiteral("· cloudflared ") + m_store->cloudflaredVersion() + QStringLiteral(" · 仅限临时开发测试"), small,
+        Theme::subtle);
     m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
     layout->addWidget(m_versionLabel);
     return footer;
@@ -478,9 +476,8 @@ void ContentView::rebuildDetail()
     m_detailID = id;
     if (session) {
         auto *pane = new TunnelDetailView(session);
-        connect(pane, &TunnelDetailView::deleteConfirmed, this, [this](const QUuid &sessionID) {
-            m_store->removeProfile(sessionID);
-        });
+        connect(pane, &TunnelDetailView::deleteConfirmed, this,
+            [this](const QUuid &sessionID) { m_store->removeProfile(sessionID); });
         m_detail = pane;
     } else {
         m_detail = makeEmptyDetail();
@@ -518,9 +515,7 @@ void ContentView::handleStartAllClicked()
 
 qint64 ContentView::legalAcknowledgementVersion() const
 {
-    bool ok = false;
-    const qint64 version = m_settings->value(acknowledgementKey).toLongLong(&ok);
-    return ok ? version : 0;
+    return m_preferences->legalAcknowledgementVersion();
 }
 
 bool ContentView::isLegalNoticeAccepted() const
@@ -558,6 +553,5 @@ void ContentView::handleNoticeAgreed()
 {
     if (isLegalNoticeAccepted())
         return; // never lower a newer acknowledgement
-    m_settings->setValue(acknowledgementKey, LegalNoticeView::currentVersion);
-    m_settings->sync();
+    m_preferences->setLegalAcknowledgementVersion(LegalNoticeView::currentVersion);
 }

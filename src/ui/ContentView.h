@@ -12,11 +12,11 @@
 
 class QLabel;
 class QScrollArea;
-class QSettings;
 class QVBoxLayout;
+class Preferences;
 class ServiceSidebarRow;
 class SummaryPill;
-class TidewellButton;
+class ActionButton;
 class TunnelSession;
 class TunnelStore;
 
@@ -27,10 +27,8 @@ class ContentView : public QWidget
     Q_OBJECT
 
 public:
-    static inline const QString acknowledgementKey = QStringLiteral("legalAcknowledgementVersion");
-
-    /// \a store and \a settings must outlive the view.
-    ContentView(TunnelStore *store, QSettings *settings, QWidget *parent = nullptr);
+    /// \a store and \a preferences must outlive the view.
+    ContentView(TunnelStore *store, Preferences *preferences, QWidget *parent = nullptr);
     ~ContentView() override;
 
     /// The stored notice version; anything unreadable counts as 0.
@@ -71,12 +69,12 @@ private:
     void rebuildDetail();
 
     TunnelStore *m_store;
-    QSettings *m_settings;
+    Preferences *m_preferences;
 
     SummaryPill *m_servicesPill = nullptr;
     SummaryPill *m_runningPill = nullptr;
-    TidewellButton *m_startAll = nullptr;
-    TidewellButton *m_stopAll = nullptr;
+    ActionButton *m_startAll = nullptr;
+    ActionButton *m_stopAll = nullptr;
     QScrollArea *m_listScroll = nullptr;
     QVBoxLayout *m_rowsLayout = nullptr;
     QHash<QUuid, ServiceSidebarRow *> m_rows;

@@ -1,6 +1,6 @@
 #include "ui/FactRow.h"
 
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/ElidedLabel.h"
 
 #include <QHBoxLayout>
@@ -10,13 +10,13 @@ FactRow::FactRow(const QString &label, QWidget *parent)
     , m_label(new ElidedLabel(Qt::ElideRight, this))
     , m_value(new ElidedLabel(Qt::ElideMiddle, this))
 {
-    const QFont font = TidewellTheme::font(9);
+    const QFont font = Theme::font(9);
     m_label->setFont(font);
-    m_label->setColor(TidewellTheme::subtle);
+    m_label->setColor(Theme::subtle);
     m_label->setText(label);
     m_label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_value->setFont(font);
-    m_value->setColor(TidewellTheme::withOpacity(TidewellTheme::text, 0.78));
+    m_value->setColor(Theme::withOpacity(Theme::text, 0.78));
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     auto *layout = new QHBoxLayout(this);

@@ -1,7 +1,7 @@
 #include "ui/HealthCard.h"
 
-#include "ui/style/PanelModifier.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/CardBackground.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/SymbolView.h"
 
@@ -15,14 +15,14 @@ HealthCard::HealthCard(const QString &title, const QString &icon, QWidget *paren
     , m_state(new ElidedLabel(Qt::ElideRight, this))
     , m_detail(new ElidedLabel(Qt::ElideMiddle, this))
 {
-    tidewellPanel(this, 12);
+    applyCardBackground(this, 12);
     setMinimumHeight(72);
-    m_title->setFont(TidewellTheme::font(11, QFont::DemiBold));
-    m_title->setColor(TidewellTheme::text);
+    m_title->setFont(Theme::font(11, QFont::DemiBold));
+    m_title->setColor(Theme::text);
     m_title->setText(title);
-    m_state->setFont(TidewellTheme::font(8, QFont::DemiBold));
-    m_detail->setFont(TidewellTheme::font(8));
-    m_detail->setColor(TidewellTheme::subtle);
+    m_state->setFont(Theme::font(8, QFont::DemiBold));
+    m_detail->setFont(Theme::font(8));
+    m_detail->setColor(Theme::subtle);
 
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
@@ -63,23 +63,23 @@ QColor HealthCard::stateColor(const HealthState &state)
 {
     switch (state.kind) {
     case HealthState::Kind::checking:
-        return TidewellTheme::warning;
+        return Theme::warning;
     case HealthState::Kind::healthy:
-        return TidewellTheme::success;
+        return Theme::success;
     case HealthState::Kind::unhealthy:
-        return TidewellTheme::danger;
+        return Theme::danger;
     case HealthState::Kind::unknown:
     case HealthState::Kind::inactive:
         break;
     }
-    return TidewellTheme::subtle;
+    return Theme::subtle;
 }
 
 void HealthCard::setState(const HealthState &state)
 {
     const QColor color = stateColor(state);
     m_symbol->setColor(color);
-    m_symbol->setCircleColor(TidewellTheme::withOpacity(color, 0.11));
+    m_symbol->setCircleColor(Theme::withOpacity(color, 0.11));
     m_state->setColor(color);
     m_state->setText(stateLabel(state));
     setAccessibleName(title() + u' ' + m_state->text());

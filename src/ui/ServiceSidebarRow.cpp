@@ -3,7 +3,7 @@
 #include "session/TunnelSession.h"
 #include "ui/DisplayName.h"
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QGraphicsEffect>
@@ -20,15 +20,15 @@ constexpr qreal radius = 11;
 
 QFont nameFont()
 {
-    return TidewellTheme::font(12, QFont::DemiBold);
+    return Theme::font(12, QFont::DemiBold);
 }
 QFont addressFont()
 {
-    return TidewellTheme::font(9);
+    return Theme::font(9);
 }
 QFont labelFont()
 {
-    return TidewellTheme::font(8, QFont::Medium);
+    return Theme::font(8, QFont::Medium);
 }
 } // namespace
 
@@ -39,7 +39,7 @@ ServiceSidebarRow::ServiceSidebarRow(TunnelSession *session, QWidget *parent)
     setMinimumHeight(rowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
-    Painting::dropShadow(this, TidewellTheme::withOpacity(Qt::black, 0.035), 8, 3);
+    Painting::dropShadow(this, Theme::withOpacity(Qt::black, 0.035), 8, 3);
     graphicsEffect()->setEnabled(false);
     connect(session, &TunnelSession::changed, this, &ServiceSidebarRow::handleSessionChanged);
     handleSessionChanged();
@@ -54,22 +54,21 @@ void ServiceSidebarRow::setSelected(bool selected)
     update();
 }
 
-QColor ServiceSidebarRow::statusColor(const TunnelStatus &status, const HealthState &localHealth,
-                                      bool overallIsHealthy)
+QColor ServiceSidebarRow::statusColor(const TunnelStatus &status, const HealthState &localHealth, bool overallIsHealthy)
 {
     if (overallIsHealthy)
-        return TidewellTheme::success;
+        return Theme::success;
     if (status.isActive())
-        return TidewellTheme::warning;
+        return Theme::warning;
     if (status.is(TunnelStatus::Kind::failed))
-        return TidewellTheme::danger;
-    return localHealth.is(HealthState::Kind::healthy) ? TidewellTheme::info : TidewellTheme::subtle;
+        return Theme::danger;
+    return localHealth.is(HealthState::Kind::healthy) ? Theme::info : Theme::subtle;
 }
 
 QColor ServiceSidebarRow::statusColor() const
 {
     if (!m_session)
-        return TidewellTheme::subtle;
+        return Theme::subtle;
     return statusColor(m_session->status(), m_session->localHealth(), m_session->overallIsHealthy());
 }
 
@@ -97,8 +96,7 @@ void ServiceSidebarRow::handleSessionChanged()
     const QString description = address() + u' ' + m_session->overallLabel();
     const QRgb color = statusColor().rgba();
     const bool active = m_session->status().isActive();
-    if (tip == toolTip() && description == accessibleDescription() && color == m_shownColor
-        && active == m_shownActive)
+    if (tip == toolTip() && description == accessibleDescription() && color == m_shownColor && active == m_shownActive)
         return;
     if (toolTip() != tip) {
         setToolTip(tip);
@@ -113,12 +111,12 @@ void ServiceSidebarRow::handleSessionChanged()
 
 QSize ServiceSidebarRow::sizeHint() const
 {
-    return {250, rowHeight};
+    return { 250, rowHeight };
 }
 
 QSize ServiceSidebarRow::minimumSizeHint() const
 {
-    return {120, rowHeight};
+    return { 120, rowHeight };
 }
 
 void ServiceSidebarRow::enterEvent(QEnterEvent *event)
@@ -152,11 +150,9 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF area = rect();
     if (m_selected)
-        Painting::roundedRect(painter, area, radius, TidewellTheme::accentSoft,
-                              TidewellTheme::withOpacity(TidewellTheme::accent, 0.18));
+        Painting::roundedRect(painter, area, radius, Theme::accentSoft, Theme::withOpacity(Theme::accent, 0.18));
     else if (m_hovering)
-        Painting::roundedRect(painter, area, radius, TidewellTheme::withOpacity(TidewellTheme::panel, 0.72),
-                              TidewellTheme::border);
+        Painting::roundedRect(painter, area, radius, Theme::withOpacity(Theme::panel, 0.72), Theme::border);
     if (hasFocus())
         Painting::focusRing(painter, area, radius);
 
@@ -166,7 +162,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
     // Leading symbol on its tinted circle.
     const QRectF circleRect(padding, midY - circle / 2, circle, circle);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(TidewellTheme::withOpacity(color, 0.12));
+    painter.setBrush(Theme::withOpacity(color, 0.12));
     painter.drawEllipse(circleRect);
     Painting::symbol(painter, circleRect, symbol(), 12, color, QFont::Medium);
 
@@ -182,7 +178,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
     painter.setFont(labelFont());
     painter.setPen(color);
     painter.drawText(QRectF(right - trailingWidth, trailingTop + dot + 4, trailingWidth, labelMetrics.height()),
-                     Qt::AlignRight | Qt::AlignVCenter, label);
+        Qt::AlignRight | Qt::AlignVCenter, label);
 
     // Name and address between them, each on one line.
     const qreal textLeft = circleRect.right() + spacing;
@@ -192,11 +188,11 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
     const qreal textHeight = nameMetrics.height() + 4 + addressMetrics.height();
     const qreal textTop = midY - textHeight / 2;
     painter.setFont(nameFont());
-    painter.setPen(TidewellTheme::text);
+    painter.setPen(Theme::text);
     painter.drawText(QRectF(textLeft, textTop, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                     nameMetrics.elidedText(name(), Qt::ElideRight, textWidth));
+        nameMetrics.elidedText(name(), Qt::ElideRight, textWidth));
     painter.setFont(addressFont());
-    painter.setPen(TidewellTheme::subtle);
+    painter.setPen(Theme::subtle);
     painter.drawText(QRectF(textLeft, textTop + nameMetrics.height() + 4, textWidth, addressMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, addressMetrics.elidedText(address(), Qt::ElideMiddle, textWidth));
+        Qt::AlignLeft | Qt::AlignVCenter, addressMetrics.elidedText(address(), Qt::ElideMiddle, textWidth));
 }

@@ -2,7 +2,7 @@
 
 #include "session/TunnelSession.h"
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -18,7 +18,7 @@ SessionStatusBadge::SessionStatusBadge(TunnelSession *session, QWidget *parent)
     : QWidget(parent)
     , m_session(session)
 {
-    setFont(TidewellTheme::font(10, QFont::DemiBold));
+    setFont(Theme::font(10, QFont::DemiBold));
     setFixedHeight(badgeHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(session, &TunnelSession::changed, this, &SessionStatusBadge::handleSessionChanged);
@@ -28,17 +28,17 @@ SessionStatusBadge::SessionStatusBadge(TunnelSession *session, QWidget *parent)
 QColor SessionStatusBadge::color(const TunnelStatus &status, bool overallIsHealthy)
 {
     if (overallIsHealthy)
-        return TidewellTheme::success;
+        return Theme::success;
     if (status.isActive())
-        return TidewellTheme::warning;
+        return Theme::warning;
     if (status.is(TunnelStatus::Kind::idle))
-        return TidewellTheme::subtle;
-    return TidewellTheme::danger;
+        return Theme::subtle;
+    return Theme::danger;
 }
 
 QColor SessionStatusBadge::color() const
 {
-    return m_session ? color(m_session->status(), m_session->overallIsHealthy()) : TidewellTheme::subtle;
+    return m_session ? color(m_session->status(), m_session->overallIsHealthy()) : Theme::subtle;
 }
 
 QString SessionStatusBadge::label() const
@@ -60,21 +60,19 @@ void SessionStatusBadge::handleSessionChanged()
 QSize SessionStatusBadge::sizeHint() const
 {
     const qreal width = padding + dot + gap + QFontMetricsF(font()).horizontalAdvance(m_shownLabel) + padding;
-    return {qCeil(width), badgeHeight};
+    return { qCeil(width), badgeHeight };
 }
 
 void SessionStatusBadge::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QColor c = color();
-    Painting::roundedRect(painter, rect(), height() / 2.0, TidewellTheme::withOpacity(c, 0.09),
-                          TidewellTheme::withOpacity(c, 0.18));
+    Painting::roundedRect(painter, rect(), height() / 2.0, Theme::withOpacity(c, 0.09), Theme::withOpacity(c, 0.18));
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(c);
     painter.drawEllipse(QRectF(padding, (height() - dot) / 2, dot, dot));
     painter.setPen(c);
     painter.setFont(font());
-    painter.drawText(QRectF(padding + dot + gap, 0, width(), height()), Qt::AlignVCenter | Qt::AlignLeft,
-                     m_shownLabel);
+    painter.drawText(QRectF(padding + dot + gap, 0, width(), height()), Qt::AlignVCenter | Qt::AlignLeft, m_shownLabel);
 }

@@ -1,7 +1,7 @@
 #include "ui/SummaryPill.h"
 
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -20,7 +20,7 @@ SummaryPill::SummaryPill(const QString &icon, const QString &text, const QColor 
     , m_text(text)
     , m_color(color)
 {
-    setFont(TidewellTheme::font(fontSize, QFont::DemiBold));
+    setFont(Theme::font(fontSize, QFont::DemiBold));
     setFixedHeight(pillHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(text);
@@ -52,18 +52,17 @@ void SummaryPill::setColor(const QColor &color)
 QSize SummaryPill::sizeHint() const
 {
     const qreal width = padding + Painting::symbolWidth(m_icon, symbolSize) + gap
-                        + QFontMetricsF(font()).horizontalAdvance(m_text) + padding;
-    return {qCeil(width), pillHeight};
+        + QFontMetricsF(font()).horizontalAdvance(m_text) + padding;
+    return { qCeil(width), pillHeight };
 }
 
 void SummaryPill::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    Painting::roundedRect(painter, rect(), height() / 2.0, TidewellTheme::withOpacity(m_color, 0.08));
+    Painting::roundedRect(painter, rect(), height() / 2.0, Theme::withOpacity(m_color, 0.08));
     const qreal symbolW = Painting::symbolWidth(m_icon, symbolSize);
     Painting::symbol(painter, QRectF(padding, 0, symbolW, height()), m_icon, symbolSize, m_color, QFont::DemiBold);
     painter.setPen(m_color);
     painter.setFont(font());
-    painter.drawText(QRectF(padding + symbolW + gap, 0, width(), height()), Qt::AlignVCenter | Qt::AlignLeft,
-                     m_text);
+    painter.drawText(QRectF(padding + symbolW + gap, 0, width(), height()), Qt::AlignVCenter | Qt::AlignLeft, m_text);
 }

@@ -6,21 +6,21 @@
 #include "ui/HealthCard.h"
 #include "ui/SessionStatusBadge.h"
 #include "ui/TimeFormat.h"
+#include "ui/style/ActionButton.h"
+#include "ui/style/CardBackground.h"
 #include "ui/style/Painting.h"
-#include "ui/style/PanelModifier.h"
-#include "ui/style/TidewellButton.h"
-#include "ui/style/TidewellTextFieldStyle.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/TextFieldStyle.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/CircleSymbolButton.h"
 #include "ui/widgets/DisclosureButton.h"
 #include "ui/widgets/Divider.h"
-#include "ui/widgets/TextButton.h"
-#include "ui/widgets/ToggleSwitch.h"
+#include "ui/widgets/DotView.h"
 #include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/SegmentedPicker.h"
-#include "ui/widgets/DotView.h"
 #include "ui/widgets/SymbolView.h"
+#include "ui/widgets/TextButton.h"
+#include "ui/widgets/ToggleSwitch.h"
 #include "ui/widgets/UrlText.h"
 #include "ui/widgets/WrappingLabel.h"
 
@@ -50,7 +50,7 @@ QLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const Q
 {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(TidewellTheme::font(size, weight));
+    label->setFont(Theme::font(size, weight));
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, color);
     label->setPalette(p);
@@ -59,13 +59,12 @@ QLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const Q
 
 QWidget *cardTitle(const QString &title, const QString &symbolName, QWidget *parent)
 {
-    return new IconTextLabel(symbolName, title, 13, QFont::DemiBold, TidewellTheme::text,
-                             IconTextLabel::Lines::single, parent);
+    return new IconTextLabel(symbolName, title, 13, QFont::DemiBold, Theme::text, IconTextLabel::Lines::single, parent);
 }
 
 QLabel *fieldLabel(const QString &text, QWidget *parent)
 {
-    return makeLabel(text, 9, QFont::Medium, TidewellTheme::muted, parent);
+    return makeLabel(text, 9, QFont::Medium, Theme::muted, parent);
 }
 
 /// A widget that paints a rounded rectangle behind its layout.
@@ -101,12 +100,12 @@ public:
         : QLabel(text, parent)
     {
         setTextFormat(Qt::PlainText);
-        setFont(TidewellTheme::font(8, QFont::DemiBold));
+        setFont(Theme::font(8, QFont::DemiBold));
         setAlignment(Qt::AlignCenter);
         setFixedHeight(22);
         setContentsMargins(8, 0, 8, 0);
         QPalette p = palette();
-        p.setColor(QPalette::WindowText, TidewellTheme::accentStrong);
+        p.setColor(QPalette::WindowText, Theme::accentStrong);
         setPalette(p);
     }
 
@@ -115,7 +114,7 @@ protected:
     {
         {
             QPainter painter(this);
-            Painting::roundedRect(painter, rect(), height() / 2.0, TidewellTheme::accentSoft);
+            Painting::roundedRect(painter, rect(), height() / 2.0, Theme::accentSoft);
         }
         QLabel::paintEvent(event);
     }
@@ -156,7 +155,7 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     QPalette p = palette();
-    p.setColor(QPalette::Window, TidewellTheme::background);
+    p.setColor(QPalette::Window, Theme::background);
     setPalette(p);
     viewport()->setAutoFillBackground(true);
     viewport()->setPalette(p);
@@ -203,27 +202,26 @@ QWidget *TunnelDetailView::buildHeader()
     m_nameField->setFrame(false);
     m_nameField->setPlaceholderText(QStringLiteral("服务名称"));
     m_nameField->setAccessibleName(QStringLiteral("服务名称"));
-    m_nameField->setFont(TidewellTheme::roundedFont(23, QFont::Bold));
+    m_nameField->setFont(Theme::roundedFont(23, QFont::Bold));
     QPalette p = m_nameField->palette();
     p.setColor(QPalette::Base, Qt::transparent);
-    p.setColor(QPalette::Text, TidewellTheme::text);
+    p.setColor(QPalette::Text, Theme::text);
     m_nameField->setPalette(p);
     m_nameField->setTextMargins(0, 0, 0, 0);
     m_nameField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_nameField->setMinimumWidth(80);
     connect(m_nameField, &QLineEdit::textEdited, this, &TunnelDetailView::handleNameEdited);
     titles->addWidget(m_nameField);
-    auto *subtitle = makeLabel(QStringLiteral("为每个代理定义清晰名称，配置和状态互不影响"), 10, QFont::Normal,
-                               TidewellTheme::subtle, header);
+    auto *subtitle = makeLabel(
+        QStringLiteral("为每个代理定义清晰名称，配置和状态互不影响"), 10, QFont::Normal, Theme::subtle, header);
     subtitle->setWordWrap(true);
     titles->addWidget(subtitle);
     layout->addLayout(titles, 1);
 
     m_badge = new SessionStatusBadge(m_session, header);
     layout->addWidget(m_badge, 0, Qt::AlignVCenter);
-    m_deleteButton = new CircleSymbolButton(QStringLiteral("trash"), 12, QFont::Medium, TidewellTheme::danger,
-                                            TidewellTheme::withOpacity(TidewellTheme::danger, 0.08), 34, 34,
-                                            QStringLiteral("删除此服务"), header);
+    m_deleteButton = new CircleSymbolButton(QStringLiteral("trash"), 12, QFont::Medium, Theme::danger,
+        Theme::withOpacity(Theme::danger, 0.08), 34, 34, QStringLiteral("删除此服务"), header);
     m_deleteButton->setObjectName(QStringLiteral("deleteButton"));
     connect(m_deleteButton, &QAbstractButton::clicked, this, &TunnelDetailView::handleDeleteClicked);
     layout->addWidget(m_deleteButton, 0, Qt::AlignVCenter);
@@ -240,20 +238,20 @@ QWidget *TunnelDetailView::buildHealthRow()
     m_publicCard->setObjectName(QStringLiteral("publicHealthCard"));
 
     auto *lastCheck = new QWidget(healthRow);
-    tidewellPanel(lastCheck, 12);
+    applyCardBackground(lastCheck, 12);
     lastCheck->setMinimumHeight(72);
     auto *lastCheckLayout = column(7, lastCheck);
     lastCheckLayout->setContentsMargins(15, 0, 15, 0);
     lastCheckLayout->addStretch(1);
-    lastCheckLayout->addWidget(makeLabel(QStringLiteral("最近检测"), 9, QFont::Medium, TidewellTheme::subtle, lastCheck));
-    m_lastChecked = makeLabel(QString(), 12, QFont::DemiBold, TidewellTheme::text, lastCheck);
-    m_lastChecked->setFont(TidewellTheme::monospacedFont(12, QFont::DemiBold));
+    lastCheckLayout->addWidget(makeLabel(QStringLiteral("最近检测"), 9, QFont::Medium, Theme::subtle, lastCheck));
+    m_lastChecked = makeLabel(QString(), 12, QFont::DemiBold, Theme::text, lastCheck);
+    m_lastChecked->setFont(Theme::monospacedFont(12, QFont::DemiBold));
     m_lastChecked->setObjectName(QStringLiteral("lastChecked"));
     lastCheckLayout->addWidget(m_lastChecked);
     lastCheckLayout->addStretch(1);
 
     // Three equal shares, whatever their texts.
-    for (QWidget *tile : {static_cast<QWidget *>(m_localCard), static_cast<QWidget *>(m_publicCard), lastCheck}) {
+    for (QWidget *tile : { static_cast<QWidget *>(m_localCard), static_cast<QWidget *>(m_publicCard), lastCheck }) {
         tile->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         tile->setMinimumWidth(120);
         layout->addWidget(tile, 1);
@@ -265,7 +263,7 @@ QWidget *TunnelDetailView::buildConfigurationCard()
 {
     auto *card = new QWidget;
     card->setObjectName(QStringLiteral("configurationCard"));
-    tidewellPanel(card, 16);
+    applyCardBackground(card, 16);
     card->setMinimumHeight(380);
     card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *layout = column(15, card);
@@ -275,21 +273,21 @@ QWidget *TunnelDetailView::buildConfigurationCard()
     // Provider: informational, there is nothing else to choose.
     auto *provider = column(7);
     provider->addWidget(fieldLabel(QStringLiteral("公网提供方"), card));
-    auto *tile = new RoundedBox(9, TidewellTheme::field, TidewellTheme::border, card);
+    auto *tile = new RoundedBox(9, Theme::field, Theme::border, card);
     tile->setFixedHeight(48);
     auto *tileLayout = row(10, tile);
     tileLayout->setContentsMargins(11, 0, 11, 0);
     auto *cloud = new SymbolView(QStringLiteral("cloud.fill"), 13, QFont::Normal, 24, tile);
-    cloud->setColor(TidewellTheme::accent);
+    cloud->setColor(Theme::accent);
     tileLayout->addWidget(cloud);
     auto *tileTexts = column(2);
     auto *tileTitle = new ElidedLabel(Qt::ElideRight, tile);
-    tileTitle->setFont(TidewellTheme::font(11, QFont::DemiBold));
-    tileTitle->setColor(TidewellTheme::text);
+    tileTitle->setFont(Theme::font(11, QFont::DemiBold));
+    tileTitle->setColor(Theme::text);
     tileTitle->setText(QStringLiteral("Cloudflare Quick Tunnel"));
     auto *tileSubtitle = new ElidedLabel(Qt::ElideRight, tile);
-    tileSubtitle->setFont(TidewellTheme::font(8));
-    tileSubtitle->setColor(TidewellTheme::subtle);
+    tileSubtitle->setFont(Theme::font(8));
+    tileSubtitle->setColor(Theme::subtle);
     tileSubtitle->setText(QStringLiteral("匿名临时域名 · 不使用个人账户"));
     tileTexts->addWidget(tileTitle);
     tileTexts->addWidget(tileSubtitle);
@@ -297,8 +295,8 @@ QWidget *TunnelDetailView::buildConfigurationCard()
     tileLayout->addWidget(new TagLabel(QStringLiteral("开发测试"), tile));
     provider->addWidget(tile);
     auto *providerText = new WrappingLabel(card);
-    providerText->setFont(TidewellTheme::font(8));
-    providerText->setColor(TidewellTheme::subtle);
+    providerText->setFont(Theme::font(8));
+    providerText->setColor(Theme::subtle);
     providerText->setText(QStringLiteral("匿名使用 Cloudflare Quick Tunnel 临时域名，无需个人账户"));
     provider->addWidget(providerText);
     layout->addLayout(provider);
@@ -314,18 +312,18 @@ QWidget *TunnelDetailView::buildConfigurationCard()
     m_schemePicker->setAccessibleName(QStringLiteral("本地协议"));
     connect(m_schemePicker, &SegmentedPicker::currentIndexChanged, this, &TunnelDetailView::handleSchemePicked);
     protocol->addWidget(m_schemePicker);
-    protocol->addWidget(makeLabel(QStringLiteral("公网入口始终使用 HTTPS"), 8, QFont::Normal, TidewellTheme::subtle, card));
+    protocol->addWidget(makeLabel(QStringLiteral("公网入口始终使用 HTTPS"), 8, QFont::Normal, Theme::subtle, card));
     layout->addLayout(protocol);
 
     // Address.
     auto *address = row(10);
     QVBoxLayout *hostColumn = column(7);
     m_hostField = labelledField(hostColumn, QStringLiteral("IP 地址 / 主机名"), QStringLiteral("127.0.0.1"),
-                                QStringLiteral("hostField"), &TunnelDetailView::handleHostEdited, card);
+        QStringLiteral("hostField"), &TunnelDetailView::handleHostEdited, card);
     m_hostField->setMinimumWidth(60);
     QVBoxLayout *portColumn = column(7);
     m_portField = labelledField(portColumn, QStringLiteral("端口"), QStringLiteral("3000"), QStringLiteral("portField"),
-                                &TunnelDetailView::handlePortEdited, card);
+        &TunnelDetailView::handlePortEdited, card);
     m_portField->setFixedWidth(98);
     address->addLayout(hostColumn, 1);
     address->addLayout(portColumn, 0);
@@ -334,8 +332,8 @@ QWidget *TunnelDetailView::buildConfigurationCard()
     // HTTPS options, absent for plain HTTP.
     m_disclosure = new QWidget(card);
     auto *disclosureLayout = column(0, m_disclosure);
-    m_disclosureButton = new DisclosureButton(QStringLiteral("HTTPS / 自动检测选项"), 10, QFont::Medium,
-                                              TidewellTheme::muted, m_disclosure);
+    m_disclosureButton
+        = new DisclosureButton(QStringLiteral("HTTPS / 自动检测选项"), 10, QFont::Medium, Theme::muted, m_disclosure);
     m_disclosureButton->setObjectName(QStringLiteral("disclosureButton"));
     connect(m_disclosureButton, &QAbstractButton::toggled, this, &TunnelDetailView::handleDisclosureToggled);
     disclosureLayout->addWidget(m_disclosureButton);
@@ -352,20 +350,20 @@ QWidget *TunnelDetailView::buildConfigurationCard()
     layout->addWidget(m_disclosure);
 
     m_failureLabel = new IconTextLabel(QStringLiteral("exclamationmark.triangle.fill"), QString(), 10, QFont::Normal,
-                                       TidewellTheme::danger, IconTextLabel::Lines::wrapping, card);
+        Theme::danger, IconTextLabel::Lines::wrapping, card);
     m_failureLabel->setObjectName(QStringLiteral("failureLabel"));
     m_failureLabel->setVisible(false);
     layout->addWidget(m_failureLabel);
     layout->addWidget(new IconTextLabel(QStringLiteral("exclamationmark.shield.fill"),
-                                        QStringLiteral("公网链接无内置密码，请勿暴露敏感后台或数据服务"), 9,
-                                        QFont::Medium, TidewellTheme::warning, IconTextLabel::Lines::wrapping, card));
+        QStringLiteral("公网链接无内置密码，请勿暴露敏感后台或数据服务"), 9, QFont::Medium, Theme::warning,
+        IconTextLabel::Lines::wrapping, card));
 
     auto *buttons = row(9);
-    m_startButton = new TidewellButton(PrimaryButtonStyle{}, card);
+    m_startButton = new ActionButton(PrimaryButtonStyle {}, card);
     m_startButton->setObjectName(QStringLiteral("startButton"));
     m_startButton->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     connect(m_startButton, &QAbstractButton::clicked, this, &TunnelDetailView::handleStartClicked);
-    m_stopButton = new TidewellButton(SecondaryButtonStyle{}, card);
+    m_stopButton = new ActionButton(SecondaryButtonStyle {}, card);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setText(QStringLiteral("停止"));
     m_stopButton->setSymbol(QStringLiteral("stop.fill"));
@@ -382,23 +380,22 @@ QWidget *TunnelDetailView::buildPublicLinkCard()
 {
     auto *card = new QWidget;
     card->setObjectName(QStringLiteral("publicLinkCard"));
-    tidewellPanel(card, 16);
+    applyCardBackground(card, 16);
     card->setFixedWidth(315);
     card->setMinimumHeight(380);
     auto *layout = column(15, card);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->addWidget(cardTitle(QStringLiteral("公网地址"), QStringLiteral("link"), card));
 
-    m_linkBlock = new RoundedBox(11, TidewellTheme::withOpacity(TidewellTheme::accentSoft, 0.82), {}, card);
+    m_linkBlock = new RoundedBox(11, Theme::withOpacity(Theme::accentSoft, 0.82), {}, card);
     m_linkBlock->setObjectName(QStringLiteral("linkBlock"));
     auto *block = column(9, m_linkBlock);
     block->setContentsMargins(13, 13, 13, 13);
     auto *caption = row(6);
     auto *dot = new DotView(6, m_linkBlock);
-    dot->setColor(TidewellTheme::success);
+    dot->setColor(Theme::success);
     caption->addWidget(dot, 0, Qt::AlignVCenter);
-    auto *captionText = makeLabel(QStringLiteral("HTTPS PUBLIC URL"), 8, QFont::Bold, TidewellTheme::accentStrong,
-                                  m_linkBlock);
+    auto *captionText = makeLabel(QStringLiteral("HTTPS PUBLIC URL"), 8, QFont::Bold, Theme::accentStrong, m_linkBlock);
     QFont captionFont = captionText->font();
     captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
     captionText->setFont(captionFont);
@@ -407,17 +404,17 @@ QWidget *TunnelDetailView::buildPublicLinkCard()
     block->addLayout(caption);
     m_urlText = new UrlText(3, m_linkBlock);
     m_urlText->setObjectName(QStringLiteral("urlText"));
-    m_urlText->setFont(TidewellTheme::roundedFont(14, QFont::DemiBold));
+    m_urlText->setFont(Theme::roundedFont(14, QFont::DemiBold));
     QPalette urlPalette = m_urlText->palette();
-    urlPalette.setColor(QPalette::Text, TidewellTheme::accentStrong);
+    urlPalette.setColor(QPalette::Text, Theme::accentStrong);
     m_urlText->setPalette(urlPalette);
     block->addWidget(m_urlText);
     auto *actions = row(8);
-    m_copyButton = new TidewellButton(SecondaryButtonStyle{}, m_linkBlock);
+    m_copyButton = new ActionButton(SecondaryButtonStyle {}, m_linkBlock);
     m_copyButton->setObjectName(QStringLiteral("copyButton"));
     m_copyButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(m_copyButton, &QAbstractButton::clicked, this, &TunnelDetailView::handleCopyClicked);
-    m_openButton = new TidewellButton(SecondaryButtonStyle{}, m_linkBlock);
+    m_openButton = new ActionButton(SecondaryButtonStyle {}, m_linkBlock);
     m_openButton->setObjectName(QStringLiteral("openButton"));
     m_openButton->setSymbol(QStringLiteral("safari"));
     m_openButton->setToolTip(QStringLiteral("在浏览器中打开"));
@@ -434,15 +431,15 @@ QWidget *TunnelDetailView::buildPublicLinkCard()
     auto *empty = column(11, m_emptyLink);
     empty->addStretch(1);
     m_emptyLinkSymbol = new SymbolView(QStringLiteral("link.badge.plus"), 21, QFont::Light, 60, m_emptyLink);
-    m_emptyLinkSymbol->setColor(TidewellTheme::accent);
-    m_emptyLinkSymbol->setCircleColor(TidewellTheme::sidebar);
+    m_emptyLinkSymbol->setColor(Theme::accent);
+    m_emptyLinkSymbol->setCircleColor(Theme::sidebar);
     empty->addWidget(m_emptyLinkSymbol, 0, Qt::AlignHCenter);
-    m_emptyLinkTitle = makeLabel(QString(), 12, QFont::DemiBold, TidewellTheme::text, m_emptyLink);
+    m_emptyLinkTitle = makeLabel(QString(), 12, QFont::DemiBold, Theme::text, m_emptyLink);
     m_emptyLinkTitle->setObjectName(QStringLiteral("emptyLinkTitle"));
     m_emptyLinkTitle->setAlignment(Qt::AlignCenter);
     empty->addWidget(m_emptyLinkTitle);
-    auto *emptyText = makeLabel(QStringLiteral("启动后由 Cloudflare 分配临时 HTTPS 地址"), 9, QFont::Normal,
-                                TidewellTheme::subtle, m_emptyLink);
+    auto *emptyText = makeLabel(
+        QStringLiteral("启动后由 Cloudflare 分配临时 HTTPS 地址"), 9, QFont::Normal, Theme::subtle, m_emptyLink);
     emptyText->setAlignment(Qt::AlignCenter);
     emptyText->setWordWrap(true);
     empty->addWidget(emptyText);
@@ -467,7 +464,7 @@ QWidget *TunnelDetailView::buildActivityCard()
 {
     auto *card = new QWidget;
     card->setObjectName(QStringLiteral("activityCard"));
-    tidewellPanel(card, 16);
+    applyCardBackground(card, 16);
     auto *layout = column(11, card);
     layout->setContentsMargins(16, 16, 16, 16);
 
@@ -475,7 +472,7 @@ QWidget *TunnelDetailView::buildActivityCard()
     header->setContentsMargins(0, 0, 0, 0);
     header->addWidget(cardTitle(QStringLiteral("运行记录"), QStringLiteral("list.bullet.rectangle"), card), 0);
     header->addStretch(1);
-    m_clearButton = new TextButton(QStringLiteral("清空"), 9, QFont::Medium, TidewellTheme::subtle, card);
+    m_clearButton = new TextButton(QStringLiteral("清空"), 9, QFont::Medium, Theme::subtle, card);
     m_clearButton->setObjectName(QStringLiteral("clearButton"));
     m_clearButton->setAccessibleName(QStringLiteral("清空运行记录"));
     connect(m_clearButton, &QAbstractButton::clicked, this, &TunnelDetailView::handleClearClicked);
@@ -483,7 +480,7 @@ QWidget *TunnelDetailView::buildActivityCard()
     layout->addLayout(header);
     layout->addWidget(new Divider(Qt::Horizontal, card));
 
-    m_emptyActivity = makeLabel(QStringLiteral("暂无运行记录"), 10, QFont::Normal, TidewellTheme::subtle, card);
+    m_emptyActivity = makeLabel(QStringLiteral("暂无运行记录"), 10, QFont::Normal, Theme::subtle, card);
     m_emptyActivity->setObjectName(QStringLiteral("emptyActivity"));
     static_cast<QLabel *>(m_emptyActivity)->setAlignment(Qt::AlignCenter);
     m_emptyActivity->setMinimumHeight(55);
@@ -497,7 +494,7 @@ QWidget *TunnelDetailView::buildActivityCard()
     m_activityScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_activityScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     QPalette white = m_activityScroll->palette();
-    white.setColor(QPalette::Window, TidewellTheme::panel);
+    white.setColor(QPalette::Window, Theme::panel);
     m_activityScroll->setPalette(white);
     m_activityScroll->viewport()->setAutoFillBackground(false);
     auto *list = new QWidget;
@@ -510,13 +507,12 @@ QWidget *TunnelDetailView::buildActivityCard()
 }
 
 QLineEdit *TunnelDetailView::labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
-                                           const QString &objectName,
-                                           void (TunnelDetailView::*handleEdited)(const QString &), QWidget *parent)
+    const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &), QWidget *parent)
 {
     QLabel *title = fieldLabel(label, parent);
     auto *field = new QLineEdit(parent);
     field->setObjectName(objectName);
-    TidewellTextFieldStyle::apply(field);
+    TextFieldStyle::apply(field);
     field->setPlaceholderText(placeholder);
     // The placeholder is no name: screen readers get the field's label.
     field->setAccessibleName(label);
@@ -529,7 +525,7 @@ QLineEdit *TunnelDetailView::labelledField(QVBoxLayout *column, const QString &l
 
 void TunnelDetailView::setTabOrder()
 {
-    QList<QWidget *> chain{m_nameField, m_deleteButton};
+    QList<QWidget *> chain { m_nameField, m_deleteButton };
     for (int i = 0; i < m_schemePicker->count(); ++i)
         chain << m_schemePicker->segment(i);
     chain << m_hostField << m_portField << m_disclosureButton << m_skipTLSSwitch << m_startButton << m_stopButton
@@ -561,7 +557,7 @@ QString TunnelDetailView::startTitle(const TunnelStatus &status)
 QString TunnelDetailView::startSymbol(const TunnelStatus &status)
 {
     const bool working = status.is(TunnelStatus::Kind::preparing) || status.is(TunnelStatus::Kind::connecting)
-                         || status.is(TunnelStatus::Kind::stopping);
+        || status.is(TunnelStatus::Kind::stopping);
     return working ? QStringLiteral("ellipsis") : QStringLiteral("play.fill");
 }
 
@@ -618,8 +614,8 @@ void TunnelDetailView::refreshState()
     m_localCard->setDetail(localHealthDetail(session));
     m_publicCard->setState(session.publicHealth());
     m_publicCard->setDetail(publicHealthDetail(session));
-    const QString lastChecked = session.lastCheckedAt() ? timeOfDay(*session.lastCheckedAt())
-                                                        : QStringLiteral("等待首次检测");
+    const QString lastChecked
+        = session.lastCheckedAt() ? timeOfDay(*session.lastCheckedAt()) : QStringLiteral("等待首次检测");
     if (m_lastChecked->text() != lastChecked)
         m_lastChecked->setText(lastChecked);
 
@@ -638,8 +634,8 @@ void TunnelDetailView::refreshConfiguration(const TunnelSession &session)
     setTextKeepingEdits(m_portField, profile.portText);
     m_skipTLSSwitch->setChecked(profile.skipTLSVerification);
     m_disclosure->setVisible(profile.scheme != OriginScheme::http);
-    for (QWidget *locked : {static_cast<QWidget *>(m_schemePicker), static_cast<QWidget *>(m_hostField),
-                            static_cast<QWidget *>(m_portField), static_cast<QWidget *>(m_skipTLSSwitch)})
+    for (QWidget *locked : { static_cast<QWidget *>(m_schemePicker), static_cast<QWidget *>(m_hostField),
+             static_cast<QWidget *>(m_portField), static_cast<QWidget *>(m_skipTLSSwitch) })
         locked->setEnabled(!busy);
 
     const bool failed = status.is(TunnelStatus::Kind::failed);
@@ -653,7 +649,7 @@ void TunnelDetailView::refreshConfiguration(const TunnelSession &session)
     m_startButton->setOpacity(busy ? 0.48 : 1.0);
 
     const bool stoppable = status.is(TunnelStatus::Kind::preparing) || status.is(TunnelStatus::Kind::connecting)
-                           || status.is(TunnelStatus::Kind::online);
+        || status.is(TunnelStatus::Kind::online);
     m_stopButton->setEnabled(stoppable);
     m_stopButton->setOpacity(busy ? 1.0 : 0.45);
 }
@@ -669,9 +665,9 @@ void TunnelDetailView::refreshPublicLink(const TunnelSession &session)
     } else {
         const TunnelStatus &status = session.status();
         const bool working = status.is(TunnelStatus::Kind::preparing) || status.is(TunnelStatus::Kind::connecting)
-                             || status.is(TunnelStatus::Kind::stopping);
-        m_emptyLinkSymbol->setSymbol(working ? QStringLiteral("arrow.triangle.2.circlepath")
-                                             : QStringLiteral("link.badge.plus"));
+            || status.is(TunnelStatus::Kind::stopping);
+        m_emptyLinkSymbol->setSymbol(
+            working ? QStringLiteral("arrow.triangle.2.circlepath") : QStringLiteral("link.badge.plus"));
         const QString title = working ? QStringLiteral("正在建立公网隧道…") : QStringLiteral("尚未生成公网地址");
         if (m_emptyLinkTitle->text() != title)
             m_emptyLinkTitle->setText(title);
@@ -715,7 +711,7 @@ void TunnelDetailView::refreshActivity(const TunnelSession &session)
     for (qsizetype i = 0; offset > 0 && i < m_shownActivity; ++i) {
         const ActivityRow *row = m_activityRows.at(i);
         if (row->geometry().bottom() >= offset)
-            anchors.append({row->entry().id, row->y()});
+            anchors.append({ row->entry().id, row->y() });
     }
 
     // The rows are made once and reused; only their texts change.
@@ -735,13 +731,13 @@ void TunnelDetailView::refreshActivity(const TunnelSession &session)
 
     for (const auto &[id, oldY] : anchors) {
         const auto row = std::find_if(m_activityRows.cbegin(), m_activityRows.cbegin() + count,
-                                      [&id](const ActivityRow *r) { return r->entry().id == id; });
+            [&id](const ActivityRow *r) { return r->entry().id == id; });
         if (row == m_activityRows.cbegin() + count)
             continue; // dropped from the log
         QWidget *list = m_activityScroll->widget();
         m_activityLayout->activate();
         list->resize(m_activityScroll->viewport()->width(),
-                     qMax(list->heightForWidth(m_activityScroll->viewport()->width()), list->sizeHint().height()));
+            qMax(list->heightForWidth(m_activityScroll->viewport()->width()), list->sizeHint().height()));
         bar->setRange(0, qMax(0, list->height() - m_activityScroll->viewport()->height()));
         bar->setValue(offset + (*row)->y() - oldY);
         break;
@@ -814,8 +810,8 @@ void TunnelDetailView::handleStartClicked()
     if (m_startAlert || !m_session)
         return;
     QMessageBox *box = makeAlert(QStringLiteral("确认发布到公网？"),
-                                 QStringLiteral("公网地址默认没有访问密码。请确认目标服务由你拥有或已获授权，"
-                                                "且其中没有不应公开的数据。"));
+        QStringLiteral("公网地址默认没有访问密码。请确认目标服务由你拥有或已获授权，"
+                       "且其中没有不应公开的数据。"));
     QPushButton *cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     QPushButton *confirm = box->addButton(QStringLiteral("确认启动"), QMessageBox::AcceptRole);
     box->setEscapeButton(cancel);
@@ -838,8 +834,8 @@ void TunnelDetailView::handleDeleteClicked()
 {
     if (m_deleteAlert || !m_session)
         return;
-    QMessageBox *box = makeAlert(deleteTitle(m_session->profile().name),
-                                 QStringLiteral("该服务的隧道会停止，配置也会被移除。"));
+    QMessageBox *box
+        = makeAlert(deleteTitle(m_session->profile().name), QStringLiteral("该服务的隧道会停止，配置也会被移除。"));
     QPushButton *cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     QPushButton *remove = box->addButton(QStringLiteral("删除"), QMessageBox::DestructiveRole);
     box->setEscapeButton(cancel);
@@ -848,7 +844,8 @@ void TunnelDetailView::handleDeleteClicked()
     connect(box, &QMessageBox::buttonClicked, this, [this, remove, id](QAbstractButton *clicked) {
         // Queued: whoever removes the service may delete this pane, which must not happen inside the alert.
         if (clicked == remove)
-            QMetaObject::invokeMethod(this, [this, id] { emit deleteConfirmed(id); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, id] { emit deleteConfirmed(id); }, Qt::QueuedConnection);
     });
     m_deleteAlert = box;
     box->open();

@@ -24,7 +24,7 @@ class SegmentedPicker;
 class SessionStatusBadge;
 class SymbolView;
 class TextButton;
-class TidewellButton;
+class ActionButton;
 class ToggleSwitch;
 class UrlText;
 class WrappingLabel;
@@ -68,8 +68,7 @@ private:
     QWidget *buildPublicLinkCard();
     QWidget *buildActivityCard();
     QLineEdit *labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
-                             const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &),
-                             QWidget *parent);
+        const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &), QWidget *parent);
     void setTabOrder();
 
     void scheduleRefresh();
@@ -124,13 +123,13 @@ private:
     QWidget *m_disclosureContent = nullptr;
     ToggleSwitch *m_skipTLSSwitch = nullptr;
     IconTextLabel *m_failureLabel = nullptr;
-    TidewellButton *m_startButton = nullptr;
-    TidewellButton *m_stopButton = nullptr;
+    ActionButton *m_startButton = nullptr;
+    ActionButton *m_stopButton = nullptr;
     // Public link
     QWidget *m_linkBlock = nullptr;
     UrlText *m_urlText = nullptr;
-    TidewellButton *m_copyButton = nullptr;
-    TidewellButton *m_openButton = nullptr;
+    ActionButton *m_copyButton = nullptr;
+    ActionButton *m_openButton = nullptr;
     QWidget *m_emptyLink = nullptr;
     SymbolView *m_emptyLinkSymbol = nullptr;
     QLabel *m_emptyLinkTitle = nullptr;

@@ -1,5 +1,5 @@
 // The real program with its tunnels started at once: `ProgramHost <cloudflared> <local port>`.
-#include "app/OrvantaAppDelegate.h"
+#include "app/Application.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 
@@ -9,9 +9,9 @@ int main(int argc, char **argv)
 {
     if (argc < 3)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({QString::fromLocal8Bit(argv[1])});
+    TunnelSession::setCloudflaredSearchPaths({ QString::fromLocal8Bit(argv[1]) });
     const QString port = QString::fromLocal8Bit(argv[2]);
-    return OrvantaAppDelegate::main(1, argv, [port](OrvantaAppDelegate &delegate) {
+    return Application::main(1, argv, [port](Application &delegate) {
         TunnelStore *store = delegate.store();
         store->addProfile();
         for (TunnelSession *session : store->sessions()) {

@@ -1,16 +1,17 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "ProcessProbe.h"
+#include "app/Application.h"
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
-#include "app/OrvantaAppDelegate.h"
 #include "app/QuitController.h"
+#include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
-#include "ui/style/TidewellButton.h"
+#include "ui/style/ActionButton.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -28,14 +29,14 @@ struct App
         : settings(dir.filePath(u"orvanta.conf"_qs), QSettings::IniFormat)
     {
         if (acknowledged.isValid())
-            settings.setValue(ContentView::acknowledgementKey, acknowledged);
+            settings.setValue(Preferences::legalAcknowledgementKey, acknowledged);
         ready = fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
                     + prelude + FakeCloudflared::onlineBody(120))
             && origin.listenHttp();
         Timings timings;
         timings.killGrace = std::chrono::milliseconds(500);
         timings.versionQueryTimeout = timings.copiedLabel = std::chrono::seconds(20);
-        delegate = std::make_unique<OrvantaAppDelegate>(&settings, timings);
+        delegate = std::make_unique<Application>(&settings, timings);
         while (store()->sessions().size() < services)
             store()->addProfile();
         aim();
@@ -57,7 +58,7 @@ struct App
     TunnelStore *store() const { return delegate->store(); }
     ContentView *view() const { return qobject_cast<ContentView *>(delegate->mainWindow()->centralWidget()); }
     QString pill(const char *name) const { return view()->findChild<SummaryPill *>(QLatin1String(name))->text(); }
-    TidewellButton *button(const char *name) const { return view()->findChild<TidewellButton *>(QLatin1String(name)); }
+    ActionButton *button(const char *name) const { return view()->findChild<ActionButton *>(QLatin1String(name)); }
     TunnelDetailView *pane() const { return qobject_cast<TunnelDetailView *>(view()->detail()); }
     QList<ServiceSidebarRow *> rows() const
     {
@@ -93,7 +94,7 @@ struct App
     QSettings settings;
     FakeCloudflared fake { dir.filePath(u"fake"_qs) };
     LocalHttpServer origin;
-    std::unique_ptr<OrvantaAppDelegate> delegate;
+    std::unique_ptr<Application> delegate;
     bool ready = false;
 };
 } // namespace
@@ -223,7 +224,7 @@ private slots:
         QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(u"doneButton"_qs), Qt::LeftButton);
         QTRY_VERIFY(!app.view()->legalNotice());
         QSettings reread(app.settings.fileName(), QSettings::IniFormat);
-        QCOMPARE(reread.value(ContentView::acknowledgementKey).toInt(), asks ? 2 : stored.toInt());
+        QCOMPARE(reread.value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
     }
 
     void quitStopsEveryChildButClosingDoesNot_data()

@@ -1,6 +1,6 @@
 #include "legal/LegalNoticeView.h"
 #include "legal/MiravoBrand.h"
-#include "ui/style/TidewellButton.h"
+#include "ui/style/ActionButton.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -41,7 +41,7 @@ private slots:
         QCOMPARE(notice.findChild<QLabel *>(u"noticeTitle"_qs)->text(), title);
         QCOMPARE(notice.findChild<QCheckBox *>() != nullptr, requiresAcceptance);
         QStringList texts;
-        for (auto *button : notice.findChildren<TidewellButton *>())
+        for (auto *button : notice.findChildren<ActionButton *>())
             if (button->look().height == 39) // the footer's full-size buttons
                 texts << button->text();
         QCOMPARE(texts, buttons);
@@ -76,7 +76,7 @@ private slots:
     {
         LegalNoticeView notice(true);
         notice.show();
-        auto *agree = notice.findChild<TidewellButton *>(u"agreeButton"_qs);
+        auto *agree = notice.findChild<ActionButton *>(u"agreeButton"_qs);
         auto *box = notice.findChild<QCheckBox *>(u"confirmBox"_qs);
         QSignalSpy agreed(&notice, &LegalNoticeView::agreed);
         for (const bool ticked : { false, true, false, true }) {

@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({QStringLiteral("/nonexistent/cloudflared")});
+    TunnelSession::setCloudflaredSearchPaths({ QStringLiteral("/nonexistent/cloudflared") });
     QSettings settings(QString::fromLocal8Bit(argv[1]), QSettings::IniFormat);
     TunnelStore store(&settings);
     for (qint64 generation = 0;; ++generation) {
@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
             TunnelProfile profile = session->profile();
             profile.name = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(generation);
             session->setProfile(profile);
-            std::fputs(store.lastSaveFailed() ? "failed\n" : "saved\n", stdout);
+            std::fputs(!store.saveError().isEmpty() ? "failed\n" : "saved\n", stdout);
             std::fflush(stdout);
         }
     }

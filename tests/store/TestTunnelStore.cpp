@@ -48,8 +48,8 @@ void writeSettingsFile(const QString &path, const QVariantMap &values)
 
 TunnelProfile makeProfile(const QString &name, quint16 port = 3000)
 {
-    return {QUuid::createUuid(), name, TunnelProvider::cloudflare, OriginScheme::http, QStringLiteral("127.0.0.1"),
-        QString::number(port), false};
+    return { QUuid::createUuid(), name, TunnelProvider::cloudflare, OriginScheme::http, QStringLiteral("127.0.0.1"),
+        QString::number(port), false };
 }
 
 QList<TunnelProfile> profilesOf(const TunnelStore &store)
@@ -98,7 +98,7 @@ class TestTunnelStore : public QObject
     TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {})
     {
         if (!stored.isEmpty())
-            writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(stored)}});
+            writeSettingsFile(m_path, { { TunnelStore::profilesKey, encodeProfiles(stored) } });
         m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
         m_store = std::make_unique<TunnelStore>(m_settings.get(), timings);
         return *m_store;
@@ -109,7 +109,7 @@ private slots:
     {
         for (auto &server : m_servers)
             QVERIFY(server.listenHttp());
-        answerPublicProbes({true, 200, {}});
+        answerPublicProbes({ true, 200, {} });
     }
 
     void init()
@@ -137,27 +137,27 @@ private slots:
         QTest::addColumn<QVariant>("backup"); // under "tunnelProfilesV2.unreadable" after the first save
         const QString fallback = u"自动 127.0.0.1 3000 0"_qs;
         const auto unreadable = [&](const char *name, const QVariant &value, const QVariant &older = {}) {
-            QVariantMap stored{{TunnelStore::profilesKey, value}};
+            QVariantMap stored { { TunnelStore::profilesKey, value } };
             if (older.isValid())
                 stored.insert(TunnelStore::unreadableProfilesKey, older);
             QTest::newRow(name) << stored << fallback << (older.isValid() ? older : value);
         };
-        QByteArray badRecord = encodeProfiles({makeProfile(u"a"_qs), makeProfile(u"b"_qs)});
+        QByteArray badRecord = encodeProfiles({ makeProfile(u"a"_qs), makeProfile(u"b"_qs) });
         unreadable("one bad record", badRecord.replace(badRecord.lastIndexOf("\"HTTP\""), 6, "\"http\""));
         unreadable("damaged bytes", QByteArray("[{\"id\":\"\xff\x00", 9));
         unreadable("deeply nested", QByteArray(200000, '[') + QByteArray(200000, ']'));
         unreadable("older backup kept", QByteArray("newer"), QByteArray("older"));
         QTest::newRow("first launch") << QVariantMap() << fallback << QVariant();
-        QTest::newRow("empty array") << QVariantMap{{TunnelStore::profilesKey, QByteArray("[]")}} << fallback
+        QTest::newRow("empty array") << QVariantMap { { TunnelStore::profilesKey, QByteArray("[]") } } << fallback
                                      << QVariant();
-        QVariantMap flat{{u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs},
-            {u"originScheme"_qs, u"HTTPS"_qs}, {u"skipTLSVerification"_qs, true}};
+        QVariantMap flat { { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs },
+            { u"originScheme"_qs, u"HTTPS"_qs }, { u"skipTLSVerification"_qs, true } };
         QTest::newRow("flat keys") << flat << u"HTTPS 10.0.0.5 8443 1"_qs << QVariant();
         flat.insert(u"originScheme"_qs, u"https"_qs);
         QTest::newRow("flat keys, lower-case scheme") << flat << u"自动 10.0.0.5 8443 1"_qs << QVariant();
         QTest::newRow("flat keys of wrong types")
-            << QVariantMap{{u"originHost"_qs, QStringList{u"a"_qs, u"b"_qs}}, {u"originPort"_qs, 8443},
-                   {u"originScheme"_qs, QByteArray("HTTP")}, {u"skipTLSVerification"_qs, u"maybe"_qs}}
+            << QVariantMap { { u"originHost"_qs, QStringList { u"a"_qs, u"b"_qs } }, { u"originPort"_qs, 8443 },
+                   { u"originScheme"_qs, QByteArray("HTTP") }, { u"skipTLSVerification"_qs, u"maybe"_qs } }
             << u"自动 127.0.0.1 8443 0"_qs << QVariant();
     }
 
@@ -188,10 +188,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("gap") << QStringList{u"代理服务 1"_qs, u"代理服务 3"_qs} << u"代理服务 4"_qs;
-        QTest::newRow("other names") << QStringList{u"Web"_qs, u"API"_qs} << u"代理服务 3"_qs;
-        QTest::newRow("blanks around") << QStringList{u" 代理服务 3\n"_qs, u"Web"_qs} << u"代理服务 4"_qs;
-        QTest::newRow("blank names") << QStringList{QString(), u" \t"_qs} << u"代理服务 3"_qs;
+        QTest::newRow("gap") << QStringList { u"代理服务 1"_qs, u"代理服务 3"_qs } << u"代理服务 4"_qs;
+        QTest::newRow("other names") << QStringList { u"Web"_qs, u"API"_qs } << u"代理服务 3"_qs;
+        QTest::newRow("blanks around") << QStringList { u" 代理服务 3\n"_qs, u"Web"_qs } << u"代理服务 4"_qs;
+        QTest::newRow("blank names") << QStringList { QString(), u" \t"_qs } << u"代理服务 3"_qs;
     }
 
     void naming()
@@ -228,7 +228,7 @@ private slots:
         QFETCH(int, selected);
         QFETCH(int, removed);
         QFETCH(int, expected);
-        QList<TunnelProfile> profiles{makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs)};
+        QList<TunnelProfile> profiles { makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs) };
         TunnelStore &store = makeStore(profiles);
         store.setSelectedID(profiles.at(selected).id);
         QSignalSpy selection(&store, &TunnelStore::selectionChanged);
@@ -250,7 +250,7 @@ private slots:
         const TunnelProfile fresh = store.sessions().first()->profile();
         QCOMPARE(fresh.name, u"代理服务 1"_qs);
         QCOMPARE(store.selectedID(), fresh.id);
-        QCOMPARE(profilesOnDisk(m_path), std::optional(QList<TunnelProfile>{fresh}));
+        QCOMPARE(profilesOnDisk(m_path), std::optional(QList<TunnelProfile> { fresh }));
         QTRY_VERIFY(only.isNull());
     }
 
@@ -263,13 +263,13 @@ private slots:
         TunnelStore &store = makeStore();
         store.addProfile();
         TunnelSession *third = store.addProfile();
-        QVERIFY(store.lastSaveFailed() && store.sessions().size() == 3);
+        QVERIFY(!store.saveError().isEmpty() && store.sessions().size() == 3);
 
         QVERIFY(QFile::remove(blocked) && QDir().mkpath(blocked));
         TunnelProfile edited = third->profile();
         edited.name = u"后来保存"_qs;
         third->setProfile(edited);
-        QVERIFY(!store.lastSaveFailed());
+        QVERIFY(store.saveError().isEmpty());
         QCOMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
     }
 
@@ -278,11 +278,11 @@ private slots:
         QList<TunnelProfile> seeded;
         for (int i = 0; i < 200; ++i)
             seeded.append(makeProfile(u"0"_qs));
-        writeSettingsFile(m_path, {{TunnelStore::profilesKey, encodeProfiles(seeded)}});
+        writeSettingsFile(m_path, { { TunnelStore::profilesKey, encodeProfiles(seeded) } });
         for (int round = 0; round < 12; ++round) {
             // The writer spends nearly all its time inside saves (each ends in an fsync): a kill lands in one.
             QProcess writer;
-            writer.start(QStringLiteral(STORE_WRITER), {m_path});
+            writer.start(QStringLiteral(STORE_WRITER), { m_path });
             const int savesBeforeKill = int(QRandomGenerator::global()->bounded(1, 40));
             int saves = 0;
             while (saves < savesBeforeKill && writer.waitForReadyRead(60000))
@@ -305,8 +305,8 @@ private slots:
         Timings timings;
         timings.monitorPause = timings.postOnlineCheck = 1h;
         TunnelStore &store = makeStore(
-            {makeProfile(u"idle"_qs, m_servers[0].port()), makeProfile(u"failed"_qs, 0),
-                makeProfile(u"online"_qs, m_servers[0].port()), makeProfile(u"connecting"_qs, m_servers[1].port())},
+            { makeProfile(u"idle"_qs, m_servers[0].port()), makeProfile(u"failed"_qs, 0),
+                makeProfile(u"online"_qs, m_servers[0].port()), makeProfile(u"connecting"_qs, m_servers[1].port()) },
             timings);
         QCOMPARE(store.cloudflaredVersion(), u"2024.5.0"_qs);
         const QList<TunnelSession *> sessions = store.sessions();
@@ -326,7 +326,7 @@ private slots:
         });
         store.startAll();
         disconnect(relay);
-        QCOMPARE(started, QList<int>({0, 1})); // relayed synchronously, in list order
+        QCOMPARE(started, QList<int>({ 0, 1 })); // relayed synchronously, in list order
         QTRY_VERIFY_WITH_TIMEOUT(sessions[0]->status().is(TunnelStatus::Kind::online)
                 && sessions[1]->status().is(TunnelStatus::Kind::failed),
             20000);
@@ -352,17 +352,17 @@ private slots:
         QTest::addColumn<QVariantMap>("legacy");
         QTest::addColumn<QVariantMap>("expected"); // every key of the current file afterwards, marker aside
 
-        const QVariantMap allSix{{u"tunnelProfilesV2"_qs, encodeProfiles({makeProfile(u"旧服务"_qs)})},
-            {u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs}, {u"originScheme"_qs, u"HTTPS"_qs},
-            {u"skipTLSVerification"_qs, true}, {u"legalAcknowledgementVersion"_qs, 2}};
-        const QVariantMap hostAndPort{{u"originHost"_qs, u"10.0.0.5"_qs}, {u"originPort"_qs, u"8443"_qs}};
-        const QVariantMap kept{
-            {u"skipTLSVerification"_qs, false}, {u"legalAcknowledgementVersion"_qs, 0}, {u"originHost"_qs, QString()}};
+        const QVariantMap allSix { { u"tunnelProfilesV2"_qs, encodeProfiles({ makeProfile(u"旧服务"_qs) }) },
+            { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs }, { u"originScheme"_qs, u"HTTPS"_qs },
+            { u"skipTLSVerification"_qs, true }, { u"legalAcknowledgementVersion"_qs, 2 } };
+        const QVariantMap hostAndPort { { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs } };
+        const QVariantMap kept { { u"skipTLSVerification"_qs, false }, { u"legalAcknowledgementVersion"_qs, 0 },
+            { u"originHost"_qs, QString() } };
         QVariantMap keptOverAll = allSix;
         keptOverAll.insert(kept);
 
         QTest::newRow("marker set: a second start")
-            << QVariantMap{{LegacySettingsMigrator::markerKey, true}} << 1 << allSix << QVariantMap();
+            << QVariantMap { { LegacySettingsMigrator::markerKey, true } } << 1 << allSix << QVariantMap();
         QTest::newRow("no former domain") << QVariantMap() << 0 << QVariantMap() << QVariantMap();
         QTest::newRow("all six from the file") << QVariantMap() << 1 << allSix << allSix;
         QTest::newRow("all six from a map") << QVariantMap() << 2 << allSix << allSix;
@@ -370,9 +370,9 @@ private slots:
         QTest::newRow("false, zero and empty text kept") << kept << 2 << allSix << keptOverAll;
         QTest::newRow("foreign keys ignored")
             << QVariantMap() << 1
-            << QVariantMap{{u"originScheme"_qs, u"HTTP"_qs}, {u"windowFrame"_qs, u"0 0 800 600"_qs},
-                   {u"OriginHost"_qs, u"wrong case"_qs}}
-            << QVariantMap{{u"originScheme"_qs, u"HTTP"_qs}};
+            << QVariantMap { { u"originScheme"_qs, u"HTTP"_qs }, { u"windowFrame"_qs, u"0 0 800 600"_qs },
+                   { u"OriginHost"_qs, u"wrong case"_qs } }
+            << QVariantMap { { u"originScheme"_qs, u"HTTP"_qs } };
     }
 
     void migration()

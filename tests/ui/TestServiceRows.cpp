@@ -1,11 +1,11 @@
 #include "LocalHttpServer.h"
+#include "UiTestSupport.h"
 #include "session/TunnelSession.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SessionStatusBadge.h"
 #include "ui/SummaryPill.h"
 #include "ui/style/Symbols.h"
-#include "ui/style/TidewellTheme.h"
-#include "UiTestSupport.h"
+#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -33,7 +33,7 @@ class TestServiceRows : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TidewellTheme::install(*qApp); }
+    void initTestCase() { Theme::install(*qApp); }
     void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList()); }
 
     // The row and the badge each have their own rule; they differ only for an idle service whose
@@ -45,7 +45,7 @@ private slots:
         QTest::addColumn<bool>("healthy");
         QTest::addColumn<QColor>("row");
         QTest::addColumn<QColor>("badge");
-        using namespace TidewellTheme;
+        using namespace Theme;
         const auto up = HealthState::healthy();
         const auto down = HealthState::unhealthy(QStringLiteral("x"));
         QTest::newRow("online, confirmed") << TunnelStatus::online() << up << true << success << success;
@@ -81,8 +81,8 @@ private slots:
         SessionStatusBadge badge(&session);
         session.beginMonitoring();
         QTRY_VERIFY_WITH_TIMEOUT(session.localHealth().is(HealthState::Kind::healthy), 20000);
-        QCOMPARE(row.statusColor(), TidewellTheme::info);
-        QCOMPARE(badge.color(), TidewellTheme::subtle);
+        QCOMPARE(row.statusColor(), Theme::info);
+        QCOMPARE(badge.color(), Theme::subtle);
         QCOMPARE(row.symbol(), QStringLiteral("server.rack"));
         session.shutdown();
     }
@@ -132,18 +132,18 @@ private slots:
         TunnelSession session(profile(QStringLiteral("a")), {});
         ServiceSidebarRow row(&session);
         row.resize(250, 64);
-        auto backgroundAt = [&row] { return renderShown(row, TidewellTheme::sidebar).pixelColor(125, 3); };
-        QCOMPARE(backgroundAt().name(), TidewellTheme::sidebar.name());
+        auto backgroundAt = [&row] { return renderShown(row, Theme::sidebar).pixelColor(125, 3); };
+        QCOMPARE(backgroundAt().name(), Theme::sidebar.name());
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(&row, &enter);
         QVERIFY(row.isHovering());
-        QVERIFY(backgroundAt().name() != TidewellTheme::sidebar.name());
+        QVERIFY(backgroundAt().name() != Theme::sidebar.name());
         row.setSelected(true);
-        QCOMPARE(backgroundAt().name(), TidewellTheme::accentSoft.name());
+        QCOMPARE(backgroundAt().name(), Theme::accentSoft.name());
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(&row, &leave);
         QVERIFY(!row.isHovering());
-        QCOMPARE(backgroundAt().name(), TidewellTheme::accentSoft.name());
+        QCOMPARE(backgroundAt().name(), Theme::accentSoft.name());
     }
 
     void badgeAndPillExposeTheirText()
@@ -152,10 +152,10 @@ private slots:
         SessionStatusBadge badge(&session);
         QCOMPARE(badge.label(), QStringLiteral("未启动"));
         QCOMPARE(badge.accessibleName(), QStringLiteral("未启动"));
-        QCOMPARE(badge.color(), TidewellTheme::subtle);
+        QCOMPARE(badge.color(), Theme::subtle);
         QCOMPARE(badge.sizeHint().height(), 31);
 
-        SummaryPill pill(QStringLiteral("bolt.fill"), QStringLiteral("0 个运行中"), TidewellTheme::success);
+        SummaryPill pill(QStringLiteral("bolt.fill"), QStringLiteral("0 个运行中"), Theme::success);
         const int narrow = pill.sizeHint().width();
         pill.setText(QStringLiteral("12 个运行中"));
         QVERIFY(pill.sizeHint().width() > narrow);

@@ -1,10 +1,10 @@
-#include "ui/MiravoLogo.h"
-#include "ui/style/PanelModifier.h"
-#include "ui/style/Symbols.h"
-#include "ui/style/TidewellButton.h"
-#include "ui/style/TidewellTextFieldStyle.h"
-#include "ui/style/TidewellTheme.h"
 #include "UiTestSupport.h"
+#include "ui/LogoTile.h"
+#include "ui/style/ActionButton.h"
+#include "ui/style/CardBackground.h"
+#include "ui/style/Symbols.h"
+#include "ui/style/TextFieldStyle.h"
+#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -30,7 +30,7 @@ QColor over(const QColor &top, const QColor &bottom)
 {
     const qreal a = top.alphaF();
     return QColor::fromRgbF(top.redF() * a + bottom.redF() * (1 - a), top.greenF() * a + bottom.greenF() * (1 - a),
-                            top.blueF() * a + bottom.blueF() * (1 - a));
+        top.blueF() * a + bottom.blueF() * (1 - a));
 }
 
 } // namespace
@@ -42,8 +42,8 @@ class TestStyle : public QObject
 private slots:
     void initTestCase()
     {
-        TidewellTheme::install(*qApp);
-        QVERIFY2(TidewellTheme::loadFonts(), "icon font missing from the build tree's resources");
+        Theme::install(*qApp);
+        QVERIFY2(Theme::loadFonts(), "icon font missing from the build tree's resources");
     }
 
     void everySymbolIsOneGlyph()
@@ -73,12 +73,11 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<QColor>("fill");
         QTest::addColumn<QColor>("pressedFill");
-        const QColor pressedPrimary = over(TidewellTheme::withOpacity(TidewellTheme::accent, 0.82),
-                                           TidewellTheme::background);
-        QTest::newRow("primary") << true << false << 39 << TidewellTheme::accent << pressedPrimary;
-        QTest::newRow("primary compact") << true << true << 32 << TidewellTheme::accent << pressedPrimary;
-        QTest::newRow("secondary") << false << false << 39 << TidewellTheme::panel << TidewellTheme::sidebar;
-        QTest::newRow("secondary compact") << false << true << 32 << TidewellTheme::panel << TidewellTheme::sidebar;
+        const QColor pressedPrimary = over(Theme::withOpacity(Theme::accent, 0.82), Theme::background);
+        QTest::newRow("primary") << true << false << 39 << Theme::accent << pressedPrimary;
+        QTest::newRow("primary compact") << true << true << 32 << Theme::accent << pressedPrimary;
+        QTest::newRow("secondary") << false << false << 39 << Theme::panel << Theme::sidebar;
+        QTest::newRow("secondary compact") << false << true << 32 << Theme::panel << Theme::sidebar;
     }
 
     void buttonLooks()
@@ -88,9 +87,9 @@ private slots:
         QFETCH(int, height);
         QFETCH(QColor, fill);
         QFETCH(QColor, pressedFill);
-        auto made = primary ? std::make_unique<TidewellButton>(PrimaryButtonStyle{compact})
-                            : std::make_unique<TidewellButton>(SecondaryButtonStyle{compact});
-        TidewellButton &button = *made;
+        auto made = primary ? std::make_unique<ActionButton>(PrimaryButtonStyle { compact })
+                            : std::make_unique<ActionButton>(SecondaryButtonStyle { compact });
+        ActionButton &button = *made;
         button.setText(QStringLiteral("启动"));
         QCOMPARE(button.sizeHint().height(), height);
         QCOMPARE(button.font().pixelSize(), compact ? 10 : 12);
@@ -101,61 +100,61 @@ private slots:
         QVERIFY(near(pressed.pixelColor(inside), pressedFill));
         // The outline stays while pressed; the primary look has none.
         const QColor edge = pressed.pixelColor(button.width() / 2, 0);
-        QCOMPARE(near(edge, TidewellTheme::border, 25), !primary);
+        QCOMPARE(near(edge, Theme::border, 25), !primary);
     }
 
     void dimmedButtonIsDrawnTransparent()
     {
-        TidewellButton button{PrimaryButtonStyle{}};
+        ActionButton button { PrimaryButtonStyle {} };
         button.setText(QStringLiteral("启动此服务"));
         button.setOpacity(0.48);
         const QColor drawn = render(button).pixelColor(4, 20);
-        QVERIFY(near(drawn, over(TidewellTheme::withOpacity(TidewellTheme::accent, 0.48), TidewellTheme::background)));
+        QVERIFY(near(drawn, over(Theme::withOpacity(Theme::accent, 0.48), Theme::background)));
     }
 
     void buttonAndFieldShareHeight()
     {
         QLineEdit field;
-        TidewellTextFieldStyle::apply(&field);
-        TidewellButton button{SecondaryButtonStyle{}};
+        TextFieldStyle::apply(&field);
+        ActionButton button { SecondaryButtonStyle {} };
         QCOMPARE(field.height(), button.height());
         QCOMPARE(field.height(), 39);
         field.resize(200, field.sizeHint().height());
-        QVERIFY(near(render(field).pixelColor(100, 20), TidewellTheme::field));
+        QVERIFY(near(render(field).pixelColor(100, 20), Theme::field));
     }
 
     void panelDrawsCardBehindContent()
     {
         QWidget card;
-        tidewellPanel(&card, 16);
+        applyCardBackground(&card, 16);
         card.resize(120, 80);
         const QImage image = render(card);
-        QVERIFY(near(image.pixelColor(60, 40), TidewellTheme::panel, 1));
+        QVERIFY(near(image.pixelColor(60, 40), Theme::panel, 1));
         // Rounded corner: the very corner pixel keeps the background.
-        QVERIFY(near(image.pixelColor(0, 0), TidewellTheme::background));
+        QVERIFY(near(image.pixelColor(0, 0), Theme::background));
     }
 
     void logoFallbackAndPicture_data()
     {
         QTest::addColumn<int>("variant");
-        QTest::newRow("company") << int(MiravoLogoVariant::company);
-        QTest::newRow("product") << int(MiravoLogoVariant::product);
+        QTest::newRow("company") << int(LogoTileKind::company);
+        QTest::newRow("product") << int(LogoTileKind::product);
     }
 
     void logoFallbackAndPicture()
     {
         QFETCH(int, variant);
-        const auto v = MiravoLogoVariant(variant);
+        const auto v = LogoTileKind(variant);
         QTemporaryDir dir;
-        MiravoLogo::setPictureDirectory(dir.path());
-        MiravoLogo logo(v, 40, 11);
+        LogoTile::setPictureDirectory(dir.path());
+        LogoTile logo(v, 40, 11);
         QCOMPARE(logo.size(), QSize(40, 40));
 
         // Without a picture: the gradient tile, a white monogram somewhere in the middle, rounded corners.
         QImage tile = render(logo);
-        QVERIFY(near(tile.pixelColor(0, 0), TidewellTheme::background));
-        QVERIFY(near(tile.pixelColor(6, 6), TidewellTheme::accent, 12));
-        QVERIFY(near(tile.pixelColor(33, 33), TidewellTheme::accentStrong, 12));
+        QVERIFY(near(tile.pixelColor(0, 0), Theme::background));
+        QVERIFY(near(tile.pixelColor(6, 6), Theme::accent, 12));
+        QVERIFY(near(tile.pixelColor(33, 33), Theme::accentStrong, 12));
         bool white = false;
         for (int y = 12; y < 28 && !white; ++y)
             for (int x = 12; x < 28 && !white; ++x)
@@ -168,12 +167,12 @@ private slots:
         for (int x = 0; x < 20; ++x)
             for (int y = 0; y < 100; ++y)
                 picture.setPixelColor(x, y, Qt::red);
-        QVERIFY(picture.save(dir.filePath(MiravoLogo::resourceName(v))));
+        QVERIFY(picture.save(dir.filePath(LogoTile::resourceName(v))));
         tile = render(logo);
         QVERIFY(near(tile.pixelColor(20, 2), Qt::green, 30));
         QVERIFY(near(tile.pixelColor(20, 37), Qt::green, 30));
         QVERIFY(near(tile.pixelColor(2, 20), Qt::green, 30)); // the red band lies outside the crop
-        MiravoLogo::setPictureDirectory({});
+        LogoTile::setPictureDirectory({});
     }
 };
 

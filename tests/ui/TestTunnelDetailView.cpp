@@ -5,9 +5,9 @@
 #include "ui/FactRow.h"
 #include "ui/HealthCard.h"
 #include "ui/TunnelDetailView.h"
+#include "ui/style/ActionButton.h"
 #include "ui/style/Symbols.h"
-#include "ui/style/TidewellButton.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/SegmentedPicker.h"
 #include "ui/widgets/SymbolView.h"
@@ -40,8 +40,8 @@ struct Rig
         : cloudflared(dir.path())
     {
         server.listenHttp();
-        TunnelProfile profile{QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
-                              QStringLiteral("127.0.0.1"), QString::number(server.port()), false};
+        TunnelProfile profile { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
+            QStringLiteral("127.0.0.1"), QString::number(server.port()), false };
         session = std::make_unique<TunnelSession>(profile, nullptr, timings);
     }
 
@@ -68,15 +68,14 @@ struct Rig
             server.setSilent(true); // the first probe never gets an answer
             break;
         case Kind::connecting:
-            cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine())
-                                + "exec sleep 30\n");
+            cloudflared.install(
+                FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()) + "exec sleep 30\n");
             break;
         case Kind::online:
         case Kind::stopping:
             cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
-                                                                      + FakeCloudflared::urlLine()
-                                                                      + FakeCloudflared::registeredLine())
-                                + "trap '' TERM\nexec sleep 30\n");
+                                    + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+                + "trap '' TERM\nexec sleep 30\n");
             break;
         case Kind::failed:
             session->setProfile([&] {
@@ -118,8 +117,7 @@ Timings testTimings()
     return t;
 }
 
-template<typename T = QWidget>
-T *child(const QWidget &pane, const char *name)
+template <typename T = QWidget> T *child(const QWidget &pane, const char *name)
 {
     T *found = pane.findChild<T *>(QString::fromLatin1(name));
     if (!found)
@@ -144,7 +142,7 @@ bool answerAlert(const QWidget &pane, const QString &expectedTitle, const QStrin
 
 QString startText(const TunnelDetailView &pane)
 {
-    return child<TidewellButton>(pane, "startButton")->text();
+    return child<ActionButton>(pane, "startButton")->text();
 }
 
 /// The activity rows on screen; the list keeps spare rows hidden.
@@ -174,11 +172,16 @@ class TestTunnelDetailView : public QObject
 private slots:
     void initTestCase()
     {
-        TidewellTheme::install(*qApp);
+        Theme::install(*qApp);
         // The public address lives on the internet; its probe answers here instead.
         TunnelSession::setPublicProbe([](const QUrl &, std::chrono::milliseconds, QObject *context,
-                                         std::function<void(const ProbeOutcome &)> done) {
-            QMetaObject::invokeMethod(context, [done] { done({true, 200, {}}); }, Qt::QueuedConnection);
+                                          std::function<void(const ProbeOutcome &)> done) {
+            QMetaObject::invokeMethod(
+                context,
+                [done] {
+                    done({ true, 200, {} });
+                },
+                Qt::QueuedConnection);
         });
     }
 
@@ -198,18 +201,19 @@ private slots:
         const QString none = QStringLiteral("尚未生成公网地址");
         const QString spin = QStringLiteral("arrow.triangle.2.circlepath");
         const QString plus = QStringLiteral("link.badge.plus");
-        QTest::newRow("idle") << Kind::idle << "启动此服务" << "play.fill" << false << false << 0.45 << none << plus;
-        QTest::newRow("preparing") << Kind::preparing << "检查本地服务" << "ellipsis" << true << true << 1.0 << waiting
-                                   << spin;
-        QTest::newRow("connecting") << Kind::connecting << "正在连接" << "ellipsis" << true << true << 1.0 << waiting
-                                    << spin;
-        QTest::newRow("online") << Kind::online << "运行中" << "play.fill" << true << true << 1.0 << QString()
-                                << QString();
+        QTest::newRow("idle") << Kind::idle << "启动此服务"
+                              << "play.fill" << false << false << 0.45 << none << plus;
+        QTest::newRow("preparing") << Kind::preparing << "检查本地服务"
+                                   << "ellipsis" << true << true << 1.0 << waiting << spin;
+        QTest::newRow("connecting") << Kind::connecting << "正在连接"
+                                    << "ellipsis" << true << true << 1.0 << waiting << spin;
+        QTest::newRow("online") << Kind::online << "运行中"
+                                << "play.fill" << true << true << 1.0 << QString() << QString();
         // Stopping from online keeps its link; the stop button is disabled yet fully opaque.
-        QTest::newRow("stopping") << Kind::stopping << "停止中" << "ellipsis" << true << false << 1.0 << QString()
-                                  << QString();
-        QTest::newRow("failed") << Kind::failed << "启动此服务" << "play.fill" << false << false << 0.45 << none
-                                << plus;
+        QTest::newRow("stopping") << Kind::stopping << "停止中"
+                                  << "ellipsis" << true << false << 1.0 << QString() << QString();
+        QTest::newRow("failed") << Kind::failed << "启动此服务"
+                                << "play.fill" << false << false << 0.45 << none << plus;
     }
 
     void statusDrivesTextsAndLocks()
@@ -229,15 +233,15 @@ private slots:
         pane.resize(709, 600);
         pane.show();
 
-        auto *start = child<TidewellButton>(pane, "startButton");
-        auto *stop = child<TidewellButton>(pane, "stopButton");
+        auto *start = child<ActionButton>(pane, "startButton");
+        auto *stop = child<ActionButton>(pane, "stopButton");
         QCOMPARE(start->text(), title);
         QCOMPARE(start->symbol(), symbol);
         QCOMPARE(start->isEnabled(), !busy);
         QCOMPARE(start->opacity(), busy ? 0.48 : 1.0);
         QCOMPARE(stop->isEnabled(), stopEnabled);
         QCOMPARE(stop->opacity(), stopOpacity);
-        for (const char *name : {"schemePicker", "hostField", "portField", "skipTLSSwitch"})
+        for (const char *name : { "schemePicker", "hostField", "portField", "skipTLSSwitch" })
             QVERIFY2(child(pane, name)->isEnabled() == !busy, name);
         QVERIFY(child(pane, "nameField")->isEnabled());
 
@@ -249,7 +253,7 @@ private slots:
         } else {
             QCOMPARE(child<UrlText>(pane, "urlText")->text(), rig.session->publicURL()->toString());
             QCOMPARE(child<HealthCard>(pane, "publicHealthCard")->detail(),
-                     QStringLiteral("four-random-words-here.trycloudflare.com"));
+                QStringLiteral("four-random-words-here.trycloudflare.com"));
         }
 
         auto *failure = child<IconTextLabel>(pane, "failureLabel");
@@ -378,7 +382,7 @@ private slots:
         QVERIFY(rig.reach(Kind::online));
         TunnelDetailView pane(rig.session.get());
         pane.show();
-        auto *copy = child<TidewellButton>(pane, "copyButton");
+        auto *copy = child<ActionButton>(pane, "copyButton");
         const QString url = rig.session->publicURL()->toString();
         QCOMPARE(copy->text(), QStringLiteral("复制链接"));
         QCOMPARE(copy->symbol(), QStringLiteral("doc.on.doc"));
@@ -408,7 +412,7 @@ private slots:
         QCOMPARE(open->accessibleName(), QStringLiteral("在浏览器中打开"));
         open->click();
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(catcher.urls, QList<QUrl>{*rig.session->publicURL()});
+        QCOMPARE(catcher.urls, QList<QUrl> { *rig.session->publicURL() });
     }
 
     void unparsableAddressIsNeitherCopiedNorOpened()
@@ -417,13 +421,13 @@ private slots:
         // A host label longer than 63 characters matches the address pattern, but Qt refuses the URL.
         rig.cloudflared.install(FakeCloudflared::printToStandardError(
                                     FakeCloudflared::urlLine(QByteArray(70, 'a')) + FakeCloudflared::registeredLine())
-                                + "exec sleep 30\n");
+            + "exec sleep 30\n");
         rig.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(rig.session->status().is(Kind::online), 20000);
         TunnelDetailView pane(rig.session.get());
         pane.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
-        auto *copy = child<TidewellButton>(pane, "copyButton");
+        auto *copy = child<ActionButton>(pane, "copyButton");
         copy->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
         QCOMPARE(copy->text(), QStringLiteral("复制链接"));
@@ -473,8 +477,8 @@ private slots:
         Rig rig;
         QList<ActivityEntry> log;
         for (int i = 0; i < 30; ++i)
-            log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::warning,
-                                 QStringLiteral("第 %1 条：连接中断，正在重试").arg(i)};
+            log << ActivityEntry { QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::warning,
+                QStringLiteral("第 %1 条：连接中断，正在重试").arg(i) };
         rig.session->setActivity(log);
         TunnelDetailView pane(rig.session.get());
         pane.resize(709, 600);
@@ -499,8 +503,8 @@ private slots:
         const QUuid reading = top->entry().id;
         const int offsetInView = top->y() - before;
 
-        log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
-                             QStringLiteral("新的一条")};
+        log << ActivityEntry { QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
+            QStringLiteral("新的一条") };
         rig.session->setActivity(log);
         QTRY_COMPARE(shownRows(pane).size(), 31);
         QTRY_VERIFY(bar->value() > before);
@@ -509,8 +513,8 @@ private slots:
 
         // At the top, new entries simply appear above.
         bar->setValue(0);
-        log << ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
-                             QStringLiteral("又一条")};
+        log << ActivityEntry { QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::info,
+            QStringLiteral("又一条") };
         rig.session->setActivity(log);
         QTRY_COMPARE(shownRows(pane).size(), 32);
         QCOMPARE(bar->value(), 0);
@@ -551,8 +555,8 @@ private slots:
         QByteArray lines;
         for (int i = 0; i < 1000; ++i)
             lines += FakeCloudflared::warningLine();
-        rig.cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + lines)
-                                + "exec sleep 30\n");
+        rig.cloudflared.install(
+            FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + lines) + "exec sleep 30\n");
         TunnelDetailView pane(rig.session.get());
         pane.show();
         QWidget *startButton = child(pane, "startButton");
@@ -565,7 +569,8 @@ private slots:
         QTRY_COMPARE(shownRows(pane).size(), 60);
         const qint64 elapsed = clock.elapsed();
         const int refreshes = pane.refreshCount() - before;
-        QVERIFY2(refreshes <= elapsed / 16 + 2, qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(refreshes).arg(elapsed)));
+        QVERIFY2(refreshes <= elapsed / 16 + 2,
+            qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(refreshes).arg(elapsed)));
         QVERIFY(refreshes < changes.count() / 10);
         QCOMPARE(child(pane, "startButton"), startButton); // updated in place
         QCOMPARE(startText(pane), QStringLiteral("正在连接"));
@@ -578,8 +583,8 @@ private slots:
         p.name = QString(400, u'名');
         p.portText = QString(300, u'9'); // fails validation, so no probe goes anywhere
         rig.session->setProfile(p);
-        rig.session->setActivity({ActivityEntry{QUuid::createUuid(), QDateTime::currentDateTime(),
-                                                ActivityLevel::error, QString(500, u'x')}});
+        rig.session->setActivity({ ActivityEntry {
+            QUuid::createUuid(), QDateTime::currentDateTime(), ActivityLevel::error, QString(500, u'x') } });
         TunnelDetailView pane(rig.session.get());
         pane.resize(709, 600);
         pane.show();
@@ -587,7 +592,7 @@ private slots:
         QTRY_COMPARE(shownRows(pane).size(), 1);
         // The smallest window leaves the pane 709 wide; its content must fit beside a scroll bar.
         QVERIFY2(pane.widget()->minimumSizeHint().width() <= 709 - 20,
-                 qPrintable(QString::number(pane.widget()->minimumSizeHint().width())));
+            qPrintable(QString::number(pane.widget()->minimumSizeHint().width())));
         QCOMPARE(pane.widget()->width(), pane.viewport()->width());
         QCOMPARE(child<HealthCard>(pane, "localHealthCard")->detail().size(), 10 + 300);
     }
@@ -619,8 +624,8 @@ private slots:
             lastY = y;
             visited << w->objectName();
         }
-        for (const char *name : {"nameField", "deleteButton", "hostField", "portField", "disclosureButton",
-                                 "startButton"})
+        for (const char *name :
+            { "nameField", "deleteButton", "hostField", "portField", "disclosureButton", "startButton" })
             QVERIFY2(visited.contains(QString::fromLatin1(name)), name);
 
         // Return presses a focused button; Escape answers the alert with its cancel button.

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QImage>
 #include <QWidget>
 
 /// Renders \a widget inside a host, the way it is shown, so shadows and other effects take part
 /// (Qt draws nothing for a hidden top-level widget that carries an effect).
-inline QImage renderShown(QWidget &widget, const QColor &background = TidewellTheme::background)
+inline QImage renderShown(QWidget &widget, const QColor &background = Theme::background)
 {
     widget.ensurePolished();
     widget.resize(widget.size().expandedTo(widget.sizeHint()));
@@ -25,5 +25,5 @@ inline QImage renderShown(QWidget &widget, const QColor &background = TidewellTh
 inline bool nearColor(const QColor &a, const QColor &b, int tolerance = 6)
 {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-           && qAbs(a.blue() - b.blue()) <= tolerance;
+        && qAbs(a.blue() - b.blue()) <= tolerance;
 }

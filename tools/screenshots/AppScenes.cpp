@@ -5,6 +5,7 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "legal/LegalNoticeView.h"
+#include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 
@@ -23,7 +24,7 @@ public:
     WindowScene()
         : m_settings(m_dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat)
     {
-        m_settings.setValue(ContentView::acknowledgementKey, LegalNoticeView::currentVersion);
+        m_settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
         m_store = std::make_unique<TunnelStore>(&m_settings);
     }
     ~WindowScene() override
@@ -37,7 +38,7 @@ public:
     /// Call once the store holds what the picture shows.
     QWidget *show()
     {
-        m_content = new ContentView(m_store.get(), &m_settings, this);
+        m_content = new ContentView(m_store.get(), &m_preferences, this);
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(m_content);
@@ -56,6 +57,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QSettings m_settings;
+    Preferences m_preferences { &m_settings };
     std::unique_ptr<TunnelStore> m_store;
     QWidget *m_content = nullptr;
 };
@@ -63,54 +65,53 @@ private:
 const QByteArray versionAnswer
     = "if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0 (built 2024-05-01-1200 UTC)'; exit 0; fi\n";
 
-const SceneRegistrar oneIdle{{QStringLiteral("window-one-idle"), {1080, 760}, [](SceneKit &kit) -> QWidget * {
-    kit.installCloudflared(versionAnswer);
-    auto *scene = new WindowScene;
-    TunnelSession *only = scene->store()->sessions().constFirst();
-    scene->configure(only, QStringLiteral("默认服务"), kit.healthyPort());
-    SceneKit::waitUntil([only] { return only->lastCheckedAt().has_value(); });
-    return scene->show();
-}}};
+const SceneRegistrar oneIdle { { QStringLiteral("window-one-idle"), { 1080, 760 }, [](SceneKit &kit) -> QWidget * {
+                                    kit.installCloudflared(versionAnswer);
+                                    auto *scene = new WindowScene;
+                                    TunnelSession *only = scene->store()->sessions().constFirst();
+                                    scene->configure(only, QStringLiteral("默认服务"), kit.healthyPort());
+                                    SceneKit::waitUntil([only] { return only->lastCheckedAt().has_value(); });
+                                    return scene->show();
+                                } } };
 
-const SceneRegistrar mixed{{QStringLiteral("window-mixed-states"), {1080, 760}, [](SceneKit &kit) -> QWidget * {
-    kit.answerPublicProbes(true);
-    kit.installCloudflared(versionAnswer
-                           + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
-                                                                   + FakeCloudflared::urlLine("calm-river-blue-stone")
-                                                                   + FakeCloudflared::registeredLine())
-                           + "exec sleep 60\n");
-    auto *scene = new WindowScene;
-    TunnelStore *store = scene->store();
-    store->addProfile();
-    store->addProfile();
-    TunnelSession *online = store->sessions().at(0);
-    TunnelSession *failed = store->sessions().at(1);
-    TunnelSession *idle = store->sessions().at(2);
-    scene->configure(online, QStringLiteral("前端预览"), kit.healthyPort());
-    scene->configure(failed, QStringLiteral("API 网关"), LocalHttpServer::unusedPort());
-    scene->configure(idle, QStringLiteral("内部工具"), kit.healthyPort());
-    online->start();
-    failed->start();
-    const bool reached = SceneKit::waitUntil([&] {
-        return online->overallIsHealthy() && failed->status().is(Kind::failed) && idle->lastCheckedAt().has_value();
-    });
-    store->setSelectedID(online->id());
-    return reached ? scene->show() : nullptr;
-}}};
+const SceneRegistrar mixed { { QStringLiteral("window-mixed-states"), { 1080, 760 },
+    [](SceneKit &kit) -> QWidget * {
+        kit.answerPublicProbes(true);
+        kit.installCloudflared(versionAnswer
+            + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
+                + FakeCloudflared::urlLine("calm-river-blue-stone") + FakeCloudflared::registeredLine())
+            + "exec sleep 60\n");
+        auto *scene = new WindowScene;
+        TunnelStore *store = scene->store();
+        store->addProfile();
+        store->addProfile();
+        TunnelSession *online = store->sessions().at(0);
+        TunnelSession *failed = store->sessions().at(1);
+        TunnelSession *idle = store->sessions().at(2);
+        scene->configure(online, QStringLiteral("前端预览"), kit.healthyPort());
+        scene->configure(failed, QStringLiteral("API 网关"), LocalHttpServer::unusedPort());
+        scene->configure(idle, QStringLiteral("内部工具"), kit.healthyPort());
+        online->start();
+        failed->start();
+        const bool reached = SceneKit::waitUntil([&] {
+            return online->overallIsHealthy() && failed->status().is(Kind::failed) && idle->lastCheckedAt().has_value();
+        });
+        store->setSelectedID(online->id());
+        return reached ? scene->show() : nullptr;
+    } } };
 
-const SceneRegistrar emptyDetail{{QStringLiteral("window-empty-detail"), {1080, 760}, [](SceneKit &kit) -> QWidget * {
-    kit.installCloudflared(versionAnswer);
-    auto *scene = new WindowScene;
-    scene->store()->setSelectedID(std::nullopt);
-    return scene->show();
-}}};
+const SceneRegistrar emptyDetail { { QStringLiteral("window-empty-detail"), { 1080, 760 },
+    [](SceneKit &kit) -> QWidget * {
+        kit.installCloudflared(versionAnswer);
+        auto *scene = new WindowScene;
+        scene->store()->setSelectedID(std::nullopt);
+        return scene->show();
+    } } };
 
-const SceneRegistrar noticeAcceptance{{QStringLiteral("legal-notice-acceptance"), {690, 610}, [](SceneKit &) {
-    return static_cast<QWidget *>(new LegalNoticeView(true));
-}}};
+const SceneRegistrar noticeAcceptance { { QStringLiteral("legal-notice-acceptance"), { 690, 610 },
+    [](SceneKit &) { return static_cast<QWidget *>(new LegalNoticeView(true)); } } };
 
-const SceneRegistrar noticeReview{{QStringLiteral("legal-notice-review"), {690, 610}, [](SceneKit &) {
-    return static_cast<QWidget *>(new LegalNoticeView(false));
-}}};
+const SceneRegistrar noticeReview { { QStringLiteral("legal-notice-review"), { 690, 610 },
+    [](SceneKit &) { return static_cast<QWidget *>(new LegalNoticeView(false)); } } };
 
 } // namespace

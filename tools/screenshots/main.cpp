@@ -3,7 +3,7 @@
 
 #include "SceneKit.h"
 
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    TidewellTheme::install(app);
+    Theme::install(app);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {
         std::fprintf(stderr, "usage: orvanta-screenshots <outdir> [filter]\n");

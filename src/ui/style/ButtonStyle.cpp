@@ -1,6 +1,6 @@
 #include "ui/style/ButtonStyle.h"
 
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 ButtonLook PrimaryButtonStyle::look() const
 {
@@ -10,8 +10,8 @@ ButtonLook PrimaryButtonStyle::look() const
     l.height = compact ? 32 : 39;
     l.cornerRadius = compact ? 8 : 10;
     l.labelColor = Qt::white;
-    l.fill = TidewellTheme::accent;
-    l.pressedFill = TidewellTheme::withOpacity(TidewellTheme::accent, 0.82);
+    l.fill = Theme::accent;
+    l.pressedFill = Theme::withOpacity(Theme::accent, 0.82);
     return l;
 }
 
@@ -22,9 +22,9 @@ ButtonLook SecondaryButtonStyle::look() const
     l.horizontalPadding = compact ? 11 : 15;
     l.height = compact ? 32 : 39;
     l.cornerRadius = compact ? 8 : 10;
-    l.labelColor = TidewellTheme::text;
-    l.fill = TidewellTheme::panel;
-    l.pressedFill = TidewellTheme::sidebar;
-    l.outline = TidewellTheme::border;
+    l.labelColor = Theme::text;
+    l.fill = Theme::panel;
+    l.pressedFill = Theme::sidebar;
+    l.outline = Theme::border;
     return l;
 }

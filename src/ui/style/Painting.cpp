@@ -1,7 +1,7 @@
 #include "ui/style/Painting.h"
 
 #include "ui/style/Symbols.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QGraphicsDropShadowEffect>
@@ -11,8 +11,8 @@
 
 namespace Painting {
 
-void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill, const QColor &stroke,
-                 qreal strokeWidth)
+void roundedRect(
+    QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill, const QColor &stroke, qreal strokeWidth)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -27,12 +27,11 @@ void roundedRect(QPainter &painter, const QRectF &rect, qreal radius, const QCol
 
 void focusRing(QPainter &painter, const QRectF &rect, qreal radius)
 {
-    roundedRect(painter, rect.adjusted(0.5, 0.5, -0.5, -0.5), radius, {},
-                TidewellTheme::withOpacity(TidewellTheme::accent, 0.55), 1.5);
+    roundedRect(painter, rect.adjusted(0.5, 0.5, -0.5, -0.5), radius, {}, Theme::withOpacity(Theme::accent, 0.55), 1.5);
 }
 
 void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,
-            QFont::Weight weight)
+    QFont::Weight weight)
 {
     painter.save();
     painter.setFont(Symbols::font(size, weight));

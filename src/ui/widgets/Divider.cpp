@@ -1,7 +1,7 @@
 #include "ui/widgets/Divider.h"
 
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -21,5 +21,5 @@ Divider::Divider(Qt::Orientation orientation, QWidget *parent)
 void Divider::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), TidewellTheme::border);
+    painter.fillRect(rect(), Theme::border);
 }

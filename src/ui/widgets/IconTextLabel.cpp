@@ -1,6 +1,6 @@
 #include "ui/widgets/IconTextLabel.h"
 
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/WrappingLabel.h"
@@ -9,11 +9,11 @@
 #include <QHBoxLayout>
 
 IconTextLabel::IconTextLabel(const QString &symbolName, const QString &text, qreal size, QFont::Weight weight,
-                             const QColor &color, Lines lines, QWidget *parent)
+    const QColor &color, Lines lines, QWidget *parent)
     : QWidget(parent)
     , m_color(color)
 {
-    const QFont font = TidewellTheme::font(size, weight);
+    const QFont font = Theme::font(size, weight);
     const int lineHeight = qCeil(QFontMetricsF(font).height());
     m_symbol = new SymbolView(symbolName, size, weight, lineHeight, this);
     m_symbol->setColor(color);

@@ -1,7 +1,7 @@
 #include "ui/widgets/SegmentedPicker.h"
 
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/ButtonBase.h"
 
 #include <QAbstractButton>
@@ -25,13 +25,13 @@ public:
         setText(text);
         setAccessibleName(text);
         setCheckable(true);
-        setFont(TidewellTheme::font(11, QFont::Medium));
+        setFont(Theme::font(11, QFont::Medium));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
 
     QSize sizeHint() const override
     {
-        return {qCeil(QFontMetricsF(font()).horizontalAdvance(text())) + 24, pickerHeight - 4};
+        return { qCeil(QFontMetricsF(font()).horizontalAdvance(text())) + 24, pickerHeight - 4 };
     }
 
 protected:
@@ -41,14 +41,14 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(isEnabled() ? 1.0 : 0.55);
         if (isChecked())
-            Painting::roundedRect(painter, rect(), trackRadius - 2, TidewellTheme::panel,
-                                  TidewellTheme::withOpacity(TidewellTheme::border, 0.9));
+            Painting::roundedRect(
+                painter, rect(), trackRadius - 2, Theme::panel, Theme::withOpacity(Theme::border, 0.9));
         if (hasFocus())
             Painting::focusRing(painter, rect(), trackRadius - 2);
         painter.setFont(font());
-        painter.setPen(isChecked() ? TidewellTheme::text : TidewellTheme::muted);
-        painter.drawText(rect(), Qt::AlignCenter,
-                         QFontMetricsF(font()).elidedText(text(), Qt::ElideRight, width() - 4));
+        painter.setPen(isChecked() ? Theme::text : Theme::muted);
+        painter.drawText(
+            rect(), Qt::AlignCenter, QFontMetricsF(font()).elidedText(text(), Qt::ElideRight, width() - 4));
     }
 };
 
@@ -97,7 +97,7 @@ void SegmentedPicker::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setOpacity(isEnabled() ? 1.0 : 0.55);
-    Painting::roundedRect(painter, rect(), trackRadius, TidewellTheme::field, TidewellTheme::border);
+    Painting::roundedRect(painter, rect(), trackRadius, Theme::field, Theme::border);
 }
 
 void SegmentedPicker::changeEvent(QEvent *event)

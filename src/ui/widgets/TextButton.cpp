@@ -1,7 +1,7 @@
 #include "ui/widgets/TextButton.h"
 
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -11,21 +11,21 @@ TextButton::TextButton(const QString &text, qreal size, QFont::Weight weight, co
     , m_color(color)
 {
     setText(text);
-    setFont(TidewellTheme::font(size, weight));
+    setFont(Theme::font(size, weight));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 QSize TextButton::sizeHint() const
 {
     const QFontMetricsF metrics(font());
-    return {qCeil(metrics.horizontalAdvance(text())) + 6, qCeil(metrics.height()) + 4};
+    return { qCeil(metrics.horizontalAdvance(text())) + 6, qCeil(metrics.height()) + 4 };
 }
 
 void TextButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setFont(font());
-    painter.setPen(isDown() ? TidewellTheme::withOpacity(m_color, 0.6) : m_color);
+    painter.setPen(isDown() ? Theme::withOpacity(m_color, 0.6) : m_color);
     painter.drawText(rect(), Qt::AlignCenter, text());
     if (hasFocus())
         Painting::focusRing(painter, rect(), 4);

@@ -9,6 +9,7 @@
 
 class ContentView;
 class MainWindow;
+class Preferences;
 class QSettings;
 class QuitController;
 class TrayIcon;
@@ -16,18 +17,18 @@ class TunnelStore;
 
 /// \brief Owns the one store, the main window, the menu bar and the tray icon for the life of
 /// the process, and routes every quit through the orderly shutdown of the tunnels.
-class OrvantaAppDelegate : public QObject
+class Application : public QObject
 {
     Q_OBJECT
 
 public:
     /// Creates the store over \a settings, which must outlive the delegate.
-    explicit OrvantaAppDelegate(QSettings *settings, Timings timings = {}, QObject *parent = nullptr);
-    ~OrvantaAppDelegate() override;
+    explicit Application(QSettings *settings, Timings timings = {}, QObject *parent = nullptr);
+    ~Application() override;
 
     /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
     /// given, runs once the window is up (tests use it to start tunnels in a real program).
-    static int main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready = {});
+    static int main(int argc, char **argv, const std::function<void(Application &)> &ready = {});
     /// `<configuration directory>/orvanta/orvanta.conf`.
     static QString settingsPath();
 
@@ -46,7 +47,7 @@ public:
 private:
     void handleQuitStarted();
 
-    QSettings *m_settings;
+    std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<TunnelStore> m_store;
     std::unique_ptr<QuitController> m_quit;
     std::unique_ptr<MainWindow> m_mainWindow;

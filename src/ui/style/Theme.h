@@ -8,7 +8,7 @@ class QApplication;
 
 /// \brief The one light look of the program: fifteen fixed colours and the fonts standing in for the
 /// system font. Widgets ask for colours by name here; no colour literals elsewhere.
-namespace TidewellTheme {
+namespace Theme {
 
 inline const QColor background = QColor::fromRgbF(0.973f, 0.969f, 0.953f);
 inline const QColor sidebar = QColor::fromRgbF(0.953f, 0.965f, 0.988f);
@@ -46,4 +46,4 @@ bool loadFonts();
 /// Fusion, the light palette, the fonts: call once after creating the application.
 void install(QApplication &app);
 
-} // namespace TidewellTheme
+} // namespace Theme

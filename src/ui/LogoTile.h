@@ -2,27 +2,27 @@
 
 #include <QWidget>
 
-enum class MiravoLogoVariant {
+enum class LogoTileKind {
     company,
     product,
 };
 
 /// \brief The logo tile: the maker's or the product's picture from the resources, or a drawn gradient
 /// tile with a monogram when the picture is missing or unreadable.
-class MiravoLogo : public QWidget
+class LogoTile : public QWidget
 {
     Q_OBJECT
 
 public:
-    MiravoLogo(MiravoLogoVariant variant, qreal size, qreal cornerRadius, QWidget *parent = nullptr);
+    LogoTile(LogoTileKind variant, qreal size, qreal cornerRadius, QWidget *parent = nullptr);
 
-    MiravoLogoVariant variant() const { return m_variant; }
+    LogoTileKind variant() const { return m_variant; }
     qreal logoSize() const { return m_size; }
     qreal cornerRadius() const { return m_cornerRadius; }
 
     /// Resource file name of the picture of \a variant.
-    static QString resourceName(MiravoLogoVariant variant);
-    static QString monogram(MiravoLogoVariant variant);
+    static QString resourceName(LogoTileKind variant);
+    static QString monogram(LogoTileKind variant);
 
     /// Test seam: where the pictures are looked up (an empty text restores the resources).
     static void setPictureDirectory(const QString &directory);
@@ -34,7 +34,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    MiravoLogoVariant m_variant;
+    LogoTileKind m_variant;
     qreal m_size;
     qreal m_cornerRadius;
 };

@@ -1,4 +1,4 @@
-#include "session/Resources.h"
+#include "base/Resources.h"
 
 #include <QCoreApplication>
 #include <QDir>

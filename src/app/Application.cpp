@@ -1,4 +1,4 @@
-#include "app/OrvantaAppDelegate.h"
+#include "app/Application.h"
 
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
@@ -6,12 +6,13 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "app/UnixSignalWatcher.h"
-#include "session/Resources.h"
+#include "base/Resources.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
+#include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,38 +36,38 @@ bool hasDisplay(int argc, char **argv)
 
 QList<TunnelSession *> sessionsOf(const TunnelStore *store)
 {
-    return {store->sessions().cbegin(), store->sessions().cend()};
+    return { store->sessions().cbegin(), store->sessions().cend() };
 }
 } // namespace
 
-OrvantaAppDelegate::OrvantaAppDelegate(QSettings *settings, Timings timings, QObject *parent)
+Application::Application(QSettings *settings, Timings timings, QObject *parent)
     : QObject(parent)
-    , m_settings(settings)
+    , m_preferences(std::make_unique<Preferences>(settings))
     , m_store(std::make_unique<TunnelStore>(settings, timings))
 {
     TunnelStore *store = m_store.get();
-    m_quit = std::make_unique<QuitController>([store] { store->shutdownAll(); }, [store] { return sessionsOf(store); },
-                                              timings.killGrace);
-    connect(m_quit.get(), &QuitController::quitStarted, this, &OrvantaAppDelegate::handleQuitStarted);
+    m_quit = std::make_unique<QuitController>(
+        [store] { store->shutdownAll(); }, [store] { return sessionsOf(store); }, timings.killGrace);
+    connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
 }
 
-OrvantaAppDelegate::~OrvantaAppDelegate()
+Application::~Application()
 {
     // The window's views watch the store: they go first.
     m_tray.reset();
     m_mainWindow.reset();
 }
 
-QString OrvantaAppDelegate::settingsPath()
+QString Application::settingsPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/orvanta/orvanta.conf");
 }
 
-void OrvantaAppDelegate::showMainWindow()
+void Application::showMainWindow()
 {
     if (!m_mainWindow) {
-        auto *content = new ContentView(m_store.get(), m_settings);
+        auto *content = new ContentView(m_store.get(), m_preferences.get());
         connect(content, &ContentView::quitRequested, m_quit.get(), &QuitController::requestQuit);
         m_mainWindow = std::make_unique<MainWindow>(content);
         installMainMenu(m_mainWindow.get());
@@ -77,22 +78,22 @@ void OrvantaAppDelegate::showMainWindow()
     m_mainWindow->bringToFront();
 }
 
-void OrvantaAppDelegate::installMainMenu(MainWindow *window)
+void Application::installMainMenu(MainWindow *window)
 {
     MainMenu::install(window, [quit = m_quit.get()] { quit->requestQuit(); });
 }
 
-void OrvantaAppDelegate::installTrayIcon()
+void Application::installTrayIcon()
 {
     if (m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
     const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
     m_tray = std::make_unique<TrayIcon>(iconPath.isEmpty() ? qApp->windowIcon() : QIcon(iconPath));
-    connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &OrvantaAppDelegate::showMainWindow);
+    connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &Application::showMainWindow);
     connect(m_tray.get(), &TrayIcon::quitRequested, m_quit.get(), &QuitController::requestQuit);
 }
 
-void OrvantaAppDelegate::handleQuitStarted()
+void Application::handleQuitStarted()
 {
     // The children get their grace time in the background; the user sees the program gone at once.
     if (m_mainWindow)
@@ -101,11 +102,12 @@ void OrvantaAppDelegate::handleQuitStarted()
         m_tray->hide();
 }
 
-int OrvantaAppDelegate::main(int argc, char **argv, const std::function<void(OrvantaAppDelegate &)> &ready)
+int Application::main(int argc, char **argv, const std::function<void(Application &)> &ready)
 {
     if (!hasDisplay(argc, argv)) {
-        std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a make run\n",
-                   stderr);
+        std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a "
+                   "make run\n",
+            stderr);
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
@@ -127,18 +129,18 @@ int OrvantaAppDelegate::main(int argc, char **argv, const std::function<void(Orv
 
     QSettings settings(settingsPath(), QSettings::IniFormat);
     LegacySettingsMigrator::migrateIfNeeded(settings);
-    OrvantaAppDelegate delegate(&settings);
+    Application delegate(&settings);
 
-    TidewellTheme::install(app);
+    Theme::install(app);
     const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
     if (!iconPath.isEmpty())
         QApplication::setWindowIcon(QIcon(iconPath));
 
     delegate.quitController()->interceptApplicationQuit();
-    connect(&instance, &SingleInstance::activationRequested, &delegate, &OrvantaAppDelegate::showMainWindow);
+    connect(&instance, &SingleInstance::activationRequested, &delegate, &Application::showMainWindow);
     UnixSignalWatcher signalWatcher;
-    connect(&signalWatcher, &UnixSignalWatcher::signalReceived, delegate.quitController(),
-            &QuitController::requestQuit);
+    connect(
+        &signalWatcher, &UnixSignalWatcher::signalReceived, delegate.quitController(), &QuitController::requestQuit);
 
     delegate.showMainWindow();
     delegate.installTrayIcon();

@@ -1,7 +1,7 @@
-#include "ui/style/TidewellButton.h"
+#include "ui/style/ActionButton.h"
 
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -10,26 +10,26 @@ namespace {
 constexpr qreal symbolTextGap = 6;
 }
 
-TidewellButton::TidewellButton(const PrimaryButtonStyle &style, QWidget *parent)
-    : TidewellButton(style.look(), parent)
+ActionButton::ActionButton(const PrimaryButtonStyle &style, QWidget *parent)
+    : ActionButton(style.look(), parent)
 {
 }
 
-TidewellButton::TidewellButton(const SecondaryButtonStyle &style, QWidget *parent)
-    : TidewellButton(style.look(), parent)
+ActionButton::ActionButton(const SecondaryButtonStyle &style, QWidget *parent)
+    : ActionButton(style.look(), parent)
 {
 }
 
-TidewellButton::TidewellButton(ButtonLook look, QWidget *parent)
+ActionButton::ActionButton(ButtonLook look, QWidget *parent)
     : ButtonBase(parent)
     , m_look(std::move(look))
 {
-    setFont(TidewellTheme::font(m_look.fontSize, QFont::DemiBold));
+    setFont(Theme::font(m_look.fontSize, QFont::DemiBold));
     setFixedHeight(m_look.height);
     // Keyboard focus only, so the focus ring shows for keyboard users and not after every click.
 }
 
-void TidewellButton::setSymbol(const QString &symbolName)
+void ActionButton::setSymbol(const QString &symbolName)
 {
     if (m_symbol == symbolName)
         return;
@@ -38,7 +38,7 @@ void TidewellButton::setSymbol(const QString &symbolName)
     update();
 }
 
-void TidewellButton::setOpacity(qreal opacity)
+void ActionButton::setOpacity(qreal opacity)
 {
     if (qFuzzyCompare(m_opacity, opacity))
         return;
@@ -46,7 +46,7 @@ void TidewellButton::setOpacity(qreal opacity)
     update();
 }
 
-qreal TidewellButton::labelWidth() const
+qreal ActionButton::labelWidth() const
 {
     qreal width = QFontMetricsF(font()).horizontalAdvance(text());
     if (!m_symbol.isEmpty())
@@ -54,25 +54,25 @@ qreal TidewellButton::labelWidth() const
     return width;
 }
 
-QSize TidewellButton::sizeHint() const
+QSize ActionButton::sizeHint() const
 {
-    return {qCeil(labelWidth() + 2 * m_look.horizontalPadding), m_look.height};
+    return { qCeil(labelWidth() + 2 * m_look.horizontalPadding), m_look.height };
 }
 
-QSize TidewellButton::minimumSizeHint() const
+QSize ActionButton::minimumSizeHint() const
 {
     // A button that fills a share of a row may shrink; its text is then elided.
     const qreal symbol = m_symbol.isEmpty() ? 0 : Painting::symbolWidth(m_symbol, m_look.fontSize);
-    return {qCeil(symbol + 2 * m_look.horizontalPadding), m_look.height};
+    return { qCeil(symbol + 2 * m_look.horizontalPadding), m_look.height };
 }
 
-void TidewellButton::paintEvent(QPaintEvent *)
+void ActionButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(m_opacity);
-    Painting::roundedRect(painter, rect(), m_look.cornerRadius, isDown() ? m_look.pressedFill : m_look.fill,
-                          m_look.outline);
+    Painting::roundedRect(
+        painter, rect(), m_look.cornerRadius, isDown() ? m_look.pressedFill : m_look.fill, m_look.outline);
     if (hasFocus())
         Painting::focusRing(painter, rect(), m_look.cornerRadius);
 

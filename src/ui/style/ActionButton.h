@@ -6,13 +6,13 @@
 
 /// \brief A push button drawn in one of the two button looks: an optional symbol and a text,
 /// centred in a rounded box of fixed height. Dimming is the caller's (setOpacity).
-class TidewellButton : public ButtonBase
+class ActionButton : public ButtonBase
 {
     Q_OBJECT
 
 public:
-    explicit TidewellButton(const PrimaryButtonStyle &style, QWidget *parent = nullptr);
-    explicit TidewellButton(const SecondaryButtonStyle &style, QWidget *parent = nullptr);
+    explicit ActionButton(const PrimaryButtonStyle &style, QWidget *parent = nullptr);
+    explicit ActionButton(const SecondaryButtonStyle &style, QWidget *parent = nullptr);
 
     const ButtonLook &look() const { return m_look; }
 
@@ -29,7 +29,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    TidewellButton(ButtonLook look, QWidget *parent);
+    ActionButton(ButtonLook look, QWidget *parent);
     qreal labelWidth() const;
 
     ButtonLook m_look;

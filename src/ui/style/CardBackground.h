@@ -6,12 +6,12 @@ class QWidget;
 
 /// \brief The card look drawn behind a widget's own content: a white rounded rectangle with a faint
 /// outline and a soft shadow. The widget keeps its layout; callers add their own inner padding.
-class PanelModifier : public QObject
+class CardBackground : public QObject
 {
     Q_OBJECT
 
 public:
-    PanelModifier(QWidget *widget, qreal radius);
+    CardBackground(QWidget *widget, qreal radius);
 
     qreal radius() const { return m_radius; }
 
@@ -24,4 +24,4 @@ private:
 };
 
 /// Applies the card look to \a widget with corner radius \a radius; returns \a widget.
-QWidget *tidewellPanel(QWidget *widget, qreal radius);
+QWidget *applyCardBackground(QWidget *widget, qreal radius);

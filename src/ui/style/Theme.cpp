@@ -1,12 +1,12 @@
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
-#include "session/Resources.h"
+#include "base/Resources.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QStyleFactory>
 
-namespace TidewellTheme {
+namespace Theme {
 
 QColor withOpacity(QColor color, qreal opacity)
 {
@@ -38,7 +38,7 @@ QFont roundedFont(qreal size, QFont::Weight weight)
 QFont monospacedFont(qreal size, QFont::Weight weight)
 {
     QFont f = font(size, weight);
-    f.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), fontFamily()});
+    f.setFamilies({ QStringLiteral("Noto Sans Mono CJK SC"), fontFamily() });
     f.setStyleHint(QFont::Monospace);
     return f;
 }
@@ -64,7 +64,7 @@ QPalette palette()
     p.setColor(QPalette::Mid, border);
     p.setColor(QPalette::Dark, subtle);
     p.setColor(QPalette::Shadow, muted);
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    for (auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
         p.setColor(QPalette::Disabled, role, subtle);
     return p;
 }
@@ -87,4 +87,4 @@ void install(QApplication &app)
     app.setFont(font(13));
 }
 
-} // namespace TidewellTheme
+} // namespace Theme

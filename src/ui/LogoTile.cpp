@@ -1,8 +1,8 @@
-#include "ui/MiravoLogo.h"
+#include "ui/LogoTile.h"
 
-#include "session/Resources.h"
+#include "base/Resources.h"
 #include "ui/style/Painting.h"
-#include "ui/style/TidewellTheme.h"
+#include "ui/style/Theme.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -31,39 +31,39 @@ QImage cachedImage(const QString &path)
     const QDateTime modified = QFileInfo(path).lastModified();
     auto it = cache.find(path);
     if (it == cache.end() || it->first != modified)
-        it = cache.insert(path, {modified, QImage(path)});
+        it = cache.insert(path, { modified, QImage(path) });
     return it->second;
 }
 
 } // namespace
 
-MiravoLogo::MiravoLogo(MiravoLogoVariant variant, qreal size, qreal cornerRadius, QWidget *parent)
+LogoTile::LogoTile(LogoTileKind variant, qreal size, qreal cornerRadius, QWidget *parent)
     : QWidget(parent)
     , m_variant(variant)
     , m_size(size)
     , m_cornerRadius(cornerRadius)
 {
     setFixedSize(qRound(size), qRound(size));
-    Painting::dropShadow(this, TidewellTheme::withOpacity(TidewellTheme::accent, 0.16), 8, 3);
+    Painting::dropShadow(this, Theme::withOpacity(Theme::accent, 0.16), 8, 3);
 }
 
-QString MiravoLogo::resourceName(MiravoLogoVariant variant)
+QString LogoTile::resourceName(LogoTileKind variant)
 {
-    return variant == MiravoLogoVariant::product ? QStringLiteral("OrvantaProductLogo.png")
-                                                 : QStringLiteral("MiravoLogo.jpg");
+    return variant == LogoTileKind::product ? QStringLiteral("OrvantaProductLogo.png")
+                                            : QStringLiteral("MiravoLogo.jpg");
 }
 
-void MiravoLogo::setPictureDirectory(const QString &directory)
+void LogoTile::setPictureDirectory(const QString &directory)
 {
     s_pictureDirectory = directory;
 }
 
-QString MiravoLogo::monogram(MiravoLogoVariant variant)
+QString LogoTile::monogram(LogoTileKind variant)
 {
-    return variant == MiravoLogoVariant::product ? QStringLiteral("奥") : QStringLiteral("弥");
+    return variant == LogoTileKind::product ? QStringLiteral("奥") : QStringLiteral("弥");
 }
 
-void MiravoLogo::paintEvent(QPaintEvent *)
+void LogoTile::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
@@ -77,15 +77,15 @@ void MiravoLogo::paintEvent(QPaintEvent *)
     if (!image.isNull()) {
         // Fill the square and crop the overflow; never letter-box.
         const QSizeF scaled = QSizeF(image.size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
-        const QRectF target((m_size - scaled.width()) / 2, (m_size - scaled.height()) / 2, scaled.width(),
-                            scaled.height());
+        const QRectF target(
+            (m_size - scaled.width()) / 2, (m_size - scaled.height()) / 2, scaled.width(), scaled.height());
         painter.drawImage(target, image);
     } else {
         QLinearGradient gradient(tile.topLeft(), tile.bottomRight());
-        gradient.setColorAt(0, TidewellTheme::accent);
-        gradient.setColorAt(1, TidewellTheme::accentStrong);
+        gradient.setColorAt(0, Theme::accent);
+        gradient.setColorAt(1, Theme::accentStrong);
         painter.fillRect(tile, gradient);
-        QFont font = TidewellTheme::roundedFont(0, QFont::Bold);
+        QFont font = Theme::roundedFont(0, QFont::Bold);
         font.setPointSizeF(monogramSize() * 72.0 / logicalDpiY());
         painter.setFont(font);
         painter.setPen(Qt::white);
@@ -93,7 +93,7 @@ void MiravoLogo::paintEvent(QPaintEvent *)
     }
 
     painter.setClipping(false);
-    painter.setPen(QPen(TidewellTheme::withOpacity(Qt::white, 0.5), 0.7));
+    painter.setPen(QPen(Theme::withOpacity(Qt::white, 0.5), 0.7));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(tile.adjusted(0.35, 0.35, -0.35, -0.35), m_cornerRadius, m_cornerRadius);
 }

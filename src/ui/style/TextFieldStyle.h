@@ -6,7 +6,7 @@ class QLineEdit;
 
 /// \brief The one text-field look: borderless text at 13 medium, 12 of padding on each side, 39 high,
 /// on a `field` rounded rectangle with a `border` outline. Attach with apply(); it lives as long as the field.
-class TidewellTextFieldStyle : public QObject
+class TextFieldStyle : public QObject
 {
     Q_OBJECT
 
@@ -19,7 +19,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    explicit TidewellTextFieldStyle(QLineEdit *field);
+    explicit TextFieldStyle(QLineEdit *field);
 
     QLineEdit *m_field;
 };
