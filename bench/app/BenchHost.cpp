@@ -71,7 +71,6 @@ int main(int argc, char **argv)
 {
     if (argc < 3)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({ QString::fromLocal8Bit(argv[1]) });
     const QByteArray mode = argv[2];
     return Application::main(1, argv, [mode](Application &delegate) {
         if (mode == "startup") {
@@ -80,5 +79,5 @@ int main(int argc, char **argv)
             delegate.store()->selectedSession()->start();
             measureLateness(&delegate);
         }
-    });
+    }, SessionDependencies{{}, CloudflaredLocator({QString::fromLocal8Bit(argv[1])}), {}});
 }

@@ -66,7 +66,7 @@ void BM_OutputHandling(benchmark::State &state)
     timings.postOnlineCheck = 24h;
     TunnelSession session({QUuid::createUuid(), QStringLiteral("bench"), TunnelProvider::cloudflare,
                            OriginScheme::http, QStringLiteral("127.0.0.1"), QStringLiteral("3000"), false},
-                          {}, timings);
+                          {}, SessionDependencies{timings, CloudflaredLocator(QStringList()), {}});
     OutputLineSplitter splitter;
     const auto sink = [&session](const QString &line) { session.handleOutputLine(line); };
     // Pipe reads come in uneven sizes, so lines and characters are cut.

@@ -20,10 +20,10 @@ struct StoreFixture
 {
     StoreFixture()
     {
-        TunnelSession::setCloudflaredSearchPaths({dir.filePath(QStringLiteral("none/cloudflared"))});
         settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvanta/orvanta.conf")),
                                                QSettings::IniFormat);
-        store = std::make_unique<TunnelStore>(settings.get());
+        store = std::make_unique<TunnelStore>(
+            settings.get(), SessionDependencies{{}, CloudflaredLocator({dir.filePath(QStringLiteral("none/cloudflared"))}), {}});
         while (store->sessions().size() < serviceCount)
             store->addProfile();
     }

@@ -40,14 +40,14 @@ QList<TunnelSession *> sessionsOf(const TunnelStore *store)
 }
 } // namespace
 
-Application::Application(QSettings *settings, Timings timings, QObject *parent)
+Application::Application(QSettings *settings, SessionDependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_preferences(std::make_unique<Preferences>(settings))
-    , m_store(std::make_unique<TunnelStore>(settings, timings))
+    , m_store(std::make_unique<TunnelStore>(settings, std::move(dependencies)))
 {
     TunnelStore *store = m_store.get();
     m_quit = std::make_unique<QuitController>(
-        [store] { store->shutdownAll(); }, [store] { return sessionsOf(store); }, timings.killGrace);
+        [store] { store->shutdownAll(); }, [store] { return sessionsOf(store); }, store->timings().killGrace);
     connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
 }
 
@@ -102,7 +102,8 @@ void Application::handleQuitStarted()
         m_tray->hide();
 }
 
-int Application::main(int argc, char **argv, const std::function<void(Application &)> &ready)
+int Application::main(int argc, char **argv, const std::function<void(Application &)> &ready,
+                      const SessionDependencies &dependencies)
 {
     if (!hasDisplay(argc, argv)) {
         std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a "
@@ -129,7 +130,7 @@ int Application::main(int argc, char **argv, const std::function<void(Applicatio
 
     QSettings settings(settingsPath(), QSettings::IniFormat);
     LegacySettingsMigrator::migrateIfNeeded(settings);
-    Application delegate(&settings);
+    Application delegate(&settings, dependencies);
 
     Theme::install(app);
     const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));

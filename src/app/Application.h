@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Timings.h"
+#include "session/SessionDependencies.h"
 
 #include <QObject>
 
@@ -23,12 +23,13 @@ class Application : public QObject
 
 public:
     /// Creates the store over \a settings, which must outlive the delegate.
-    explicit Application(QSettings *settings, Timings timings = {}, QObject *parent = nullptr);
+    explicit Application(QSettings *settings, SessionDependencies dependencies = {}, QObject *parent = nullptr);
     ~Application() override;
 
     /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
     /// given, runs once the window is up (tests use it to start tunnels in a real program).
-    static int main(int argc, char **argv, const std::function<void(Application &)> &ready = {});
+    static int main(int argc, char **argv, const std::function<void(Application &)> &ready = {},
+                    const SessionDependencies &dependencies = {});
     /// `<configuration directory>/orvanta/orvanta.conf`.
     static QString settingsPath();
 

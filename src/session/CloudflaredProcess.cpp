@@ -1,5 +1,8 @@
 #include "session/CloudflaredProcess.h"
 
+#include "base/Logging.h"
+#include "session/ChildReaper.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -23,28 +26,28 @@ QString systemErrorText(int error)
 
 CloudflaredProcess::CloudflaredProcess(std::chrono::milliseconds killGrace, QObject *parent)
     : QObject(parent)
+    , m_process(new QProcess(this))
 {
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.setStandardInputFile(QProcess::nullDevice());
-    setDeathSignal(m_process);
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    setDeathSignal(*m_process);
     m_killTimer.setSingleShot(true);
     m_killTimer.setInterval(killGrace);
 
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &CloudflaredProcess::handleStandardOutputReady);
-    connect(&m_process, &QProcess::readyReadStandardError, this, &CloudflaredProcess::handleStandardErrorReady);
-    connect(&m_process, &QProcess::finished, this, &CloudflaredProcess::handleProcessFinished);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &CloudflaredProcess::handleStandardOutputReady);
+    connect(m_process, &QProcess::readyReadStandardError, this, &CloudflaredProcess::handleStandardErrorReady);
+    connect(m_process, &QProcess::finished, this, &CloudflaredProcess::handleProcessFinished);
     // Queued: QProcess may report a failed start from inside start(), before the caller is ready.
-    connect(&m_process, &QProcess::errorOccurred, this, &CloudflaredProcess::handleProcessErrorOccurred,
-            Qt::QueuedConnection);
+    connect(m_process, &QProcess::errorOccurred, this, &CloudflaredProcess::handleProcessErrorOccurred,
+        Qt::QueuedConnection);
     connect(&m_killTimer, &QTimer::timeout, this, &CloudflaredProcess::handleKillTimerTimeout);
 }
 
 CloudflaredProcess::~CloudflaredProcess()
 {
-    m_process.disconnect(this);
     if (isRunning()) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
+        ChildReaper::adopt(m_process, m_runtimeDirectory);
+        return;
     }
     removeRuntimeDirectory();
 }
@@ -63,8 +66,8 @@ bool CloudflaredProcess::prepare(QString *error)
         *error = systemErrorText(errno);
         return false;
     }
-    const QString directory =
-        temp + QStringLiteral("/orvanta-runtime-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString directory
+        = temp + QStringLiteral("/orvanta-runtime-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     if (::mkdir(QFile::encodeName(directory).constData(), 0700) != 0) {
         *error = systemErrorText(errno);
         return false;
@@ -86,13 +89,12 @@ QString CloudflaredProcess::configurationPath() const
 }
 
 QStringList CloudflaredProcess::tunnelArguments(const QString &configurationPath, const QString &origin,
-                                                const QString &hostHeader, OriginScheme resolvedScheme,
-                                                bool skipTLSVerification)
+    const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification)
 {
-    QStringList arguments{QStringLiteral("tunnel"),    QStringLiteral("--config"),  configurationPath,
-                          QStringLiteral("--no-autoupdate"), QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
-                          QStringLiteral("--loglevel"), QStringLiteral("info"),    QStringLiteral("--url"),
-                          origin,                       QStringLiteral("--http-host-header"), hostHeader};
+    QStringList arguments { QStringLiteral("tunnel"), QStringLiteral("--config"), configurationPath,
+        QStringLiteral("--no-autoupdate"), QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
+        QStringLiteral("--loglevel"), QStringLiteral("info"), QStringLiteral("--url"), origin,
+        QStringLiteral("--http-host-header"), hostHeader };
     if (resolvedScheme == OriginScheme::https && skipTLSVerification)
         arguments << QStringLiteral("--no-tls-verify");
     return arguments;
@@ -110,17 +112,18 @@ QProcessEnvironment CloudflaredProcess::environment(const QString &runtimeDirect
 
 void CloudflaredProcess::start(const QString &program, const QStringList &arguments)
 {
-    m_process.setProgram(program);
-    m_process.setArguments(arguments);
-    m_process.setProcessEnvironment(environment(m_runtimeDirectory));
-    m_process.setWorkingDirectory(m_runtimeDirectory);
-    m_process.start();
+    m_process->setProgram(program);
+    m_process->setArguments(arguments);
+    m_process->setProcessEnvironment(environment(m_runtimeDirectory));
+    m_process->setWorkingDirectory(m_runtimeDirectory);
+    m_process->start();
+    m_pid = m_process->processId();
 }
 
 void CloudflaredProcess::terminate()
 {
     if (isRunning())
-        m_process.terminate();
+        m_process->terminate();
 }
 
 void CloudflaredProcess::stop()
@@ -136,7 +139,7 @@ void CloudflaredProcess::kill()
     // QProcess reaps its child only after it has left the running state, so while it runs the
     // process id cannot have been recycled.
     if (isRunning())
-        m_process.kill();
+        m_process->kill();
 }
 
 void CloudflaredProcess::setDeathSignal(QProcess &process)
@@ -152,21 +155,21 @@ void CloudflaredProcess::setDeathSignal(QProcess &process)
 
 void CloudflaredProcess::handleStandardOutputReady()
 {
-    m_standardOutput.feed(m_process.readAllStandardOutput(), [this](const QString &line) { emitLine(line); });
+    m_standardOutput.feed(m_process->readAllStandardOutput(), [this](const QString &line) { emitLine(line); });
 }
 
 void CloudflaredProcess::handleStandardErrorReady()
 {
-    m_standardError.feed(m_process.readAllStandardError(), [this](const QString &line) { emitLine(line); });
+    m_standardError.feed(m_process->readAllStandardError(), [this](const QString &line) { emitLine(line); });
 }
 
 void CloudflaredProcess::handleProcessFinished(int exitCode, QProcess::ExitStatus)
 {
     m_killTimer.stop();
     const auto sink = [this](const QString &line) { emitLine(line); };
-    m_standardOutput.feed(m_process.readAllStandardOutput(), sink);
+    m_standardOutput.feed(m_process->readAllStandardOutput(), sink);
     m_standardOutput.finish(sink);
-    m_standardError.feed(m_process.readAllStandardError(), sink);
+    m_standardError.feed(m_process->readAllStandardError(), sink);
     m_standardError.finish(sink);
     removeRuntimeDirectory();
     // On a crash exit QProcess reports the number of the signal as exit code.
@@ -175,10 +178,16 @@ void CloudflaredProcess::handleProcessFinished(int exitCode, QProcess::ExitStatu
 
 void CloudflaredProcess::handleProcessErrorOccurred(QProcess::ProcessError error)
 {
-    if (error != QProcess::FailedToStart || m_process.state() != QProcess::NotRunning)
+    if (error != QProcess::FailedToStart || m_process->state() != QProcess::NotRunning)
         return;
     removeRuntimeDirectory();
-    emit failedToStart(m_process.errorString());
+    emit failedToStart(m_process->errorString());
+}
+
+void CloudflaredProcess::emitLine(const QString &line)
+{
+    qCDebug(lcChild).noquote() << m_pid << line;
+    emit lineReceived(line);
 }
 
 void CloudflaredProcess::handleKillTimerTimeout()

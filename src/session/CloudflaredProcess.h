@@ -20,27 +20,24 @@ class CloudflaredProcess : public QObject
 
 public:
     explicit CloudflaredProcess(std::chrono::milliseconds killGrace, QObject *parent = nullptr);
-    /// A child still running is killed and reaped here.
+    /// A child still running is killed and handed to a ChildReaper: nothing waits for it here.
     ~CloudflaredProcess() override;
 
     /// Creates "orvanta-runtime-<UUID>" (mode 0700) in the temporary directory with "empty.yml" in it.
     /// On failure returns false with the system's description in \a error and leaves nothing behind.
     bool prepare(QString *error);
-    QString runtimeDirectory() const { return m_runtimeDirectory; }
     QString configurationPath() const;
 
     /// The quick-tunnel command line, options in cloudflared's documented order.
     static QStringList tunnelArguments(const QString &configurationPath, const QString &origin,
-                                       const QString &hostHeader, OriginScheme resolvedScheme,
-                                       bool skipTLSVerification);
+        const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification);
     /// Exactly the four variables a child gets; nothing is inherited.
     static QProcessEnvironment environment(const QString &runtimeDirectory);
 
     /// Starts \a program in the runtime directory. The outcome arrives as exited() or failedToStart().
     void start(const QString &program, const QStringList &arguments);
 
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 processId() const { return m_process.processId(); }
+    bool isRunning() const { return m_process->state() != QProcess::NotRunning; }
 
     /// SIGTERM.
     void terminate();
@@ -67,12 +64,13 @@ private:
     void handleProcessFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void handleProcessErrorOccurred(QProcess::ProcessError error);
     void handleKillTimerTimeout();
-    void emitLine(const QString &line) { emit lineReceived(line); }
+    void emitLine(const QString &line);
     void removeRuntimeDirectory();
 
-    QProcess m_process;
+    QProcess *m_process; ///< a child of this object until a reaper takes it over
     OutputLineSplitter m_standardOutput;
     OutputLineSplitter m_standardError;
     QTimer m_killTimer;
     QString m_runtimeDirectory;
+    qint64 m_pid = 0; ///< names the child in the log, also after it has gone
 };

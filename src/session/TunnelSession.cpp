@@ -1,14 +1,9 @@
 #include "session/TunnelSession.h"
 
-#include "base/Resources.h"
+#include "base/Logging.h"
 #include "session/CloudflaredProcess.h"
 #include "session/OriginResolver.h"
-
-#include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStringDecoder>
+#include "session/OutputInterpreter.h"
 
 #include <algorithm>
 
@@ -16,84 +11,49 @@ namespace {
 
 constexpr qsizetype maxActivityEntries = 60;
 
-const QString baseDomain = QStringLiteral("trycloudflare.com");
-
-QStringList s_searchPaths;
-TunnelSession::PublicProbe s_publicProbe;
-
-QString requestMessage()
-{
-    return QStringLiteral("正在申请免费的 ") + baseDomain + QStringLiteral(" 域名");
-}
-
-const QRegularExpression &publicUrlPattern()
-{
-    // A tunnel address is a bare host: an address that goes on with a path or a port is the
-    // service's own endpoint, named in lines such as a failed request for a tunnel.
-    static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9-]+\\.")
-        + QRegularExpression::escape(baseDomain) + QStringLiteral("(?![a-zA-Z0-9./:-])"));
-    return pattern;
-}
-
-bool isLineBreak(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'\n' && u <= u'\r') || u == 0x0085 || u == 0x2028 || u == 0x2029;
-}
-
-void realPublicProbe(const QUrl &url, std::chrono::milliseconds timeout, std::chrono::milliseconds grace,
-    QObject *context, std::function<void(const ProbeOutcome &)> done)
-{
-    auto *probe = new OriginProbe(context);
-    QObject::connect(probe, &OriginProbe::finished, context, [probe, done = std::move(done)](const ProbeOutcome &o) {
-        probe->deleteLater();
-        done(o);
-    });
-    // The public address is on the internet: the user's proxy settings apply.
-    probe->start({ url.toString(), false, timeout, grace, OriginProbe::Route::systemProxy });
-}
-
-const QString localUnreachable = QStringLiteral("本地服务不可访问");
-
 } // namespace
 
 TunnelSession::TunnelSession(
-    TunnelProfile profile, ProfileChangeHandler onProfileChange, Timings timings, QObject *parent)
+    TunnelProfile profile, ProfileChangeHandler onProfileChange, SessionDependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_id(profile.id)
     , m_profile(std::move(profile))
     , m_onProfileChange(std::move(onProfileChange))
-    , m_timings(timings)
+    , m_dependencies(std::move(dependencies))
+    , m_health(*this, m_dependencies)
 {
-    const auto singleShot = [this](QTimer &timer, std::chrono::milliseconds interval, auto handler) {
-        timer.setSingleShot(true);
-        timer.setInterval(interval);
-        connect(&timer, &QTimer::timeout, this, handler);
-    };
-    singleShot(m_preparationTimer, std::chrono::milliseconds(0), &TunnelSession::handlePreparationTimerTimeout);
-    singleShot(m_startupTimer, m_timings.startupTimeout, &TunnelSession::handleStartupTimerTimeout);
-    singleShot(m_monitorTimer, m_timings.monitorPause, &TunnelSession::handleMonitorTimerTimeout);
-    singleShot(m_debounceTimer, m_timings.healthDebounce, [this] { refreshHealth(); });
-    singleShot(m_postOnlineTimer, m_timings.postOnlineCheck, [this] { refreshHealth(); });
+    m_preparationTimer.setSingleShot(true);
+    m_preparationTimer.setInterval(0);
+    connect(&m_preparationTimer, &QTimer::timeout, this, &TunnelSession::handlePreparationTimerTimeout);
+    m_startupTimer.setSingleShot(true);
+    m_startupTimer.setInterval(timings().startupTimeout);
+    connect(&m_startupTimer, &QTimer::timeout, this, &TunnelSession::handleStartupTimerTimeout);
+    connect(&m_health, &HealthMonitor::checked, this, &TunnelSession::healthChecked);
 }
 
 TunnelSession::~TunnelSession()
 {
     // Children and probes go first, while the session is still whole; a running child is killed.
+    m_health.end();
     delete m_preparation;
-    delete m_healthResolver;
-    delete m_publicProbeContext;
     delete m_child;
     for (const auto &child : std::as_const(m_staleChildren))
         delete child;
 }
 
-template <typename T> void TunnelSession::assign(T &field, T value)
+QString TunnelSession::logName() const
+{
+    // The id stays put while the user renames the service.
+    return u'[' + m_id.toString(QUuid::WithoutBraces).left(8) + u"] "_qs;
+}
+
+template <typename T> bool TunnelSession::assign(T &field, T value)
 {
     if (field == value)
-        return;
+        return false;
     field = std::move(value);
     emit changed();
+    return true;
 }
 
 // Assignments from outside always notify, also when nothing differs: the views asked for them.
@@ -103,7 +63,7 @@ void TunnelSession::setProfile(const TunnelProfile &profile)
     emit changed();
     if (m_onProfileChange)
         m_onProfileChange(m_profile);
-    assign(m_localHealth, HealthState::checking());
+    setLocalHealth(HealthState::checking());
     requestImmediateHealthCheck();
 }
 
@@ -122,6 +82,7 @@ void TunnelSession::start()
 {
     if (m_status.isActive())
         return;
+    qCInfo(lcSession).noquote().nospace() << logName() << "start";
     // A child of an earlier start that timed out may still be exiting; its exit is not ours any more.
     detachChild();
     m_preparationConfiguration = TunnelConfiguration::from(m_profile);
@@ -146,7 +107,7 @@ void TunnelSession::cancelPreparation()
 
 void TunnelSession::handlePreparationTimerTimeout()
 {
-    m_preparation = new OriginResolver(m_preparationConfiguration, m_timings, this);
+    m_preparation = new OriginResolver(m_preparationConfiguration, timings(), this);
     connect(m_preparation, &OriginResolver::finished, this, &TunnelSession::handlePreparationResolved);
     if (const auto error = m_preparation->start()) {
         cancelPreparation();
@@ -172,13 +133,13 @@ void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin
         failStart((origin ? hostHeader.error() : origin.error()).description());
         return;
     }
-    assign(m_localHealth, HealthState::healthy());
+    setLocalHealth(HealthState::healthy());
     append(ActivityLevel::success, QStringLiteral("本地服务可访问：") + origin.value());
 
     // Someone watching the changes above may have stopped the start.
     if (!m_status.is(TunnelStatus::Kind::preparing))
         return;
-    const QString executable = locateCloudflared();
+    const QString executable = m_dependencies.locator.locate();
     if (executable.isEmpty()) {
         failStart(TunnelError::cloudflaredMissing().description());
         return;
@@ -199,20 +160,21 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     assign(m_status, TunnelStatus::connecting());
     append(ActivityLevel::info, QStringLiteral("正在启动 Cloudflare Quick Tunnel"));
 
-    auto *child = new CloudflaredProcess(m_timings.killGrace, this);
+    auto *child = new CloudflaredProcess(timings().killGrace, this);
     QString error;
     if (!child->prepare(&error)) {
         delete child;
         failStart(error);
         return;
     }
-    connect(child, &CloudflaredProcess::lineReceived, this, &TunnelSession::handleChildLineReceived);
+    connect(child, &CloudflaredProcess::lineReceived, this, &TunnelSession::handleOutputLine);
     connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::handleChildFailedToStart);
     connect(child, &CloudflaredProcess::exited, this, &TunnelSession::handleChildExited);
     m_child = child;
-    child->start(executable,
-        CloudflaredProcess::tunnelArguments(
-            child->configurationPath(), origin, hostHeader, resolvedScheme, skipTLSVerification));
+    const QStringList arguments = CloudflaredProcess::tunnelArguments(
+        child->configurationPath(), origin, hostHeader, resolvedScheme, skipTLSVerification);
+    qCInfo(lcSession).noquote().nospace() << logName() << "launching " << executable << ' ' << arguments.join(u' ');
+    child->start(executable, arguments);
     m_startupTimer.start();
 }
 
@@ -236,11 +198,6 @@ void TunnelSession::detachChild()
         child->deleteLater();
 }
 
-void TunnelSession::handleChildLineReceived(const QString &line)
-{
-    handleOutputLine(line);
-}
-
 void TunnelSession::handleChildFailedToStart(const QString &description)
 {
     m_child->deleteLater();
@@ -254,6 +211,8 @@ void TunnelSession::handleChildExited(int status)
     m_child->deleteLater();
     m_child = nullptr;
     m_startupTimer.stop();
+    qCInfo(lcSession).noquote().nospace()
+        << logName() << "cloudflared exited with " << status << (m_stopRequested ? " after a stop" : "");
     if (m_stopRequested) {
         append(ActivityLevel::info, QStringLiteral("隧道已停止，原公网链接已经失效"));
         resetToIdle();
@@ -279,6 +238,7 @@ void TunnelSession::stop()
     cancelPreparation();
     m_startupTimer.stop();
     if (m_child && m_child->isRunning()) {
+        qCInfo(lcSession).noquote().nospace() << logName() << "stop";
         m_stopRequested = true;
         assign(m_status, TunnelStatus::stopping());
         append(ActivityLevel::info, QStringLiteral("正在关闭公网隧道…"));
@@ -292,13 +252,7 @@ void TunnelSession::stop()
 
 void TunnelSession::shutdown()
 {
-    m_monitoring = false;
-    m_monitorAwaitsCheck = false;
-    m_healthEnded = true;
-    m_monitorTimer.stop();
-    m_debounceTimer.stop();
-    m_postOnlineTimer.stop();
-    abortHealthCheck();
+    m_health.end();
     stop();
 }
 
@@ -331,8 +285,15 @@ void TunnelSession::append(ActivityLevel level, const QString &message)
     emit changed();
 }
 
+void TunnelSession::appendUnlessLast(ActivityLevel level, const QString &message)
+{
+    if (m_activity.isEmpty() || m_activity.constLast().message != message)
+        append(level, message);
+}
+
 void TunnelSession::fail(const QString &message)
 {
+    qCWarning(lcSession).noquote().nospace() << logName() << "failed: " << message;
     assign(m_status, TunnelStatus::failed(message));
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::unhealthy(message));
@@ -342,7 +303,7 @@ void TunnelSession::fail(const QString &message)
 
 void TunnelSession::failStart(const QString &message)
 {
-    assign(m_localHealth, HealthState::unhealthy(message));
+    setLocalHealth(HealthState::unhealthy(message));
     fail(message);
 }
 
@@ -354,6 +315,22 @@ void TunnelSession::resetToIdle()
     assign(m_connectedAt, std::optional<QDateTime>());
     m_edgeConnected = false;
     assign(m_activeProvider, std::optional<TunnelProvider>());
+}
+
+void TunnelSession::setLocalHealth(HealthState health)
+{
+    const bool unhealthy = health.is(HealthState::Kind::unhealthy);
+    if (assign(m_localHealth, std::move(health)) && (unhealthy || m_localHealth.is(HealthState::Kind::healthy)))
+        qCInfo(lcSession).noquote().nospace()
+            << logName() << "local service " << (unhealthy ? m_localHealth.message : QStringLiteral("answers"));
+}
+
+void TunnelSession::setPublicHealth(HealthState health)
+{
+    const bool unhealthy = health.is(HealthState::Kind::unhealthy);
+    if (assign(m_publicHealth, std::move(health)) && (unhealthy || m_publicHealth.is(HealthState::Kind::healthy)))
+        qCInfo(lcSession).noquote().nospace()
+            << logName() << "public address " << (unhealthy ? m_publicHealth.message : QStringLiteral("answers"));
 }
 
 QString TunnelSession::overallLabel() const
@@ -390,71 +367,43 @@ bool TunnelSession::overallIsHealthy() const
 
 void TunnelSession::handleOutputLine(const QString &text)
 {
-    const QStringView view(text);
-    qsizetype begin = 0;
-    for (qsizetype i = 0; i <= view.size(); ++i) {
-        if (i < view.size() && !isLineBreak(view[i]))
-            continue;
-        const QStringView line = view.sliced(begin, i - begin).trimmed();
-        begin = i + 1;
-        if (!line.isEmpty())
-            interpretLine(line);
-    }
+    for (const QStringView line : OutputInterpreter::splitLines(text))
+        apply(OutputInterpreter::interpret(line, m_publicURL.has_value()));
 }
 
-void TunnelSession::interpretLine(QStringView line)
+void TunnelSession::apply(const OutputEvent &event)
 {
-    if (!m_publicURL && line.contains(u"https://")) {
-        const QRegularExpressionMatch match = publicUrlPattern().match(line);
-        if (match.hasMatch()) {
-            assign(m_publicURL, std::optional<QUrl>(QUrl(match.captured(0))));
-            append(ActivityLevel::success, QStringLiteral("公网 HTTPS 链接已生成"));
-            markOnlineIfReady();
-            return;
-        }
-    }
-    if (line.contains(u"Registered tunnel connection")) {
-        m_edgeConnected = true;
-        const QString message = QStringLiteral("已连接 Cloudflare 边缘网络");
-        if (m_activity.isEmpty() || m_activity.constLast().message != message)
-            append(ActivityLevel::success, message);
+    switch (event.kind) {
+    case OutputEvent::Kind::ignored:
+        return;
+    case OutputEvent::Kind::publicUrl:
+        assign(m_publicURL, std::optional<QUrl>(event.url));
+        qCInfo(lcSession).noquote().nospace() << logName() << "public address " << event.url.toString();
+        append(ActivityLevel::success, QStringLiteral("公网 HTTPS 链接已生成"));
         markOnlineIfReady();
         return;
-    }
-    if (line.contains(u"Requesting new quick Tunnel")) {
-        const QString message = requestMessage();
-        if (m_activity.isEmpty() || m_activity.constLast().message != message)
-            append(ActivityLevel::info, message);
+    case OutputEvent::Kind::edgeRegistered:
+        m_edgeConnected = true;
+        appendUnlessLast(ActivityLevel::success, QStringLiteral("已连接 Cloudflare 边缘网络"));
+        markOnlineIfReady();
         return;
+    case OutputEvent::Kind::addressRequested:
+        appendUnlessLast(ActivityLevel::info, OutputInterpreter::requestMessage());
+        return;
+    case OutputEvent::Kind::error:
+    case OutputEvent::Kind::warning:
+        break;
     }
     // While a stop is under way the child's complaints about it are noise.
-    if (line.contains(u"ERR ") || line.contains(u"error=")) {
-        if (m_stopRequested)
-            return;
-        append(ActivityLevel::error, readableLogLine(line));
-        if (line.contains(u"Unable to reach the origin service"))
-            assign(m_publicHealth, HealthState::unhealthy(QStringLiteral("Cloudflare 无法访问本地服务")));
+    if (m_stopRequested)
+        return;
+    if (event.kind == OutputEvent::Kind::warning) {
+        append(ActivityLevel::warning, event.text);
         return;
     }
-    if (line.contains(u"WRN ") && !m_stopRequested)
-        append(ActivityLevel::warning, readableLogLine(line));
-}
-
-QString TunnelSession::readableLogLine(QStringView line)
-{
-    const qsizetype field = line.indexOf(u"error=");
-    if (field >= 0) {
-        QString text = line.sliced(field).toString();
-        text.replace(QStringLiteral("error=\""), QString());
-        text.remove(u'"');
-        return text;
-    }
-    for (const QStringView tag : { QStringView(u" ERR "), QStringView(u" WRN ") }) {
-        const qsizetype at = line.indexOf(tag);
-        if (at >= 0)
-            return line.sliced(at + tag.size()).toString();
-    }
-    return line.toString();
+    append(ActivityLevel::error, event.text);
+    if (event.originUnreachable)
+        setPublicHealth(HealthState::unhealthy(QStringLiteral("Cloudflare 无法访问本地服务")));
 }
 
 void TunnelSession::markOnlineIfReady()
@@ -462,210 +411,25 @@ void TunnelSession::markOnlineIfReady()
     // A registration reported while the child is being stopped must not undo "stopping".
     if (!m_edgeConnected || !m_publicURL || m_stopRequested)
         return;
+    if (!m_status.is(TunnelStatus::Kind::online))
+        qCInfo(lcSession).noquote().nospace() << logName() << "online";
     assign(m_status, TunnelStatus::online());
     assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
     m_startupTimer.stop();
     assign(m_publicHealth, HealthState::checking());
     // Later registrations within the wait share the one check.
-    if (!m_postOnlineTimer.isActive())
-        m_postOnlineTimer.start();
+    m_health.checkAfterOnline();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Health
 
-void TunnelSession::setPublicProbe(PublicProbe probe)
-{
-    s_publicProbe = std::move(probe);
-}
-
 void TunnelSession::beginMonitoring()
 {
-    m_healthEnded = false;
-    if (m_monitoring)
-        return;
-    m_monitoring = true;
-    // The first check runs as soon as the event loop gets to it.
-    m_monitorTimer.start(std::chrono::milliseconds(0));
-}
-
-void TunnelSession::handleMonitorTimerTimeout()
-{
-    // Set first: a check refused by validation ends inside refreshHealth().
-    m_monitorAwaitsCheck = true;
-    if (refreshHealth())
-        return;
-    // Dropped because another check runs: pause as if this one had just ended.
-    m_monitorAwaitsCheck = false;
-    m_monitorTimer.start(m_timings.monitorPause);
+    m_health.begin();
 }
 
 void TunnelSession::requestImmediateHealthCheck()
 {
-    m_debounceTimer.start();
-}
-
-HealthState TunnelSession::judgePublicProbe(const ProbeOutcome &outcome, bool edgeConnected)
-{
-    if (!outcome.reachable && edgeConnected)
-        return HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名"));
-    if (!outcome.reachable)
-        return HealthState::unhealthy(outcome.message.isEmpty() ? QStringLiteral("公网链接不可访问") : outcome.message);
-    if (outcome.statusCode && *outcome.statusCode >= 500)
-        return HealthState::unhealthy(QStringLiteral("公网返回 HTTP %1").arg(*outcome.statusCode));
-    return HealthState::healthy();
-}
-
-bool TunnelSession::refreshHealth()
-{
-    if (m_healthCheckInProgress || m_healthEnded)
-        return false;
-    m_healthCheckInProgress = true;
-    m_healthResolver = new OriginResolver(TunnelConfiguration::from(m_profile), m_timings, this);
-    connect(m_healthResolver, &OriginResolver::finished, this, &TunnelSession::handleHealthOriginResolved);
-    if (const auto error = m_healthResolver->start()) {
-        delete m_healthResolver;
-        m_healthResolver = nullptr;
-        finishLocalFailure(error->description());
-    }
-    return true;
-}
-
-void TunnelSession::finishLocalFailure(const QString &message)
-{
-    assign(m_localHealth, HealthState::unhealthy(message));
-    assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-    // Without its origin the public address cannot answer either; it is not probed.
-    if (m_status.is(TunnelStatus::Kind::online))
-        assign(m_publicHealth, HealthState::unhealthy(localUnreachable));
-    finishHealthCheck();
-}
-
-void TunnelSession::handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin)
-{
-    m_healthResolver->deleteLater();
-    m_healthResolver = nullptr;
-    if (!origin) {
-        finishLocalFailure(localUnreachable);
-        return;
-    }
-    assign(m_localHealth, HealthState::healthy());
-    const bool stopped = !m_status.isActive();
-    // A running tunnel keeps showing the origin it was launched with.
-    if (stopped)
-        assign(m_activeOrigin, origin->url);
-
-    if (m_status.is(TunnelStatus::Kind::online) && m_publicURL) {
-        if (!m_publicHealth.is(HealthState::Kind::healthy))
-            assign(m_publicHealth, HealthState::checking());
-        m_publicProbeContext = new QObject(this);
-        QPointer<QObject> context = m_publicProbeContext;
-        auto done = [this, context](const ProbeOutcome &outcome) {
-            if (context && context == m_publicProbeContext)
-                handlePublicProbeFinished(outcome);
-        };
-        if (s_publicProbe) {
-            s_publicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_publicProbeContext, std::move(done));
-        } else {
-            realPublicProbe(*m_publicURL, m_timings.publicProbeTimeout, m_timings.probeGrace, m_publicProbeContext,
-                std::move(done));
-        }
-        return;
-    }
-    if (stopped)
-        assign(m_publicHealth, HealthState::inactive());
-    assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-    finishHealthCheck();
-}
-
-void TunnelSession::handlePublicProbeFinished(const ProbeOutcome &outcome)
-{
-    m_publicProbeContext->deleteLater();
-    m_publicProbeContext = nullptr;
-    // A tunnel stopped meanwhile has no public side left to judge.
-    if (m_status.is(TunnelStatus::Kind::online))
-        assign(m_publicHealth, judgePublicProbe(outcome, m_edgeConnected));
-    assign(m_lastCheckedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-    finishHealthCheck();
-}
-
-void TunnelSession::finishHealthCheck()
-{
-    m_healthCheckInProgress = false;
-    if (m_monitorAwaitsCheck) {
-        m_monitorAwaitsCheck = false;
-        m_monitorTimer.start(m_timings.monitorPause);
-    }
-    emit healthChecked();
-}
-
-void TunnelSession::abortHealthCheck()
-{
-    delete m_healthResolver;
-    m_healthResolver = nullptr;
-    delete m_publicProbeContext;
-    m_publicProbeContext = nullptr;
-    m_healthCheckInProgress = false;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Locating cloudflared
-
-QStringList TunnelSession::cloudflaredSearchPaths()
-{
-    if (!s_searchPaths.isEmpty())
-        return s_searchPaths;
-    return { resourceDirectory() + QStringLiteral("/cloudflared"), QStringLiteral("/opt/homebrew/bin/cloudflared"),
-        QStringLiteral("/usr/local/bin/cloudflared"), QStringLiteral("/usr/bin/cloudflared") };
-}
-
-void TunnelSession::setCloudflaredSearchPaths(const QStringList &paths)
-{
-    s_searchPaths = paths;
-}
-
-QString TunnelSession::locateCloudflared()
-{
-    for (const QString &path : cloudflaredSearchPaths()) {
-        const QFileInfo info(path);
-        if (info.isFile() && info.isExecutable())
-            return path;
-    }
-    return {};
-}
-
-QString TunnelSession::installedCloudflaredVersion(std::chrono::milliseconds timeout)
-{
-    const QString executable = locateCloudflared();
-    if (executable.isEmpty())
-        return QStringLiteral("未找到");
-    const QString unavailable = QStringLiteral("不可用");
-
-    QProcess process;
-    process.setProgram(executable);
-    process.setArguments({ QStringLiteral("--version") });
-    process.setStandardInputFile(QProcess::nullDevice());
-    // Unread, a full error pipe would stall the child.
-    process.setStandardErrorFile(QProcess::nullDevice());
-    CloudflaredProcess::setDeathSignal(process);
-
-    // The one blocking call of the program, so it is bounded: a hanging child is killed.
-    QDeadlineTimer deadline(timeout);
-    process.start();
-    if (!process.waitForStarted(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
-        process.kill();
-        process.waitForFinished(1000);
-        return unavailable;
-    }
-    if (!process.waitForFinished(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
-        process.kill();
-        process.waitForFinished(1000);
-        return unavailable;
-    }
-    QStringDecoder decoder(QStringConverter::Utf8);
-    QString output = decoder.decode(process.readAllStandardOutput());
-    if (decoder.hasError())
-        output.clear();
-    output.remove(QStringLiteral("cloudflared version "));
-    return output.section(u' ', 0, 0).trimmed();
+    m_health.requestCheck();
 }

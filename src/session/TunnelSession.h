@@ -1,9 +1,9 @@
 #pragma once
 
 #include "model/SessionState.h"
-#include "model/Timings.h"
 #include "model/TunnelProfile.h"
-#include "session/OriginProbe.h"
+#include "session/HealthMonitor.h"
+#include "session/SessionDependencies.h"
 
 #include <QDateTime>
 #include <QList>
@@ -12,16 +12,16 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
 class CloudflaredProcess;
 class OriginResolver;
+struct OutputEvent;
 struct ResolvedOrigin;
 
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
-/// follows its output, watches the local service and the public address.
+/// follows its output and lets a HealthMonitor watch the local service and the public address.
 ///
 /// Lives on the GUI thread. Every change of an observable property emits changed(). Deleting a
 /// session kills a child it still has; call shutdown() first and let the child end politely.
@@ -32,8 +32,8 @@ class TunnelSession : public QObject
 public:
     using ProfileChangeHandler = std::function<void(const TunnelProfile &)>;
 
-    TunnelSession(TunnelProfile profile, ProfileChangeHandler onProfileChange, Timings timings = {},
-                  QObject *parent = nullptr);
+    TunnelSession(TunnelProfile profile, ProfileChangeHandler onProfileChange, SessionDependencies dependencies = {},
+        QObject *parent = nullptr);
     ~TunnelSession() override;
 
     QUuid id() const { return m_id; }
@@ -54,7 +54,7 @@ public:
     const QList<ActivityEntry> &activity() const { return m_activity; }
     void setActivity(QList<ActivityEntry> activity);
 
-    const Timings &timings() const { return m_timings; }
+    const Timings &timings() const { return m_dependencies.timings; }
 
     void start();
     void stop();
@@ -74,35 +74,8 @@ public:
     /// SIGKILL to every child of this session now (used at quit once the grace time is over).
     void killChild();
 
-    /// The version of the `cloudflared` a launch would use, "未找到" or "不可用".
-    /// Blocks for at most \a timeout.
-    static QString installedCloudflaredVersion(std::chrono::milliseconds timeout = Timings{}.versionQueryTimeout);
-    /// First executable file of cloudflaredSearchPaths(), or an empty text.
-    static QString locateCloudflared();
-    /// The resources' "cloudflared", then three fixed paths.
-    static QStringList cloudflaredSearchPaths();
-    /// Test seam: replaces the search list (an empty list restores the default).
-    static void setCloudflaredSearchPaths(const QStringList &paths);
-
-    /// Performs the probe of the public address: HEAD \a url within \a timeout, then calls \a done
-    /// once with the outcome. Work still pending when \a context is deleted must end quietly
-    /// (tie it to \a context). \a done may be called at once or later, on the GUI thread.
-    using PublicProbe = std::function<void(const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
-                                           std::function<void(const ProbeOutcome &)> done)>;
-    /// Test seam: the one way to feed public-probe outcomes (the public address is on the
-    /// internet). An empty function restores the real probe. Applies to every session.
-    static void setPublicProbe(PublicProbe probe);
-
-    /// The public health that a probe of the public address stands for. With an edge connection
-    /// registered, an unanswered probe says more about this machine's network than the tunnel.
-    static HealthState judgePublicProbe(const ProbeOutcome &outcome, bool edgeConnected);
-
-    /// The log text of an error or warning line: the reason from its error field, else the
-    /// message after the level tag.
-    static QString readableLogLine(QStringView line);
-
-    /// Judges one line of the child's output (more than one if \a text holds line breaks).
-    /// Public so that recorded output can be replayed without a child.
+    /// Judges text the child printed: one line, or more if \a text holds line breaks.
+    /// Recorded output can be replayed this way without a child.
     void handleOutputLine(const QString &text);
 
 signals:
@@ -111,40 +84,39 @@ signals:
     void healthChecked();
 
 private:
-    template<typename T>
-    void assign(T &field, T value);
+    friend class HealthMonitor;
+
+    template <typename T> bool assign(T &field, T value);
+    QString logName() const;
 
     void append(ActivityLevel level, const QString &message);
+    void appendUnlessLast(ActivityLevel level, const QString &message);
     void fail(const QString &message);
     void failStart(const QString &message);
     void resetToIdle();
+
+    void setLocalHealth(HealthState health);
+    void setPublicHealth(HealthState health);
+    void setActiveOrigin(const QString &origin) { assign(m_activeOrigin, origin); }
+    void setLastCheckedAt(const QDateTime &when) { assign(m_lastCheckedAt, std::optional<QDateTime>(when)); }
 
     void cancelPreparation();
     void handlePreparationTimerTimeout();
     void handlePreparationResolved(const std::optional<ResolvedOrigin> &origin);
     void launch(const QString &executable, const QString &origin, const QString &hostHeader,
-                OriginScheme resolvedScheme, bool skipTLSVerification);
+        OriginScheme resolvedScheme, bool skipTLSVerification);
     void detachChild();
-    void handleChildLineReceived(const QString &line);
     void handleChildFailedToStart(const QString &description);
     void handleChildExited(int status);
     void handleStartupTimerTimeout();
 
-    void interpretLine(QStringView line);
+    void apply(const OutputEvent &event);
     void markOnlineIfReady();
-
-    bool refreshHealth();
-    void handleHealthOriginResolved(const std::optional<ResolvedOrigin> &origin);
-    void handlePublicProbeFinished(const ProbeOutcome &outcome);
-    void finishLocalFailure(const QString &message);
-    void finishHealthCheck();
-    void abortHealthCheck();
-    void handleMonitorTimerTimeout();
 
     const QUuid m_id;
     TunnelProfile m_profile;
     ProfileChangeHandler m_onProfileChange;
-    const Timings m_timings;
+    const SessionDependencies m_dependencies;
 
     TunnelStatus m_status = TunnelStatus::idle();
     HealthState m_localHealth = HealthState::unknown();
@@ -166,14 +138,6 @@ private:
     TunnelConfiguration m_preparationConfiguration;
     QTimer m_startupTimer;
 
-    // Health.
-    QTimer m_monitorTimer;
-    QTimer m_debounceTimer;
-    QTimer m_postOnlineTimer;
-    OriginResolver *m_healthResolver = nullptr;
-    QObject *m_publicProbeContext = nullptr;
-    bool m_healthCheckInProgress = false;
-    bool m_monitoring = false;
-    bool m_monitorAwaitsCheck = false;
-    bool m_healthEnded = false; ///< after shutdown(), until monitoring begins again
+    /// Last, so that it goes first: its probes report to the fields above.
+    HealthMonitor m_health;
 };

@@ -1,5 +1,6 @@
 #include "store/TunnelStore.h"
 
+#include "session/CloudflaredVersionQuery.h"
 #include "session/TunnelSession.h"
 #include "store/SettingsValues.h"
 
@@ -78,16 +79,14 @@ std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
 
 } // namespace
 
-TunnelStore::TunnelStore(QSettings *defaults, Timings timings, QObject *parent)
+TunnelStore::TunnelStore(QSettings *defaults, SessionDependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_defaults(defaults)
-    , m_timings(timings)
+    , m_dependencies(std::move(dependencies))
 {
     Q_ASSERT(m_defaults);
     // QSettings writes through QSaveFile; never let it fall back to rewriting the file in place.
     m_defaults->setAtomicSyncRequired(true);
-
-    m_cloudflaredVersion = TunnelSession::installedCloudflaredVersion(m_timings.versionQueryTimeout);
 
     LoadedProfiles loaded = loadProfiles(*m_defaults);
     m_unreadableStoredValue = std::move(loaded.unreadable);
@@ -98,6 +97,14 @@ TunnelStore::TunnelStore(QSettings *defaults, Timings timings, QObject *parent)
         observe(session);
         session->beginMonitoring();
     }
+
+    auto *versionQuery = new CloudflaredVersionQuery(this);
+    connect(versionQuery, &CloudflaredVersionQuery::finished, this, [this, versionQuery](const QString &version) {
+        versionQuery->deleteLater();
+        m_cloudflaredVersion = version;
+        emit changed();
+    });
+    versionQuery->start(m_dependencies.locator, m_dependencies.timings.versionQueryTimeout);
 }
 
 TunnelStore::~TunnelStore()
@@ -213,7 +220,7 @@ void TunnelStore::release(TunnelSession *session)
         if (!session->hasChild())
             session->deleteLater();
     });
-    QTimer::singleShot(m_timings.killGrace + std::chrono::seconds(1), session, &QObject::deleteLater);
+    QTimer::singleShot(m_dependencies.timings.killGrace + std::chrono::seconds(1), session, &QObject::deleteLater);
 }
 
 QList<TunnelSession *> TunnelStore::sessionsWhereActive(bool active) const
@@ -256,7 +263,7 @@ TunnelSession *TunnelStore::makeSession(const TunnelProfile &profile)
             if (store)
                 store->persistProfiles();
         },
-        m_timings, this);
+        m_dependencies, this);
 }
 
 void TunnelStore::observe(TunnelSession *session)

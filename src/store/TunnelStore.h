@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/Timings.h"
 #include "model/TunnelProfile.h"
+#include "session/SessionDependencies.h"
 
 #include <QHash>
 #include <QList>
@@ -28,9 +28,9 @@ public:
     /// Keeps a stored list that could not be read before it is first replaced.
     static inline const QString unreadableProfilesKey = QStringLiteral("tunnelProfilesV2.unreadable");
 
-    /// Queries the `cloudflared` version (bounded wait), loads the list and starts every health monitor.
-    /// \a defaults must outlive the store.
-    explicit TunnelStore(QSettings *defaults, Timings timings = {}, QObject *parent = nullptr);
+    /// Loads the list, starts every health monitor and asks for the `cloudflared` version.
+    /// Every session gets \a dependencies. \a defaults must outlive the store.
+    explicit TunnelStore(QSettings *defaults, SessionDependencies dependencies = {}, QObject *parent = nullptr);
     ~TunnelStore() override;
 
     /// Never empty.
@@ -41,6 +41,7 @@ public:
     /// The session whose id is selectedID(), or nullptr.
     TunnelSession *selectedSession() const;
 
+    /// Empty until `cloudflared` has answered (changed() follows), then its version, "未找到" or "不可用".
     QString cloudflaredVersion() const { return m_cloudflaredVersion; }
     /// Sessions that are preparing, connecting, online or stopping.
     int runningCount() const;
@@ -57,7 +58,7 @@ public:
     /// Cancels every health task and stops every child; called at quit.
     void shutdownAll();
 
-    const Timings &timings() const { return m_timings; }
+    const Timings &timings() const { return m_dependencies.timings; }
 
     /// Why the latest save did not reach the settings file, in Chinese; empty once a save succeeds.
     /// The list stays in memory and the next save retries.
@@ -80,7 +81,7 @@ private:
     QList<TunnelSession *> sessionsWhereActive(bool active) const;
 
     QSettings *const m_defaults;
-    const Timings m_timings;
+    const SessionDependencies m_dependencies;
     QList<TunnelSession *> m_sessions;
     std::optional<QUuid> m_selectedID;
     QString m_cloudflaredVersion;

@@ -32,6 +32,11 @@
 #include <QVBoxLayout>
 
 namespace {
+
+QString versionText(const QString &version)
+{
+    return QStringLiteral("· cloudflared ") + version + QStringLiteral(" · 仅限临时开发测试");
+}
 constexpr qreal dimmedOpacity = 0.45;
 constexpr int sidebarWidth = 270;
 
@@ -402,10 +407,7 @@ QWidget *ContentView::makeFooter()
     website->setObjectName(QStringLiteral("websiteLink"));
     connect(website, &QAbstractButton::clicked, this, [] { MiravoBrand::openWebsite(MiravoBrand::website()); });
     layout->addWidget(website);
-    // The store reads the version once, before any view exists.
-    m_versionLabel = ViewParts::label(
-        QStringLiteral("· cloudflared ") + m_store->cloudflaredVersion() + QStringLiteral(" · 仅限临时开发测试"), small,
-        Theme::subtle);
+    m_versionLabel = ViewParts::label(versionText(m_store->cloudflaredVersion()), small, Theme::subtle);
     m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
     layout->addWidget(m_versionLabel);
     return footer;
@@ -413,6 +415,9 @@ QWidget *ContentView::makeFooter()
 
 void ContentView::handleStoreChanged()
 {
+    // The version arrives a little after the store is made.
+    if (m_versionLabel)
+        m_versionLabel->setText(versionText(m_store->cloudflaredVersion()));
     const int services = int(m_store->sessions().size());
     const int running = m_store->runningCount();
     if (services != m_shownServices || running != m_shownRunning) {

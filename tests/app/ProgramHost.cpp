@@ -9,7 +9,6 @@ int main(int argc, char **argv)
 {
     if (argc < 3)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({ QString::fromLocal8Bit(argv[1]) });
     const QString port = QString::fromLocal8Bit(argv[2]);
     return Application::main(1, argv, [port](Application &delegate) {
         TunnelStore *store = delegate.store();
@@ -21,5 +20,5 @@ int main(int argc, char **argv)
             session->setProfile(profile);
         }
         store->startAll();
-    });
+    }, SessionDependencies { {}, CloudflaredLocator({ QString::fromLocal8Bit(argv[1]) }), {} });
 }

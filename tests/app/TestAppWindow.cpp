@@ -36,7 +36,7 @@ struct App
         Timings timings;
         timings.killGrace = std::chrono::milliseconds(500);
         timings.versionQueryTimeout = timings.copiedLabel = std::chrono::seconds(20);
-        delegate = std::make_unique<Application>(&settings, timings);
+        delegate = std::make_unique<Application>(&settings, SessionDependencies { timings, fake.locator(), {} });
         while (store()->sessions().size() < services)
             store()->addProfile();
         aim();

@@ -1,7 +1,7 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
-#include "session/OutputLineSplitter.h"
+#include "session/TunnelSession.h"
 
 #include <QtTest>
 
@@ -10,12 +10,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-TunnelProfile localProfile(quint16 port, OriginScheme scheme = OriginScheme::http, bool skipTLS = false)
-{
-    return {QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
-        QStringLiteral("127.0.0.1"), QString::number(port), skipTLS};
-}
 
 QStringList messages(const TunnelSession &session)
 {
@@ -31,24 +25,16 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-/// Shrunk durations; no check after going online unless \a postOnlineCheck asks for one.
-Timings testTimings(std::chrono::milliseconds startupTimeout = 30s, std::chrono::milliseconds killGrace = 400ms,
-    std::chrono::milliseconds postOnlineCheck = 1h)
+Timings testTimings(std::chrono::milliseconds startupTimeout = 30s, std::chrono::milliseconds killGrace = 400ms)
 {
-    Timings timings;
+    Timings timings = quickTimings();
     timings.startupTimeout = startupTimeout;
     timings.killGrace = killGrace;
-    timings.postOnlineCheck = postOnlineCheck;
-    timings.monitorPause = 1h;
-    timings.healthDebounce = 200ms;
-    timings.localProbeTimeout = 1500ms;
-    timings.probeGrace = 500ms;
     return timings;
 }
 
 const QString urlEntry = QStringLiteral("公网 HTTPS 链接已生成");
 const QString edgeEntry = QStringLiteral("已连接 Cloudflare 边缘网络");
-const HealthState localDown = HealthState::unhealthy(QStringLiteral("本地服务不可访问"));
 
 } // namespace
 
@@ -62,6 +48,13 @@ class TestTunnelSession : public QObject
     LocalHttpServer m_http;
     LocalHttpServer m_https;
     LocalHttpServer m_silent;
+
+    /// A session that runs the fake `cloudflared`.
+    std::unique_ptr<TunnelSession> makeSession(const TunnelProfile &profile, Timings timings = testTimings())
+    {
+        return std::make_unique<TunnelSession>(profile, nullptr,
+            SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 404, {} }) });
+    }
 
 private slots:
     void initTestCase()
@@ -77,7 +70,6 @@ private slots:
     {
         m_fakeDir = std::make_unique<QTemporaryDir>();
         m_fake = std::make_unique<FakeCloudflared>(m_fakeDir->path());
-        answerPublicProbes({true, 404, {}});
     }
 
     void cleanup()
@@ -85,37 +77,7 @@ private slots:
         m_fake.reset();
         m_fakeDir.reset();
         // No runtime directory outlives its child.
-        QTRY_COMPARE(QDir(QDir::tempPath()).entryList({u"orvanta-runtime-*"_qs}, QDir::Dirs), QStringList());
-    }
-
-    void splitter_data()
-    {
-        QTest::addColumn<QByteArrayList>("chunks");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("line across chunks")
-            << QByteArrayList{"ab", "c\nd", "ef\n"} << QStringList{u"abc"_qs, u"def"_qs};
-        QTest::newRow("character across chunks")
-            << QByteArrayList{"\xe4\xb8", "\xad\xe6\x96\x87\n"} << QStringList{QStringLiteral("中文")};
-        QTest::newRow("invalid line dropped alone")
-            << QByteArrayList{"good\nbad \xff\xfe\nnext\n"} << QStringList{u"good"_qs, u"next"_qs};
-        QTest::newRow("every ASCII line end, unterminated last line") << QByteArrayList{
-            "a\r\nb\rc\vd\fe\n\n", "f"} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs, u"e"_qs, u"f"_qs};
-        QTest::newRow("over-long line dropped") << QByteArrayList{QByteArray(OutputLineSplitter::maxLineBytes, 'a'),
-            QByteArray(10, 'a'), "\nok\n"} << QStringList{u"ok"_qs};
-    }
-
-    void splitter()
-    {
-        QFETCH(QByteArrayList, chunks);
-        QFETCH(QStringList, lines);
-        OutputLineSplitter splitter;
-        QStringList seen;
-        const auto sink = [&seen](const QString &line) { seen << line; };
-        for (const QByteArray &chunk : chunks)
-            splitter.feed(chunk, sink);
-        QVERIFY(splitter.pendingBytes() <= OutputLineSplitter::maxLineBytes);
-        splitter.finish(sink);
-        QCOMPARE(seen, lines);
+        QTRY_COMPARE(QDir(QDir::tempPath()).entryList({ u"orvanta-runtime-*"_qs }, QDir::Dirs), QStringList());
     }
 
     void interpretation_data()
@@ -133,24 +95,15 @@ private slots:
         const auto row
             = [](const char *name, const QStringList &lines, const QStringList &log, const QString &publicURL = {},
                   bool online = false) { QTest::newRow(name) << lines << log << publicURL << online; };
-        row("URL, then registration", {url, reg}, {urlLog, edgeLog}, first, true);
-        row("registration, then URL", {reg, url}, {edgeLog, urlLog}, first, true);
-        row("URL alone", {url}, {urlLog}, first);
-        row("registrations logged once in a row", {reg, reg, u"T WRN Retrying in 1s"_qs, reg},
-            {edgeLog, u"warning: Retrying in 1s"_qs, edgeLog});
-        row("request logged once in a row", {req, req},
-            {QStringLiteral("info: 正在申请免费的 trycloudflare.com 域名")});
-        row("a later URL does not replace the first",
-            {url, u"INF https://other-words.trycloudflare.com/path ERR boom"_qs}, {urlLog, u"error: boom"_qs}, first);
-        row("warning with error field, quotes removed", {u"T WRN Gone error=\"a \"b\"\" k=\"v\""_qs},
-            {u"error: a b k=v"_qs});
-        row("the service's endpoint is no tunnel address",
-            {u"failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": dial tcp: lookup "
-             "api.trycloudflare.com: no such host"_qs},
-            {});
-        row("unquoted error field kept whole", {u"T ERR x error=EOF"_qs}, {u"error: error=EOF"_qs});
-        row("Unicode line separators split", {reg + QChar(0x2028) + url + QChar(0x0085) + u"T WRN w"_qs},
-            {edgeLog, urlLog, u"warning: w"_qs}, first, true);
+        row("URL, then registration", { url, reg }, { urlLog, edgeLog }, first, true);
+        row("registration, then URL", { reg, url }, { edgeLog, urlLog }, first, true);
+        row("URL alone", { url }, { urlLog }, first);
+        row("a later URL does not replace the first", { url, u"INF https://other-words.trycloudflare.com ERR boom"_qs },
+            { urlLog, u"error: boom"_qs }, first);
+        row("registrations logged once in a row", { reg, reg, u"T WRN Retrying in 1s"_qs, reg },
+            { edgeLog, u"warning: Retrying in 1s"_qs, edgeLog });
+        row("request logged once in a row", { req, req },
+            { QStringLiteral("info: 正在申请免费的 trycloudflare.com 域名") });
         QStringList many;
         for (int i = 1; i <= 61; ++i)
             many << u"T WRN w%1"_qs.arg(i);
@@ -163,7 +116,7 @@ private slots:
         QFETCH(QStringList, log);
         QFETCH(QString, publicURL);
         QFETCH(bool, online);
-        TunnelSession session(localProfile(1), {}, testTimings());
+        TunnelSession session(localProfile(1), {}, { testTimings(), CloudflaredLocator(QStringList()), {} });
         for (const QString &line : lines)
             session.handleOutputLine(line);
         QStringList seen;
@@ -197,9 +150,9 @@ private slots:
               "open(\"pdeathsig\", \"w\").write(str(s.value)); time.sleep(30)'"));
         const bool https = scheme != OriginScheme::http;
         const quint16 port = https ? m_https.port() : m_http.port();
-        TunnelSession session(localProfile(port, scheme, true), {}, testTimings());
-        session.start();
-        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        const auto session = makeSession(localProfile(port, scheme, true));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
         QCOMPARE(m_fake->runs(), 1);
 
         const QString runtime = m_fake->workingDirectory();
@@ -212,16 +165,16 @@ private slots:
             u"tunnel --config %1/empty.yml --no-autoupdate --metrics 127.0.0.1:0 --loglevel info --url %2 "
             "--http-host-header 127.0.0.1:%3%4"_qs.arg(runtime, origin, QString::number(port), tail)
                 .split(u' '));
-        QCOMPARE(session.activeOrigin(), origin);
+        QCOMPARE(session->activeOrigin(), origin);
         QByteArrayList environment = m_fake->record("environ").split('\0');
         environment.removeAll(QByteArray());
         std::sort(environment.begin(), environment.end());
         QCOMPARE(environment,
-            QByteArrayList({"HOME=" + QFile::encodeName(runtime), "NO_AUTOUPDATE=true",
-                "PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TMPDIR=" + QFile::encodeName(QDir::tempPath())}));
+            QByteArrayList({ "HOME=" + QFile::encodeName(runtime), "NO_AUTOUPDATE=true",
+                "PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TMPDIR=" + QFile::encodeName(QDir::tempPath()) }));
         QTRY_COMPARE(contents(runtime + u"/pdeathsig"_qs), QByteArray::number(SIGKILL));
-        session.stop();
-        QTRY_COMPARE(session.status(), TunnelStatus::idle());
+        session->stop();
+        QTRY_COMPARE(session->status(), TunnelStatus::idle());
     }
 
     void exitIsReported_data()
@@ -238,15 +191,16 @@ private slots:
         row("exit 1, the quick-tunnel service unreachable",
             FakeCloudflared::printToStandardError("failed to request quick Tunnel: no such host\n") + "exit 1",
             QStringLiteral("cloudflared 异常退出（代码 1）"), {});
-        row("killed by a signal", url + "kill -KILL $$", QStringLiteral("cloudflared 异常退出（代码 9）"), {urlEntry});
+        row("killed by a signal", url + "kill -KILL $$", QStringLiteral("cloudflared 异常退出（代码 9）"),
+            { urlEntry });
         // The URL counts only if its halves are joined and the unterminated last line is judged at the end.
         row("URL split across writes, unterminated",
             "printf 'INF Registered tunnel connection\\n'\nprintf '2024-05-01T10:00:03Z INF |  https://split-' >&2\n"
             "sleep 0.3\nprintf 'label.trycloudflare.com   |' >&2\nexit 0",
-            {}, {edgeEntry, urlEntry});
+            {}, { edgeEntry, urlEntry });
         row("time-out, then ends by SIGTERM", url + "exec sleep 30",
-            QStringLiteral("cloudflared 异常退出（代码 %1）").arg(SIGTERM), {timedOut}, 600);
-        row("time-out, then exits 0 on SIGTERM", url + "trap 'exit 0' TERM\nsleep 5 &\nwait", {}, {timedOut}, 600);
+            QStringLiteral("cloudflared 异常退出（代码 %1）").arg(SIGTERM), { timedOut }, 600);
+        row("time-out, then exits 0 on SIGTERM", url + "trap 'exit 0' TERM\nsleep 5 &\nwait", {}, { timedOut }, 600);
     }
 
     void exitIsReported()
@@ -256,38 +210,40 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(QStringList, logged);
         QVERIFY(m_fake->install(body));
-        TunnelSession session(localProfile(m_http.port()), {}, testTimings(std::chrono::milliseconds(startupTimeout)));
-        session.start();
-        QTRY_VERIFY(!session.hasChild()
-            && session.status() == (failure.isEmpty() ? TunnelStatus::idle() : TunnelStatus::failed(failure)));
-        QCOMPARE(messages(session).constLast(), failure.isEmpty() ? QStringLiteral("隧道进程已结束") : failure);
+        const auto session
+            = makeSession(localProfile(m_http.port()), testTimings(std::chrono::milliseconds(startupTimeout)));
+        session->start();
+        QTRY_VERIFY(!session->hasChild()
+            && session->status() == (failure.isEmpty() ? TunnelStatus::idle() : TunnelStatus::failed(failure)));
+        QCOMPARE(messages(*session).constLast(), failure.isEmpty() ? QStringLiteral("隧道进程已结束") : failure);
         for (const QString &message : logged)
-            QVERIFY2(messages(session).contains(message), qPrintable(message));
+            QVERIFY2(messages(*session).contains(message), qPrintable(message));
     }
 
     void stopEscalatesToKillOnce()
     {
-        // Ignores SIGTERM, but reports one more registration when it gets it.
+        // Ignores SIGTERM, but reports one more registration and an error when it gets it.
         QByteArray registered = FakeCloudflared::registeredLine(1);
         registered.chop(1);
-        QVERIFY(m_fake->install("trap \"printf '%s\\n' '" + registered + "' >&2\" TERM\n"
+        QVERIFY(m_fake->install("trap \"printf '%s\\n' '" + registered + "' 'T ERR going down' >&2\" TERM\n"
             + FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
             + "while :; do sleep 0.1; done\n"));
-        TunnelSession session(localProfile(m_http.port()), {}, testTimings());
-        session.start();
-        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        const auto session = makeSession(localProfile(m_http.port()));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
         QList<TunnelStatus> seen;
-        connect(&session, &TunnelSession::changed, this, [&] { seen << session.status(); });
-        session.stop();
-        QCOMPARE(session.status(), TunnelStatus::stopping());
-        session.stop(); // a second stop repeats the request
-        QCOMPARE(messages(session).count(QStringLiteral("正在关闭公网隧道…")), 2);
-        QTRY_COMPARE(session.status(), TunnelStatus::idle());
+        connect(session.get(), &TunnelSession::changed, this, [&] { seen << session->status(); });
+        session->stop();
+        QCOMPARE(session->status(), TunnelStatus::stopping());
+        session->stop(); // a second stop repeats the request
+        QCOMPARE(messages(*session).count(QStringLiteral("正在关闭公网隧道…")), 2);
+        QTRY_COMPARE(session->status(), TunnelStatus::idle());
         QVERIFY(!processAlive(m_fake->processId()));
         const QString stopped = QStringLiteral("隧道已停止，原公网链接已经失效");
-        QCOMPARE(messages(session).count(stopped), 1);
-        QCOMPARE(messages(session).constLast(), stopped);
-        QCOMPARE(messages(session).count(edgeEntry), 2);
+        QCOMPARE(messages(*session).count(stopped), 1);
+        QCOMPARE(messages(*session).constLast(), stopped);
+        QCOMPARE(messages(*session).count(edgeEntry), 2);
+        QVERIFY(!messages(*session).contains(u"going down"_qs)); // complaints during a stop are noise
         QVERIFY(!seen.contains(TunnelStatus::online()));
     }
 
@@ -296,15 +252,15 @@ private slots:
         // The first child leaves at once on SIGTERM; the second ignores it and must survive the first
         // stop's forced-kill deadline.
         QVERIFY(m_fake->install("[ \"$n\" = 1 ] || trap '' TERM\n" + FakeCloudflared::onlineBody()));
-        TunnelSession session(localProfile(m_http.port()), {}, testTimings());
-        session.start();
-        QTRY_COMPARE(session.status(), TunnelStatus::online());
-        session.stop();
-        QTRY_COMPARE(session.status(), TunnelStatus::idle());
-        session.start();
-        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        const auto session = makeSession(localProfile(m_http.port()));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
+        session->stop();
+        QTRY_COMPARE(session->status(), TunnelStatus::idle());
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
         // A forced kill would end the child, and its exit would change the session.
-        QSignalSpy changes(&session, &TunnelSession::changed);
+        QSignalSpy changes(session.get(), &TunnelSession::changed);
         QVERIFY(!changes.wait(3 * int(testTimings().killGrace.count())));
         QVERIFY(processAlive(m_fake->processId(2)));
     }
@@ -314,18 +270,18 @@ private slots:
         // Run 1 times out and ignores SIGTERM; run 2 comes online while run 1 is still exiting.
         QVERIFY(m_fake->install(
             "if [ \"$n\" = 1 ]; then trap '' TERM; exec sleep 30; fi\n" + FakeCloudflared::onlineBody()));
-        TunnelSession session(localProfile(m_http.port()), {}, testTimings(500ms, 1000ms));
-        session.start();
-        QTRY_VERIFY(session.status().is(TunnelStatus::Kind::failed));
-        session.start();
-        QTRY_COMPARE(session.status(), TunnelStatus::online());
+        const auto session = makeSession(localProfile(m_http.port()), testTimings(500ms, 1000ms));
+        session->start();
+        QTRY_VERIFY(session->status().is(TunnelStatus::Kind::failed));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
         QVERIFY(processAlive(m_fake->processId(1)));
-        const QList<ActivityEntry> log = session.activity();
+        const QList<ActivityEntry> log = session->activity();
         QTRY_VERIFY(!QFileInfo::exists(m_fake->workingDirectory(1)));
         QVERIFY(!processAlive(m_fake->processId(1)));
-        QVERIFY(QFileInfo::exists(m_fake->workingDirectory(2)) && session.hasChild());
-        QCOMPARE(session.status(), TunnelStatus::online());
-        QCOMPARE(session.activity(), log);
+        QVERIFY(QFileInfo::exists(m_fake->workingDirectory(2)) && session->hasChild());
+        QCOMPARE(session->status(), TunnelStatus::online());
+        QCOMPARE(session->activity(), log);
     }
 
     void startFailures_data()
@@ -341,190 +297,53 @@ private slots:
     {
         QFETCH(int, kind);
         QFETCH(QString, prefix);
-        if (kind == 1)
-            TunnelSession::setCloudflaredSearchPaths({m_fakeDir->filePath(u"absent"_qs)});
-        QVERIFY(
-            kind == 2 ? writeExecutable(m_fake->path(), "#!/nonexistent/interpreter\n") : m_fake->install("exit 0"));
+        QVERIFY(kind == 1
+            || (kind == 2 ? writeExecutable(m_fake->path(), "#!/nonexistent/interpreter\n")
+                          : m_fake->install("exit 0")));
         const quint16 port = kind == 0 ? LocalHttpServer::unusedPort() : m_http.port();
         TunnelProfile profile = localProfile(port, OriginScheme::automatic);
         profile.host = u" 127.0.0.1 "_qs;
-        TunnelSession session(profile, {}, testTimings());
-        session.start();
-        QTRY_VERIFY(session.status().is(TunnelStatus::Kind::failed));
-        const QString message = session.status().message;
+        const auto session = makeSession(profile);
+        session->start();
+        QTRY_VERIFY(session->status().is(TunnelStatus::Kind::failed));
+        const QString message = session->status().message;
         if (kind == 0)
             prefix = TunnelError::originUnavailable(u" 127.0.0.1 :%1"_qs.arg(port)).description();
         QVERIFY2(kind < 2 ? message == prefix : message.startsWith(prefix) && message != prefix, qPrintable(message));
-        QCOMPARE(session.localHealth(), HealthState::unhealthy(message));
-        QCOMPARE(messages(session).constLast(), message);
-        QCOMPARE(messages(session).contains(u"本地服务可访问：http://127.0.0.1:%1"_qs.arg(port)), kind != 0);
-        QVERIFY(!session.hasChild());
+        QCOMPARE(session->localHealth(), HealthState::unhealthy(message));
+        QCOMPARE(messages(*session).constLast(), message);
+        QCOMPARE(messages(*session).contains(u"本地服务可访问：http://127.0.0.1:%1"_qs.arg(port)), kind != 0);
+        QVERIFY(!session->hasChild());
         QCOMPARE(m_fake->runs(), 0);
     }
 
-    void versionQuery_data()
+    void deletingKillsAndReapsTheChildLater()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("version");
-        QTest::newRow("version and more")
-            << QByteArray("echo 'cloudflared version 2024.5.0 (built 2024-05-01-1200 UTC)'") << u"2024.5.0"_qs;
-        QTest::newRow("not UTF-8") << QByteArray("printf 'cloudflared version \\377\\n'") << QString();
-        QTest::newRow("hangs") << QByteArray("exec sleep 30") << QStringLiteral("不可用");
-        QTest::newRow("cannot start") << QByteArray() << QStringLiteral("不可用");
-        QTest::newRow("absent") << QByteArray("absent") << QStringLiteral("未找到");
-    }
-
-    void versionQuery()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(QString, version);
-        if (body == "absent")
-            TunnelSession::setCloudflaredSearchPaths({m_fakeDir->filePath(u"absent"_qs)});
-        QVERIFY(
-            body.isEmpty() ? writeExecutable(m_fake->path(), "#!/nonexistent/interpreter\n") : m_fake->install(body));
-        QCOMPARE(TunnelSession::installedCloudflaredVersion(500ms), version);
-    }
-
-    void localDetection_data()
-    {
-        QTest::addColumn<quint16>("port");
-        QTest::addColumn<OriginScheme>("scheme");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("skipTLS");
-        QTest::addColumn<QString>("origin"); // none: the local service is down
-        const auto row = [](const char *name, quint16 port, OriginScheme scheme, bool skipTLS, const QString &origin,
-                             const QString &host = u"127.0.0.1"_qs) {
-            QTest::newRow(name) << port << scheme << host << skipTLS << origin;
-        };
-        const auto automatic = OriginScheme::automatic;
-        row("automatic, HTTP only", m_http.port(), automatic, true, u"http"_qs);
-        row("automatic, self-signed HTTPS, switch on", m_https.port(), automatic, true, u"https"_qs,
-            u" 127.0.0.1\n"_qs);
-        row("automatic, self-signed HTTPS, switch off", m_https.port(), automatic, false, {});
-        row("nothing listens", LocalHttpServer::unusedPort(), automatic, true, {});
-        row("no answer in time", m_silent.port(), OriginScheme::http, false, {});
-    }
-
-    void localDetection()
-    {
-        QFETCH(quint16, port);
-        QFETCH(OriginScheme, scheme);
-        QFETCH(QString, host);
-        QFETCH(bool, skipTLS);
-        QFETCH(QString, origin);
-        m_http.setStatusCode(404);
-        TunnelProfile profile = localProfile(port, scheme, skipTLS);
-        profile.host = host;
-        TunnelSession session(profile, {}, testTimings());
-        QSignalSpy checked(&session, &TunnelSession::healthChecked);
-        session.beginMonitoring();
-        QVERIFY(checked.wait(10000));
-        QCOMPARE(session.localHealth(), origin.isEmpty() ? localDown : HealthState::healthy());
-        QCOMPARE(session.activeOrigin(), origin.isEmpty() ? QString() : origin + u"://127.0.0.1:%1"_qs.arg(port));
-        session.shutdown();
-    }
-
-    void publicHealth_data()
-    {
-        QTest::addColumn<bool>("edge"); // without an edge connection, only the judgement itself
-        QTest::addColumn<bool>("localUp");
-        QTest::addColumn<ProbeOutcome>("outcome");
-        QTest::addColumn<HealthState>("expected");
-        QTest::newRow("404 is healthy") << true << true << ProbeOutcome{true, 404, {}} << HealthState::healthy();
-        for (int status : {500, 502, 530}) {
-            QTest::addRow("%d is unhealthy", status) << true << true << ProbeOutcome{true, status, {}}
-                                                     << HealthState::unhealthy(u"公网返回 HTTP %1"_qs.arg(status));
-        }
-        QTest::newRow("unreachable with the edge connected")
-            << true << true << ProbeOutcome{false, std::nullopt, u"Host not found"_qs}
-            << HealthState::unhealthy(QStringLiteral("边缘已连接，但本机网络无法访问公网域名"));
-        QTest::newRow("local service down, no public probe")
-            << true << false << ProbeOutcome{true, 200, {}} << localDown;
-        QTest::newRow("unreachable, no edge") << false << true << ProbeOutcome{false, std::nullopt, u"Refused"_qs}
-                                              << HealthState::unhealthy(u"Refused"_qs);
-        QTest::newRow("unreachable, no edge, no reason")
-            << false << true << ProbeOutcome{} << HealthState::unhealthy(QStringLiteral("公网链接不可访问"));
-    }
-
-    void publicHealth()
-    {
-        QFETCH(bool, edge);
-        QFETCH(bool, localUp);
-        QFETCH(ProbeOutcome, outcome);
-        QFETCH(HealthState, expected);
-        if (!edge)
-            QCOMPARE(TunnelSession::judgePublicProbe(outcome, false), expected);
-        QList<QUrl> probed;
-        TunnelSession::setPublicProbe([&](const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
-                                          std::function<void(const ProbeOutcome &)> done) {
-            probed << url;
-            QCOMPARE(timeout, Timings{}.publicProbeTimeout);
-            QTimer::singleShot(10, context, [done, outcome] { done(outcome); });
-        });
-        TunnelSession session(
-            localProfile(localUp ? m_http.port() : LocalHttpServer::unusedPort()), {}, testTimings(30s, 400ms, 50ms));
-        QSignalSpy checked(&session, &TunnelSession::healthChecked);
-        session.handleOutputLine(u"INF |  https://four-random-words-here.trycloudflare.com  |"_qs);
-        session.handleOutputLine(u"INF Registered tunnel connection connIndex=0"_qs);
-        QCOMPARE(session.publicHealth(), HealthState::checking());
-        QVERIFY(checked.wait(10000));
-        if (edge)
-            QCOMPARE(session.publicHealth(), expected);
-        QCOMPARE(session.status(), TunnelStatus::online()); // health never changes the status
-        QCOMPARE(probed,
-            localUp ? QList<QUrl>{QUrl(u"https://four-random-words-here.trycloudflare.com"_qs)} : QList<QUrl>{});
-    }
-
-    void fiveQuickEditsMakeOneCheck()
-    {
-        const qsizetype requests = m_http.requests().size();
-        TunnelProfile profile = localProfile(m_http.port());
-        TunnelSession session(profile, {}, testTimings());
-        QSignalSpy checked(&session, &TunnelSession::healthChecked);
-        // Only the last edit points at a live service: an undelayed check would see a dead one.
-        const quint16 dead = LocalHttpServer::unusedPort();
-        for (int i = 0; i < 5; ++i) {
-            profile.portText = QString::number(i < 4 ? dead : m_http.port());
-            session.setProfile(profile);
-        }
-        QVERIFY(checked.wait(10000));
-        QCOMPARE(session.localHealth(), HealthState::healthy());
-        QVERIFY(!checked.wait(3 * int(testTimings().healthDebounce.count())));
-        QCOMPARE(checked.size(), 1);
-        QCOMPARE(m_http.requests().size(), requests + 1);
-    }
-
-    void monitorRepeatsUntilShutdown()
-    {
-        // Even checks that validation refuses keep the monitor going.
-        TunnelProfile profile = localProfile(m_http.port());
-        profile.host = u"a/b"_qs;
-        Timings timings = testTimings();
-        timings.monitorPause = 150ms;
-        TunnelSession session(profile, {}, timings);
-        QSignalSpy checked(&session, &TunnelSession::healthChecked);
-        session.beginMonitoring();
-        session.beginMonitoring(); // a second call starts no second loop
-        QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 3, 10000);
-        session.shutdown();
-        checked.clear();
-        session.setProfile(profile);
-        QVERIFY(!checked.wait(750));
+        QVERIFY(m_fake->install("trap '' TERM\n" + FakeCloudflared::onlineBody()));
+        auto session = makeSession(localProfile(m_http.port()));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
+        const qint64 pid = m_fake->processId();
+        const QString runtime = m_fake->workingDirectory();
+        session.reset();
+        // Reaping waits for the event loop, so the directory is still there right after.
+        QVERIFY(QFileInfo::exists(runtime));
+        QTRY_VERIFY(!processAlive(pid) && !QFileInfo::exists(runtime));
     }
 
     void stopDuringPreparationWhileProbeHangs()
     {
-        TunnelSession session(localProfile(m_silent.port()), {}, testTimings());
+        const auto session = makeSession(localProfile(m_silent.port()));
         const qsizetype hanging = m_silent.requests().size();
-        session.start();
-        QCOMPARE(session.status(), TunnelStatus::preparing());
+        session->start();
+        QCOMPARE(session->status(), TunnelStatus::preparing());
         QTRY_COMPARE(m_silent.requests().size(), hanging + 1);
-        session.stop();
-        QCOMPARE(session.status(), TunnelStatus::idle());
-        QSignalSpy changes(&session, &TunnelSession::changed);
+        session->stop();
+        QCOMPARE(session->status(), TunnelStatus::idle());
+        QSignalSpy changes(session.get(), &TunnelSession::changed);
         QVERIFY(!changes.wait(2500)); // the probe's time-out and grace, and more
-        QCOMPARE(session.localHealth(), HealthState::unknown());
-        QCOMPARE(messages(session), QStringList{QStringLiteral("正在检查本地服务…")});
+        QCOMPARE(session->localHealth(), HealthState::unknown());
+        QCOMPARE(messages(*session), QStringList { QStringLiteral("正在检查本地服务…") });
     }
 };
 

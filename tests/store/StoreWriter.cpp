@@ -14,9 +14,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    TunnelSession::setCloudflaredSearchPaths({ QStringLiteral("/nonexistent/cloudflared") });
     QSettings settings(QString::fromLocal8Bit(argv[1]), QSettings::IniFormat);
-    TunnelStore store(&settings);
+    TunnelStore store(&settings, SessionDependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} });
     for (qint64 generation = 0;; ++generation) {
         for (TunnelSession *session : store.sessions()) {
             TunnelProfile profile = session->profile();

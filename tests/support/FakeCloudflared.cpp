@@ -1,7 +1,6 @@
 #include "FakeCloudflared.h"
 
 #include "TestSupport.h"
-#include "session/TunnelSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,12 +9,6 @@ FakeCloudflared::FakeCloudflared(const QString &directory)
     : m_directory(directory)
 {
     QDir().mkpath(recordDirectory());
-    TunnelSession::setCloudflaredSearchPaths({path()});
-}
-
-FakeCloudflared::~FakeCloudflared()
-{
-    TunnelSession::setCloudflaredSearchPaths({});
 }
 
 bool FakeCloudflared::install(const QByteArray &body)
@@ -34,7 +27,7 @@ bool FakeCloudflared::install(const QByteArray &body)
 
 int FakeCloudflared::runs() const
 {
-    return int(QDir(recordDirectory()).entryList({QStringLiteral("run.*")}, QDir::Dirs).size());
+    return int(QDir(recordDirectory()).entryList({ QStringLiteral("run.*") }, QDir::Dirs).size());
 }
 
 QByteArray FakeCloudflared::record(const char *name, int run) const

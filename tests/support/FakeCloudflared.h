@@ -1,10 +1,11 @@
 #pragma once
 
+#include "session/CloudflaredLocator.h"
+
 #include <QByteArray>
 #include <QString>
 
-/// \brief A fake `cloudflared`: a shell script written into \a directory and made the only entry of
-/// TunnelSession's search paths while this object lives.
+/// \brief A fake `cloudflared`: a shell script written into \a directory; locator() finds only it.
 ///
 /// Every run records under recordDirectory() its arguments one per line ("argv"), its environment as
 /// received ("environ", NUL-separated), its working directory ("cwd") and its process id ("pid"), each
@@ -14,12 +15,12 @@ class FakeCloudflared
 {
 public:
     explicit FakeCloudflared(const QString &directory);
-    ~FakeCloudflared();
     FakeCloudflared(const FakeCloudflared &) = delete;
     FakeCloudflared &operator=(const FakeCloudflared &) = delete;
 
     bool install(const QByteArray &body);
     QString path() const { return m_directory + QStringLiteral("/cloudflared"); }
+    CloudflaredLocator locator() const { return CloudflaredLocator({ path() }); }
     QString recordDirectory() const { return m_directory + QStringLiteral("/record"); }
 
     int runs() const;

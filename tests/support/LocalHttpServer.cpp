@@ -15,7 +15,7 @@ std::optional<TestCertificate> TestCertificate::generate()
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
         return std::nullopt;
     const QByteArray pem = openssl.readAllStandardOutput();
-    TestCertificate result{QSslCertificate(pem, QSsl::Pem), QSslKey(pem, QSsl::Ec)};
+    TestCertificate result { QSslCertificate(pem, QSsl::Pem), QSslKey(pem, QSsl::Ec) };
     if (result.certificate.isNull() || result.key.isNull())
         return std::nullopt;
     return result;
@@ -60,6 +60,12 @@ void LocalHttpServer::handleServerPendingConnectionAvailable()
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             // One request per connection, answered once its head is complete.
             const QByteArray head = socket->peek(socket->bytesAvailable());
+            // A TLS record opens with the handshake type 0x16, which no request line does.
+            if (head.startsWith('\x16')) {
+                m_requests.append("TLS");
+                socket->abort();
+                return;
+            }
             if (!head.contains("\r\n\r\n"))
                 return;
             socket->readAll();

@@ -42,7 +42,8 @@ public:
     void setSilent(bool silent) { m_silent = silent; }
 
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }
-    /// Request lines received, "HEAD / HTTP/1.1" and the like.
+    /// Request lines received, "HEAD / HTTP/1.1" and the like; on a plain HTTP server, "TLS" for
+    /// each connection that opened with a TLS handshake (refused at once).
     const QByteArrayList &requests() const { return m_requests; }
 
     /// A port on 127.0.0.1 that nothing listens on (just released).

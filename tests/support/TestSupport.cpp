@@ -4,6 +4,8 @@
 
 #include <csignal>
 
+using namespace std::chrono_literals;
+
 bool writeExecutable(const QString &path, const QByteArray &content)
 {
     QFile file(path);
@@ -19,11 +21,29 @@ bool processAlive(qint64 pid)
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;
 }
 
-void answerPublicProbes(const ProbeOutcome &outcome)
+PublicProbe answeringPublicProbe(const ProbeOutcome &outcome)
 {
-    TunnelSession::setPublicProbe([outcome](const QUrl &, std::chrono::milliseconds, QObject *context,
-                                      std::function<void(const ProbeOutcome &)> done) {
+    return [outcome](const QUrl &, std::chrono::milliseconds, QObject *context,
+               std::function<void(const ProbeOutcome &)> done) {
         QMetaObject::invokeMethod(
             context, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
-    });
+    };
+}
+
+TunnelProfile localProfile(quint16 port, OriginScheme scheme, bool skipTLSVerification)
+{
+    return { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
+        QStringLiteral("127.0.0.1"), QString::number(port), skipTLSVerification };
+}
+
+Timings quickTimings()
+{
+    Timings timings;
+    timings.killGrace = 400ms;
+    timings.postOnlineCheck = 1h;
+    timings.monitorPause = 1h;
+    timings.healthDebounce = 200ms;
+    timings.localProbeTimeout = 1500ms;
+    timings.probeGrace = 500ms;
+    return timings;
 }

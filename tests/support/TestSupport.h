@@ -1,6 +1,7 @@
 #pragma once
 
-#include "session/TunnelSession.h"
+#include "model/TunnelProfile.h"
+#include "session/SessionDependencies.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,5 +11,11 @@ bool writeExecutable(const QString &path, const QByteArray &content);
 
 bool processAlive(qint64 pid);
 
-/// Public probes answer \a outcome at once, on the event loop, instead of reaching the internet.
-void answerPublicProbes(const ProbeOutcome &outcome);
+/// A public probe that answers \a outcome on the event loop instead of reaching the internet.
+PublicProbe answeringPublicProbe(const ProbeOutcome &outcome);
+
+/// A service for 127.0.0.1:\a port.
+TunnelProfile localProfile(quint16 port, OriginScheme scheme = OriginScheme::http, bool skipTLSVerification = false);
+
+/// Short probe time-outs and debounce; no periodic or post-online check unless a test asks for one.
+Timings quickTimings();

@@ -1,5 +1,6 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
+#include "TestSupport.h"
 #include "session/TunnelSession.h"
 #include "ui/ActivityRow.h"
 #include "ui/FactRow.h"
@@ -42,7 +43,9 @@ struct Rig
         server.listenHttp();
         TunnelProfile profile { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
             QStringLiteral("127.0.0.1"), QString::number(server.port()), false };
-        session = std::make_unique<TunnelSession>(profile, nullptr, timings);
+        // The public address lives on the internet; its probe answers here instead.
+        session = std::make_unique<TunnelSession>(
+            profile, nullptr, SessionDependencies { timings, cloudflared.locator(), answeringPublicProbe({ true, 200, {} }) });
     }
 
     ~Rig()
@@ -173,16 +176,6 @@ private slots:
     void initTestCase()
     {
         Theme::install(*qApp);
-        // The public address lives on the internet; its probe answers here instead.
-        TunnelSession::setPublicProbe([](const QUrl &, std::chrono::milliseconds, QObject *context,
-                                          std::function<void(const ProbeOutcome &)> done) {
-            QMetaObject::invokeMethod(
-                context,
-                [done] {
-                    done({ true, 200, {} });
-                },
-                Qt::QueuedConnection);
-        });
     }
 
     void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList()); }

@@ -21,11 +21,11 @@ using Kind = TunnelStatus::Kind;
 class WindowScene : public QWidget
 {
 public:
-    WindowScene()
+    explicit WindowScene(const SessionDependencies &dependencies)
         : m_settings(m_dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat)
     {
         m_settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
-        m_store = std::make_unique<TunnelStore>(&m_settings);
+        m_store = std::make_unique<TunnelStore>(&m_settings, dependencies);
     }
     ~WindowScene() override
     {
@@ -67,7 +67,7 @@ const QByteArray versionAnswer
 
 const SceneRegistrar oneIdle { { QStringLiteral("window-one-idle"), { 1080, 760 }, [](SceneKit &kit) -> QWidget * {
                                     kit.installCloudflared(versionAnswer);
-                                    auto *scene = new WindowScene;
+                                    auto *scene = new WindowScene(kit.dependencies());
                                     TunnelSession *only = scene->store()->sessions().constFirst();
                                     scene->configure(only, QStringLiteral("默认服务"), kit.healthyPort());
                                     SceneKit::waitUntil([only] { return only->lastCheckedAt().has_value(); });
@@ -81,7 +81,7 @@ const SceneRegistrar mixed { { QStringLiteral("window-mixed-states"), { 1080, 76
             + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
                 + FakeCloudflared::urlLine("calm-river-blue-stone") + FakeCloudflared::registeredLine())
             + "exec sleep 60\n");
-        auto *scene = new WindowScene;
+        auto *scene = new WindowScene(kit.dependencies());
         TunnelStore *store = scene->store();
         store->addProfile();
         store->addProfile();
@@ -103,7 +103,7 @@ const SceneRegistrar mixed { { QStringLiteral("window-mixed-states"), { 1080, 76
 const SceneRegistrar emptyDetail { { QStringLiteral("window-empty-detail"), { 1080, 760 },
     [](SceneKit &kit) -> QWidget * {
         kit.installCloudflared(versionAnswer);
-        auto *scene = new WindowScene;
+        auto *scene = new WindowScene(kit.dependencies());
         scene->store()->setSelectedID(std::nullopt);
         return scene->show();
     } } };

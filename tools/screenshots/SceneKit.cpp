@@ -28,7 +28,6 @@ SceneKit::~SceneKit()
             session->killChild();
     }
     m_sessions.clear();
-    TunnelSession::setPublicProbe({});
 }
 
 void SceneKit::installCloudflared(const QByteArray &body)
@@ -61,7 +60,7 @@ TunnelSession *SceneKit::makeSession(const QString &name, quint16 port, OriginSc
 {
     TunnelProfile profile{QUuid::createUuid(), name, TunnelProvider::cloudflare, scheme, QStringLiteral("127.0.0.1"),
                           QString::number(port), false};
-    m_sessions.push_back(std::make_unique<TunnelSession>(profile, nullptr, timings));
+    m_sessions.push_back(std::make_unique<TunnelSession>(profile, nullptr, dependencies(timings)));
     return m_sessions.back().get();
 }
 
@@ -69,10 +68,15 @@ void SceneKit::answerPublicProbes(bool reachable, const QString &message)
 {
     const ProbeOutcome outcome{reachable, reachable ? std::optional<int>(200) : std::nullopt,
                                reachable ? QString() : message};
-    TunnelSession::setPublicProbe([outcome](const QUrl &, std::chrono::milliseconds, QObject *context,
-                                            std::function<void(const ProbeOutcome &)> done) {
+    m_publicProbe = [outcome](const QUrl &, std::chrono::milliseconds, QObject *context,
+                              std::function<void(const ProbeOutcome &)> done) {
         QMetaObject::invokeMethod(context, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
-    });
+    };
+}
+
+SessionDependencies SceneKit::dependencies(Timings timings) const
+{
+    return {timings, CloudflaredLocator({m_dir.filePath(QStringLiteral("cloudflared"))}), m_publicProbe};
 }
 
 bool SceneKit::waitUntil(const std::function<bool()> &condition, int timeoutMs)

@@ -35,8 +35,11 @@ public:
     /// A session for 127.0.0.1:\a port, named \a name, owned by the kit.
     TunnelSession *makeSession(const QString &name, quint16 port, OriginScheme scheme = OriginScheme::http,
                                Timings timings = {});
-    /// Public probes of every session answer \a reachable (with \a message when not) at once.
+    /// Public probes of every session made from now on answer \a reachable (with \a message when
+    /// not) at once.
     void answerPublicProbes(bool reachable, const QString &message = {});
+    /// What sessions made from now on get: the kit's `cloudflared` and public probes.
+    SessionDependencies dependencies(Timings timings = {}) const;
 
     /// Runs the event loop until \a condition holds or \a timeoutMs pass; false on time-out.
     static bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 15000);
@@ -48,6 +51,7 @@ private:
     std::unique_ptr<FakeCloudflared> m_cloudflared;
     std::vector<std::unique_ptr<LocalHttpServer>> m_servers;
     std::vector<std::unique_ptr<TunnelSession>> m_sessions;
+    PublicProbe m_publicProbe;
 };
 
 /// \brief One picture: a name (the file name without ".png"), the size to show it at (an empty

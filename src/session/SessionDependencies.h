@@ -1,0 +1,26 @@
+#pragma once
+
+#include "model/Timings.h"
+#include "session/CloudflaredLocator.h"
+#include "session/OriginProbe.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+
+/// Performs the probe of a public address: HEAD \a url within \a timeout, then calls \a done once
+/// with the outcome, on the GUI thread, at once or later. Work still pending when \a context is
+/// deleted must end quietly (tie it to \a context).
+using PublicProbe = std::function<void(const QUrl &url, std::chrono::milliseconds timeout, QObject *context,
+    std::function<void(const ProbeOutcome &)> done)>;
+
+/// \brief What a TunnelSession takes from its surroundings: its durations, where `cloudflared` is,
+/// and how the public address is probed (empty: a real HEAD request through the user's proxy).
+struct SessionDependencies
+{
+    Timings timings;
+    CloudflaredLocator locator;
+    PublicProbe publicProbe;
+};
