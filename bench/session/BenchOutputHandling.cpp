@@ -5,6 +5,7 @@
 #include "session/TunnelSession.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QUuid>
 
 #include <benchmark/benchmark.h>
@@ -18,24 +19,34 @@ namespace {
 QByteArray transcript(int *lineCount)
 {
     const QList<QByteArray> cycle = {
-        "2024-05-01T10:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a Cloudflare account, is a quick way to experiment and try it out.",
+        "2024-05-01T10:00:00Z INF Thank you for trying Cloudflare Tunnel. Doing so, without a Cloudflare account, is a "
+        "quick way to experiment and try it out.",
         "2024-05-01T10:00:00Z INF Requesting new quick Tunnel on trycloudflare.com...",
-        "2024-05-01T10:00:03Z INF +--------------------------------------------------------------------------------------------+",
-        "2024-05-01T10:00:03Z INF |  Your quick Tunnel has been created! Visit it at (it may take some time to be reachable):  |",
-        "2024-05-01T10:00:03Z INF |  https://four-random-words-here.trycloudflare.com                                          |",
+        "2024-05-01T10:00:03Z INF "
+        "+--------------------------------------------------------------------------------------------+",
+        "2024-05-01T10:00:03Z INF |  Your quick Tunnel has been created! Visit it at (it may take some time to be "
+        "reachable):  |",
+        "2024-05-01T10:00:03Z INF |  https://four-random-words-here.trycloudflare.com                                  "
+        "        |",
         "2024-05-01T10:00:03Z INF Version 2024.5.0",
         "2024-05-01T10:00:03Z INF GOOS: linux, GOVersion: go1.22.2, GoArch: amd64",
         "2024-05-01T10:00:03Z INF Settings: map[ha-connections:1 loglevel:info metrics:127.0.0.1:0 no-autoupdate:true]",
         "2024-05-01T10:00:03Z INF Generated Connector ID: 4c1b0a3e-8f1e-4b7e-9d5c-2a6f3e1d0b9c",
         "2024-05-01T10:00:03Z INF Initial protocol quic",
         "2024-05-01T10:00:03Z INF Starting metrics server on 127.0.0.1:40123/metrics",
-        "2024-05-01T10:00:04Z INF Registered tunnel connection connIndex=0 connection=2b3c4d5e event=0 ip=198.41.200.13 location=fra01 protocol=quic",
-        "2024-05-01T10:00:09Z ERR  error=\"Unable to reach the origin service. The service may be down or it may not be responding to traffic from cloudflared: dial tcp 127.0.0.1:3000: connect: connection refused\" connIndex=0 event=1 originService=http://127.0.0.1:3000",
-        "2024-05-01T10:00:09Z ERR Request failed error=\"Unable to reach the origin service\" connIndex=0 dest=https://four-random-words-here.trycloudflare.com/ event=0 ip=198.41.200.13 type=http",
+        "2024-05-01T10:00:04Z INF Registered tunnel connection connIndex=0 connection=2b3c4d5e event=0 "
+        "ip=198.41.200.13 location=fra01 protocol=quic",
+        "2024-05-01T10:00:09Z ERR  error=\"Unable to reach the origin service. The service may be down or it may not "
+        "be responding to traffic from cloudflared: dial tcp 127.0.0.1:3000: connect: connection refused\" connIndex=0 "
+        "event=1 originService=http://127.0.0.1:3000",
+        "2024-05-01T10:00:09Z ERR Request failed error=\"Unable to reach the origin service\" connIndex=0 "
+        "dest=https://four-random-words-here.trycloudflare.com/ event=0 ip=198.41.200.13 type=http",
         "2024-05-01T10:00:12Z WRN Connection terminated error=\"timeout: no recent network activity\" connIndex=0",
         "2024-05-01T10:00:12Z WRN Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.13",
-        "2024-05-01T10:00:13Z INF Registered tunnel connection connIndex=0 connection=6f7a8b9c event=0 ip=198.41.192.7 location=ams02 protocol=quic",
-        "2024-05-01T10:00:20Z INF Updated to new configuration config=\"{\\\"ingress\\\":[{\\\"service\\\":\\\"http://127.0.0.1:3000\\\"}]}\" version=1",
+        "2024-05-01T10:00:13Z INF Registered tunnel connection connIndex=0 connection=6f7a8b9c event=0 ip=198.41.192.7 "
+        "location=ams02 protocol=quic",
+        "2024-05-01T10:00:20Z INF Updated to new configuration "
+        "config=\"{\\\"ingress\\\":[{\\\"service\\\":\\\"http://127.0.0.1:3000\\\"}]}\" version=1",
         "2024-05-01T10:00:21Z INF 中文日志行：本地服务已响应 status=200",
         "2024-05-01T10:00:22Z DBG ignored debug line connIndex=0",
     };
@@ -53,7 +64,7 @@ QByteArray transcript(int *lineCount)
 
 long maxResidentKilobytes()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
@@ -64,13 +75,13 @@ void BM_OutputHandling(benchmark::State &state)
     const QByteArray data = transcript(&lines);
     Timings timings;
     timings.postOnlineCheck = 24h;
-    TunnelSession session({QUuid::createUuid(), QStringLiteral("bench"), TunnelProvider::cloudflare,
-                           OriginScheme::http, QStringLiteral("127.0.0.1"), QStringLiteral("3000"), false},
-                          {}, SessionDependencies{timings, CloudflaredLocator(QStringList()), {}});
+    TunnelSession session({ QUuid::createUuid(), QStringLiteral("bench"), TunnelProvider::cloudflare,
+                              OriginScheme::http, QStringLiteral("127.0.0.1"), QStringLiteral("3000"), false },
+        {}, SessionDependencies { timings, CloudflaredLocator(QStringList()), {} });
     OutputLineSplitter splitter;
     const auto sink = [&session](const QString &line) { session.handleOutputLine(line); };
     // Pipe reads come in uneven sizes, so lines and characters are cut.
-    const qsizetype chunkSizes[] = {4096, 1531, 65536, 97, 8191};
+    const qsizetype chunkSizes[] = { 4096, 1531, 65536, 97, 8191 };
     long rssAfterWarmUp = 0;
     std::int64_t rounds = 0;
     for (auto _ : state) {
@@ -101,7 +112,7 @@ void BM_LineSplitting(benchmark::State &state)
     for (auto _ : state) {
         for (qsizetype offset = 0; offset < data.size(); offset += 4096)
             splitter.feed(QByteArrayView(data.constData() + offset, std::min<qsizetype>(4096, data.size() - offset)),
-                          [&characters](const QString &line) { characters += line.size(); });
+                [&characters](const QString &line) { characters += line.size(); });
     }
     benchmark::DoNotOptimize(characters);
     state.SetBytesProcessed(state.iterations() * data.size());
@@ -116,6 +127,8 @@ BENCHMARK(BM_OutputHandling)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv); // the session's timers want an event dispatcher
+    // Measured as the program runs by default: debug messages off.
+    QLoggingCategory::setFilterRules(QStringLiteral("orvanta.*.debug=false"));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

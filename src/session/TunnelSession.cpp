@@ -319,18 +319,32 @@ void TunnelSession::resetToIdle()
 
 void TunnelSession::setLocalHealth(HealthState health)
 {
-    const bool unhealthy = health.is(HealthState::Kind::unhealthy);
-    if (assign(m_localHealth, std::move(health)) && (unhealthy || m_localHealth.is(HealthState::Kind::healthy)))
-        qCInfo(lcSession).noquote().nospace()
-            << logName() << "local service " << (unhealthy ? m_localHealth.message : QStringLiteral("answers"));
+    setHealth(m_localHealth, std::move(health), "local service ");
 }
 
 void TunnelSession::setPublicHealth(HealthState health)
 {
-    const bool unhealthy = health.is(HealthState::Kind::unhealthy);
-    if (assign(m_publicHealth, std::move(health)) && (unhealthy || m_publicHealth.is(HealthState::Kind::healthy)))
-        qCInfo(lcSession).noquote().nospace()
-            << logName() << "public address " << (unhealthy ? m_publicHealth.message : QStringLiteral("answers"));
+    setHealth(m_publicHealth, std::move(health), "public address ");
+}
+
+void TunnelSession::setHealth(HealthState &field, HealthState health, const char *what)
+{
+    if (!assign(field, std::move(health)))
+        return;
+    if (field.is(HealthState::Kind::unhealthy))
+        qCDebug(lcSession).noquote().nospace() << logName() << what << field.message;
+    else if (field.is(HealthState::Kind::healthy))
+        qCDebug(lcSession).noquote().nospace() << logName() << what << "answers";
+}
+
+void TunnelSession::setActiveOrigin(const QString &origin)
+{
+    assign(m_activeOrigin, origin);
+}
+
+void TunnelSession::setLastCheckedAt(const QDateTime &when)
+{
+    assign(m_lastCheckedAt, std::optional<QDateTime>(when));
 }
 
 QString TunnelSession::overallLabel() const

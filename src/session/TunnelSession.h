@@ -97,8 +97,9 @@ private:
 
     void setLocalHealth(HealthState health);
     void setPublicHealth(HealthState health);
-    void setActiveOrigin(const QString &origin) { assign(m_activeOrigin, origin); }
-    void setLastCheckedAt(const QDateTime &when) { assign(m_lastCheckedAt, std::optional<QDateTime>(when)); }
+    void setHealth(HealthState &field, HealthState health, const char *what);
+    void setActiveOrigin(const QString &origin);
+    void setLastCheckedAt(const QDateTime &when);
 
     void cancelPreparation();
     void handlePreparationTimerTimeout();
