@@ -12,7 +12,7 @@ CloudflaredLocator::CloudflaredLocator(QStringList searchPaths)
 
 QStringList CloudflaredLocator::searchPaths() const
 {
-    // The resources are found from the executable's path, known only once the application exists.
+    // The resources are found from the executable's path, known once the application exists.
     if (m_searchPaths)
         return *m_searchPaths;
     return defaultSearchPaths(resourceDirectory(), qEnvironmentVariable("PATH"));

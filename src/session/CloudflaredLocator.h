@@ -17,12 +17,13 @@ public:
 
     /// The first search path that is an executable file, or an empty text.
     QString locate() const;
-    QStringList searchPaths() const;
 
     /// The bundled copy, \a pathVariable's directories in order, then the two system directories;
     /// each file once. Empty `PATH` entries stand for the working directory and are skipped.
     static QStringList defaultSearchPaths(const QString &resourceDirectory, const QString &pathVariable);
 
 private:
+    QStringList searchPaths() const;
+
     std::optional<QStringList> m_searchPaths; ///< absent: the default list
 };

@@ -31,8 +31,6 @@ public:
     /// The quick-tunnel command line, options in cloudflared's documented order.
     static QStringList tunnelArguments(const QString &configurationPath, const QString &origin,
         const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification);
-    /// Exactly the four variables a child gets; nothing is inherited.
-    static QProcessEnvironment environment(const QString &runtimeDirectory);
 
     /// Starts \a program in the runtime directory. The outcome arrives as exited() or failedToStart().
     void start(const QString &program, const QStringList &arguments);
@@ -59,6 +57,9 @@ signals:
     void exited(int status);
 
 private:
+    /// Exactly the four variables a child gets; nothing is inherited.
+    static QProcessEnvironment environment(const QString &runtimeDirectory);
+
     void handleStandardOutputReady();
     void handleStandardErrorReady();
     void handleProcessFinished(int exitCode, QProcess::ExitStatus exitStatus);

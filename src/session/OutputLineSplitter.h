@@ -26,8 +26,6 @@ public:
     template<typename Sink>
     void finish(Sink &&onLine);
 
-    qsizetype pendingBytes() const { return m_pending.size(); }
-
 private:
     // Line feed, vertical tab, form feed and carriage return are 0x0A..0x0D and never occur inside a
     // multi-byte UTF-8 sequence. NEL, LS and PS are multi-byte; the reader of the lines splits at those.
