@@ -72,12 +72,15 @@ int main(int argc, char **argv)
     if (argc < 3)
         return 2;
     const QByteArray mode = argv[2];
-    return Application::main(1, argv, [mode](Application &delegate) {
-        if (mode == "startup") {
-            delegate.mainWindow()->installEventFilter(new FirstPaint(&delegate));
-        } else if (mode == "flood") {
-            delegate.store()->selectedSession()->start();
-            measureLateness(&delegate);
-        }
-    }, SessionDependencies{{}, CloudflaredLocator({QString::fromLocal8Bit(argv[1])}), {}});
+    return Application::main(
+        1, argv,
+        [mode](Application &delegate) {
+            if (mode == "startup") {
+                delegate.mainWindow()->installEventFilter(new FirstPaint(&delegate));
+            } else if (mode == "flood") {
+                delegate.store()->selectedSession()->start();
+                measureLateness(&delegate);
+            }
+        },
+        SessionDependencies { {}, CloudflaredLocator({ QString::fromLocal8Bit(argv[1]) }), {} });
 }

@@ -22,8 +22,8 @@ struct StoreFixture
     {
         settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("orvanta/orvanta.conf")),
                                                QSettings::IniFormat);
-        store = std::make_unique<TunnelStore>(
-            settings.get(), SessionDependencies{{}, CloudflaredLocator({dir.filePath(QStringLiteral("none/cloudflared"))}), {}});
+        store = std::make_unique<TunnelStore>(settings.get(),
+            SessionDependencies { {}, CloudflaredLocator({ dir.filePath(QStringLiteral("none/cloudflared")) }), {} });
         while (store->sessions().size() < serviceCount)
             store->addProfile();
     }

@@ -102,8 +102,8 @@ void Application::handleQuitStarted()
         m_tray->hide();
 }
 
-int Application::main(int argc, char **argv, const std::function<void(Application &)> &ready,
-                      const SessionDependencies &dependencies)
+int Application::main(
+    int argc, char **argv, const std::function<void(Application &)> &ready, const SessionDependencies &dependencies)
 {
     if (!hasDisplay(argc, argv)) {
         std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a "

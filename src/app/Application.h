@@ -29,7 +29,7 @@ public:
     /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
     /// given, runs once the window is up (tests use it to start tunnels in a real program).
     static int main(int argc, char **argv, const std::function<void(Application &)> &ready = {},
-                    const SessionDependencies &dependencies = {});
+        const SessionDependencies &dependencies = {});
     /// `<configuration directory>/orvanta/orvanta.conf`.
     static QString settingsPath();
 

@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
     if (argc != 2)
         return 2;
     QSettings settings(QString::fromLocal8Bit(argv[1]), QSettings::IniFormat);
-    TunnelStore store(&settings, SessionDependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} });
+    TunnelStore store(
+        &settings, SessionDependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} });
     for (qint64 generation = 0;; ++generation) {
         for (TunnelSession *session : store.sessions()) {
             TunnelProfile profile = session->profile();

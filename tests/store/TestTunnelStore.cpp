@@ -1,8 +1,8 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
-#include "store/LegacySettingsMigrator.h"
 #include "session/TunnelSession.h"
+#include "store/LegacySettingsMigrator.h"
 #include "store/TunnelStore.h"
 
 #include <QDir>
@@ -101,8 +101,8 @@ class TestTunnelStore : public QObject
         if (!stored.isEmpty())
             writeSettingsFile(m_path, { { TunnelStore::profilesKey, encodeProfiles(stored) } });
         m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-        m_store = std::make_unique<TunnelStore>(
-            m_settings.get(), SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) });
+        m_store = std::make_unique<TunnelStore>(m_settings.get(),
+            SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) });
         return *m_store;
     }
 

@@ -44,8 +44,8 @@ struct Rig
         TunnelProfile profile { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
             QStringLiteral("127.0.0.1"), QString::number(server.port()), false };
         // The public address lives on the internet; its probe answers here instead.
-        session = std::make_unique<TunnelSession>(
-            profile, nullptr, SessionDependencies { timings, cloudflared.locator(), answeringPublicProbe({ true, 200, {} }) });
+        session = std::make_unique<TunnelSession>(profile, nullptr,
+            SessionDependencies { timings, cloudflared.locator(), answeringPublicProbe({ true, 200, {} }) });
     }
 
     ~Rig()
@@ -173,10 +173,7 @@ class TestTunnelDetailView : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Theme::install(*qApp);
-    }
+    void initTestCase() { Theme::install(*qApp); }
 
     void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList()); }
 

@@ -69,14 +69,14 @@ void SceneKit::answerPublicProbes(bool reachable, const QString &message)
     const ProbeOutcome outcome{reachable, reachable ? std::optional<int>(200) : std::nullopt,
                                reachable ? QString() : message};
     m_publicProbe = [outcome](const QUrl &, std::chrono::milliseconds, QObject *context,
-                              std::function<void(const ProbeOutcome &)> done) {
+                        std::function<void(const ProbeOutcome &)> done) {
         QMetaObject::invokeMethod(context, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
     };
 }
 
 SessionDependencies SceneKit::dependencies(Timings timings) const
 {
-    return {timings, CloudflaredLocator({m_dir.filePath(QStringLiteral("cloudflared"))}), m_publicProbe};
+    return { timings, CloudflaredLocator({ m_dir.filePath(QStringLiteral("cloudflared")) }), m_publicProbe };
 }
 
 bool SceneKit::waitUntil(const std::function<bool()> &condition, int timeoutMs)
