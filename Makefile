@@ -4,11 +4,13 @@ BUILD_DIR      ?= build
 TEST_BUILD_DIR ?= build-test
 JOBS           ?= $(shell nproc)
 CLOUDFLARED    ?=
+FUZZ_SECONDS   ?= 30
+FUZZ_DIR       ?= build-fuzz
 
 DEPS := g++ cmake ninja-build qt6-base-dev nlohmann-json3-dev libbenchmark-dev \
         fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3
 
-.PHONY: all deps build run test bench screenshots clean
+.PHONY: all deps build run test bench fuzz screenshots clean
 
 all: build
 
@@ -42,10 +44,25 @@ bench: deps
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench-bin/*; do echo "== $$b"; "$$b" || exit 1; done
 
+# libFuzzer targets built with clang; each runs FUZZ_SECONDS on its corpus (the seeds stay in fuzz/corpus).
+fuzz: deps
+	@$(MAKE) --no-print-directory deps DEPS="clang libclang-rt-14-dev"
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DORVANTA_BUILD_TESTS=OFF -DORVANTA_BUILD_FUZZ=ON \
+	    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined" >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_decoder fuzz_validation fuzz_output
+	@for t in decoder validation output; do \
+	    mkdir -p $(FUZZ_DIR)/corpus/$$t; echo "== fuzz_$$t ($(FUZZ_SECONDS) s)"; \
+	    $(FUZZ_DIR)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+	        $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t > $(FUZZ_DIR)/fuzz_$$t.log 2>&1 \
+	        || { tail -n 60 $(FUZZ_DIR)/fuzz_$$t.log; exit 1; }; \
+	    grep -E "^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb" $(FUZZ_DIR)/fuzz_$$t.log; \
+	done
+
 screenshots: build
 	@if [ -x $(BUILD_DIR)/bin/orvanta-screenshots ]; then \
 	    QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots; \
 	else echo "No views to render yet."; fi
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_DIR)
