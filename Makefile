@@ -56,7 +56,7 @@ fuzz: deps
 	    $(FUZZ_DIR)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
 	        $(FUZZ_DIR)/corpus/$$t fuzz/corpus/$$t > $(FUZZ_DIR)/fuzz_$$t.log 2>&1 \
 	        || { tail -n 60 $(FUZZ_DIR)/fuzz_$$t.log; exit 1; }; \
-	    grep -E "^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb" $(FUZZ_DIR)/fuzz_$$t.log; \
+	    grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb" $(FUZZ_DIR)/fuzz_$$t.log; \
 	done
 
 screenshots: build

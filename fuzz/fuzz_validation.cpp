@@ -1,5 +1,6 @@
 // Host and port as a user may type or paste them (the input is "host\0port"): validation must never
-// crash, and an origin it accepts must be a URL that reads back to the same port.
+// crash, and an origin it accepts must be a URL that a URL parser reads back to exactly the host and
+// port that cloudflared is given in the host header.
 
 #include "model/TunnelProfile.h"
 
@@ -26,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QUrl url(origin.value(), QUrl::StrictMode);
         const auto port = parsePortText(configuration.portText);
         if (!url.isValid() || url.host().isEmpty() || !port || url.port() != *port)
+            std::abort();
+        QString host = header.value().left(header.value().lastIndexOf(u':'));
+        if (host.startsWith(u'['))
+            host = host.sliced(1, host.size() - 2);
+        if (url.host(QUrl::FullyEncoded) != host)
             std::abort();
     }
     return 0;
