@@ -6,11 +6,12 @@ JOBS           ?= $(shell nproc)
 CLOUDFLARED    ?=
 FUZZ_SECONDS   ?= 30
 FUZZ_DIR       ?= build-fuzz
+PACKAGE_DIR    ?= build-package
 
 DEPS := g++ cmake ninja-build qt6-base-dev nlohmann-json3-dev libbenchmark-dev \
         fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3
 
-.PHONY: all deps build run test bench fuzz screenshots clean
+.PHONY: all deps build run test bench fuzz package screenshots clean
 
 all: build
 
@@ -59,10 +60,18 @@ fuzz: deps
 	    grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb" $(FUZZ_DIR)/fuzz_$$t.log; \
 	done
 
+# A .deb for `apt install ./orvanta_*.deb`, built in its own tree so no cloudflared is bundled, then checked.
+package: deps
+	@$(MAKE) --no-print-directory deps DEPS="dpkg-dev file lintian appstream desktop-file-utils"
+	@cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	@cd $(PACKAGE_DIR) && cpack -G DEB >/dev/null
+	@tools/check-package $$(ls -t $(PACKAGE_DIR)/orvanta_*.deb | head -n 1)
+
 screenshots: build
 	@if [ -x $(BUILD_DIR)/bin/orvanta-screenshots ]; then \
 	    QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots; \
 	else echo "No views to render yet."; fi
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_DIR) $(PACKAGE_DIR)
