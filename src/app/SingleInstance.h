@@ -14,7 +14,7 @@ class SingleInstance : public QObject
 
 public:
     enum class Role {
-        primary, ///< this process runs the program
+        primary,    ///< this process runs the program
         handedOver, ///< the running instance was asked to show itself
         unanswered, ///< another instance holds the lock but does not accept the request
     };
