@@ -11,7 +11,7 @@ class LogFile
 {
 public:
     static inline const QString fileName = QStringLiteral("orvanta.log");
-    static constexpr qint64 defaultLimit = 1024 * 1024;
+    static constexpr qint64 defaultLimit = qint64(1024) * 1024;
     static constexpr int defaultKeep = 3;
     /// Info and above from every category, plus each child's raw output; QT_LOGGING_RULES still wins.
     static inline const QString defaultRules = QStringLiteral("*.debug=false\norvanta.child.debug=true");
