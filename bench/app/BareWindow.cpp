@@ -1,37 +1,11 @@
 // The floor the program is measured against: a plain Qt Widgets window of the main window's size with
-// one Chinese label, nothing else. `BareWindow startup|idle`: prints "frame" after its first paint.
+// one Chinese label, nothing else. Prints "frame" after its first paint.
+#include "FirstPaint.h"
+
 #include <QApplication>
-#include <QEvent>
 #include <QLabel>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
-
-#include <cstdio>
-
-namespace {
-class FirstPaint : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !m_seen) {
-            m_seen = true;
-            QTimer::singleShot(0, this, [] {
-                std::puts("frame");
-                std::fflush(stdout);
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool m_seen = false;
-};
-} // namespace
 
 int main(int argc, char **argv)
 {
