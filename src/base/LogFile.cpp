@@ -42,7 +42,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 QString LogFile::defaultDirectory()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores relative paths.
+    // XDG directories must be absolute; a relative one is ignored.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/orvanta");
