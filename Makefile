@@ -9,9 +9,10 @@ FUZZ_DIR       ?= build-fuzz
 PACKAGE_DIR    ?= build-package
 
 DEPS := g++ cmake ninja-build qt6-base-dev nlohmann-json3-dev libbenchmark-dev \
-        fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3
+        fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3 \
+        clang-format clang-tidy
 
-.PHONY: all deps build run test bench fuzz package screenshots clean
+.PHONY: all deps build run test bench fuzz package screenshots format tidy clean
 
 all: build
 
@@ -72,6 +73,16 @@ screenshots: build
 	@if [ -x $(BUILD_DIR)/bin/orvanta-screenshots ]; then \
 	    QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots; \
 	else echo "No views to render yet."; fi
+
+format:
+	@git ls-files -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' \
+	    'tools/*.cpp' 'tools/*.h' | xargs clang-format -i
+
+# Uses the test build's compile commands (and its generated moc files), so it builds that first.
+tidy: deps
+	@cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON -DORVANTA_WERROR=ON >/dev/null
+	@cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
+	run-clang-tidy -quiet -p $(TEST_BUILD_DIR) -j $(JOBS) '$(CURDIR)/src/'
 
 clean:
 	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(FUZZ_DIR) $(PACKAGE_DIR)

@@ -24,10 +24,6 @@ class TunnelStore : public QObject
     Q_OBJECT
 
 public:
-    static inline const QString profilesKey = QStringLiteral("tunnelProfilesV2");
-    /// Keeps a stored list that could not be read before it is first replaced.
-    static inline const QString unreadableProfilesKey = QStringLiteral("tunnelProfilesV2.unreadable");
-
     /// Queries the `cloudflared` version (bounded wait), loads the list and starts every health monitor.
     /// \a defaults must outlive the store.
     explicit TunnelStore(QSettings *defaults, Timings timings = {}, QObject *parent = nullptr);
