@@ -3,6 +3,7 @@
 //  idle:    runs as a user would leave it.
 //  flood:   starts the selected service, then every second prints the event loop's lateness
 //           ("lateness <p50-ms> <p99-ms> <max-ms>") of a 5 ms timer over that second.
+#include "FirstPaint.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "session/TunnelSession.h"
@@ -17,28 +18,6 @@
 #include <vector>
 
 namespace {
-class FirstPaint : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !m_seen) {
-            m_seen = true;
-            QTimer::singleShot(0, this, [] {
-                std::puts("frame");
-                std::fflush(stdout);
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool m_seen = false;
-};
-
 void measureLateness(QObject *context)
 {
     constexpr int intervalMs = 5;

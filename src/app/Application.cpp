@@ -6,6 +6,8 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "app/UnixSignalWatcher.h"
+#include "base/LogFile.h"
+#include "base/Logging.h"
 #include "base/Resources.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
@@ -22,6 +24,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 bool hasDisplay(int argc, char **argv)
@@ -32,6 +35,15 @@ bool hasDisplay(int argc, char **argv)
     }
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool asksForVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0)
+            return true;
+    }
+    return false;
 }
 
 QList<TunnelSession *> sessionsOf(const TunnelStore *store)
@@ -80,7 +92,8 @@ void Application::showMainWindow()
 
 void Application::installMainMenu(MainWindow *window)
 {
-    MainMenu::install(window, [quit = m_quit.get()] { quit->requestQuit(); });
+    MainMenu::install(
+        window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory());
 }
 
 void Application::installTrayIcon()
@@ -95,6 +108,7 @@ void Application::installTrayIcon()
 
 void Application::handleQuitStarted()
 {
+    qCInfo(lcApp) << "quitting: stopping" << m_store->runningCount() << "running services";
     // The children get their grace time in the background; the user sees the program gone at once.
     if (m_mainWindow)
         m_mainWindow->hide();
@@ -105,6 +119,10 @@ void Application::handleQuitStarted()
 int Application::main(
     int argc, char **argv, const std::function<void(Application &)> &ready, const SessionDependencies &dependencies)
 {
+    if (asksForVersion(argc, argv)) {
+        std::fputs("orvanta " ORVANTA_VERSION "\n", stdout);
+        return EXIT_SUCCESS;
+    }
     if (!hasDisplay(argc, argv)) {
         std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a "
                    "make run\n",
@@ -112,12 +130,18 @@ int Application::main(
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
+    LogFile log(LogFile::defaultDirectory());
+    log.install();
+    qCInfo(lcApp) << "orvanta" << ORVANTA_VERSION << "starting, process" << QCoreApplication::applicationPid();
     QApplication::setApplicationDisplayName(QStringLiteral("奥文塔"));
     QGuiApplication::setDesktopFileName(QStringLiteral("orvanta"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultDirectory());
-    switch (instance.claim()) {
+    const SingleInstance::Role role = instance.claim();
+    qCInfo(lcApp) << "single instance role:" << role;
+    switch (role) {
     case SingleInstance::Role::handedOver:
         return EXIT_SUCCESS;
     case SingleInstance::Role::unanswered:
@@ -138,7 +162,10 @@ int Application::main(
         QApplication::setWindowIcon(QIcon(iconPath));
 
     delegate.quitController()->interceptApplicationQuit();
-    connect(&instance, &SingleInstance::activationRequested, &delegate, &Application::showMainWindow);
+    connect(&instance, &SingleInstance::activationRequested, &delegate, [&delegate] {
+        qCInfo(lcApp) << "another start asked for the window";
+        delegate.showMainWindow();
+    });
     UnixSignalWatcher signalWatcher;
     connect(
         &signalWatcher, &UnixSignalWatcher::signalReceived, delegate.quitController(), &QuitController::requestQuit);
@@ -147,5 +174,7 @@ int Application::main(
     delegate.installTrayIcon();
     if (ready)
         ready(delegate);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    qCInfo(lcApp) << "quit with status" << status;
+    return status;
 }

@@ -37,7 +37,6 @@ public:
     QuitController *quitController() const { return m_quit.get(); }
     /// Absent until the first showMainWindow().
     MainWindow *mainWindow() const { return m_mainWindow.get(); }
-    TrayIcon *trayIcon() const { return m_tray.get(); }
 
     /// Creates the window on the first call; brings it forward on every call.
     void showMainWindow();

@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QUrl>
 
 namespace MainMenu {
 
@@ -64,15 +67,21 @@ bool performEditCommand(QWidget *target, EditCommand command)
     return QMetaObject::invokeMethod(target, slotName(command));
 }
 
-void install(QMainWindow *window, const std::function<void()> &quit)
+void install(QMainWindow *window, const std::function<void()> &quit, const QString &logDirectory)
 {
     QMenuBar *bar = window->menuBar();
     bar->clear();
 
     QMenu *appMenu = bar->addMenu(QStringLiteral("奥文塔"));
     appMenu->setObjectName(QStringLiteral("appMenu"));
-    QAction *quitAction = addAction(appMenu, QStringLiteral("退出 奥文塔"), QStringLiteral("quitAction"),
-                                    QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction *logs = addAction(appMenu, QStringLiteral("打开日志文件夹"), QStringLiteral("openLogFolderAction"));
+    QObject::connect(logs, &QAction::triggered, window, [logDirectory] {
+        QDir().mkpath(logDirectory); // nothing may have been logged yet
+        QDesktopServices::openUrl(QUrl::fromLocalFile(logDirectory));
+    });
+    appMenu->addSeparator();
+    QAction *quitAction = addAction(
+        appMenu, QStringLiteral("退出 奥文塔"), QStringLiteral("quitAction"), QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setMenuRole(QAction::QuitRole);
     QObject::connect(quitAction, &QAction::triggered, window, [quit] { quit(); });
 
@@ -81,7 +90,7 @@ void install(QMainWindow *window, const std::function<void()> &quit)
     const auto addEdit = [&](const QString &text, const QString &name, Qt::Key key, EditCommand command) {
         QAction *action = addAction(editMenu, text, name, QKeySequence(Qt::CTRL | key));
         QObject::connect(action, &QAction::triggered, window,
-                         [command] { performEditCommand(QApplication::focusWidget(), command); });
+            [command] { performEditCommand(QApplication::focusWidget(), command); });
     };
     addEdit(QStringLiteral("撤销"), QStringLiteral("undoAction"), Qt::Key_Z, EditCommand::undo);
     editMenu->addSeparator();
@@ -92,12 +101,12 @@ void install(QMainWindow *window, const std::function<void()> &quit)
 
     QMenu *windowMenu = bar->addMenu(QStringLiteral("窗口"));
     windowMenu->setObjectName(QStringLiteral("windowMenu"));
-    QAction *minimise = addAction(windowMenu, QStringLiteral("最小化"), QStringLiteral("minimizeAction"),
-                                  QKeySequence(Qt::CTRL | Qt::Key_M));
+    QAction *minimise = addAction(
+        windowMenu, QStringLiteral("最小化"), QStringLiteral("minimizeAction"), QKeySequence(Qt::CTRL | Qt::Key_M));
     QObject::connect(minimise, &QAction::triggered, window, &QWidget::showMinimized);
     QAction *zoom = addAction(windowMenu, QStringLiteral("缩放"), QStringLiteral("zoomAction"));
     QObject::connect(zoom, &QAction::triggered, window,
-                     [window] { window->isMaximized() ? window->showNormal() : window->showMaximized(); });
+        [window] { window->isMaximized() ? window->showNormal() : window->showMaximized(); });
     windowMenu->addSeparator();
     QAction *front = addAction(windowMenu, QStringLiteral("全部置于前面"), QStringLiteral("bringAllToFrontAction"));
     QObject::connect(front, &QAction::triggered, window, [window] {

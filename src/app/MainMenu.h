@@ -3,6 +3,7 @@
 #include <functional>
 
 class QMainWindow;
+class QString;
 class QWidget;
 
 /// \brief The menu bar: "奥文塔" (quit), "编辑" (acting on the focused field) and "窗口".
@@ -19,6 +20,7 @@ enum class EditCommand {
 /// Sends \a command to a text field, text area or selectable label; returns false for anything else.
 bool performEditCommand(QWidget *target, EditCommand command);
 
-void install(QMainWindow *window, const std::function<void()> &quit);
+/// \a logDirectory is opened in the file manager by "打开日志文件夹".
+void install(QMainWindow *window, const std::function<void()> &quit, const QString &logDirectory);
 
 } // namespace MainMenu

@@ -10,8 +10,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr QSize contentSize{1080, 760};
-    static constexpr QSize minimumContentSize{980, 680};
+    static constexpr QSize contentSize { 1080, 760 };
+    static constexpr QSize minimumContentSize { 980, 680 };
 
     explicit MainWindow(QWidget *content, QWidget *parent = nullptr);
 

@@ -1,18 +1,19 @@
 #include "app/QuitController.h"
 
+#include "base/Logging.h"
 #include "session/TunnelSession.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 
 namespace {
-constexpr std::chrono::milliseconds pollInterval{25};
+constexpr std::chrono::milliseconds pollInterval { 25 };
 // After SIGKILL the exit still has to be handled, which removes the child's runtime directory.
-constexpr std::chrono::milliseconds settleAfterKill{1000};
+constexpr std::chrono::milliseconds settleAfterKill { 1000 };
 } // namespace
 
-QuitController::QuitController(std::function<void()> shutdownAll, SessionList sessions,
-                               std::chrono::milliseconds grace, QObject *parent)
+QuitController::QuitController(
+    std::function<void()> shutdownAll, SessionList sessions, std::chrono::milliseconds grace, QObject *parent)
     : QObject(parent)
     , m_shutdownAll(std::move(shutdownAll))
     , m_sessions(std::move(sessions))
@@ -70,6 +71,7 @@ void QuitController::handlePollTimeout()
     if (!m_deadline.hasExpired())
         return;
     if (m_phase == Phase::waitingForChildren) {
+        qCWarning(lcApp) << remaining.size() << "tunnels did not end in time and are killed";
         for (TunnelSession *session : remaining)
             session->killChild();
         m_phase = Phase::waitingAfterKill;

@@ -21,7 +21,7 @@ public:
     using SessionList = std::function<QList<TunnelSession *>()>;
 
     QuitController(std::function<void()> shutdownAll, SessionList sessions, std::chrono::milliseconds grace,
-                   QObject *parent = nullptr);
+        QObject *parent = nullptr);
 
     /// Holds back the application's quit event until the children are settled.
     void interceptApplicationQuit();

@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "base/Logging.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,15 +14,18 @@ const QByteArray activateMessage = QByteArrayLiteral("activate\n");
 constexpr int connectAttemptMs = 200;
 constexpr int handoverBudgetMs = 3000;
 constexpr qint64 maxRequestBytes = 64;
+constexpr std::chrono::milliseconds unreadableOwnerGrace{1000};
+const QString lockName = QStringLiteral("/orvanta.lock");
 } // namespace
 
 SingleInstance::SingleInstance(QString directory, QObject *parent)
     : QObject(parent)
     , m_directory(std::move(directory))
-    , m_lock(m_directory + QStringLiteral("/orvanta.lock"))
+    , m_lock(m_directory + lockName)
     , m_server(this)
 {
     m_lock.setStaleLockTime(0); // a lock whose owner died is stale at once; a live owner keeps it
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::handleServerNewConnection);
 }
 
@@ -46,15 +51,18 @@ SingleInstance::Role SingleInstance::claim()
 
     const QDeadlineTimer deadline(handoverBudgetMs);
     while (true) {
-        if (m_lock.tryLock(0)) {
-            // The lock proves no other instance runs, so a socket file left by a crash can go.
-            QLocalServer::removeServer(socketPath());
-            m_server.setSocketOptions(QLocalServer::UserAccessOption);
-            m_server.listen(socketPath()); // without it a later start cannot hand over, which is no reason to refuse
+        if (tryLock()) {
+            listen();
             return Role::primary;
         }
-        if (m_lock.error() != QLockFile::LockFailedError)
-            return Role::primary; // the directory is unusable: run unguarded rather than not at all
+        if (m_lock.error() != QLockFile::LockFailedError) {
+            // Refusing to run over a broken directory would leave the user with nothing at all.
+            qCWarning(lcApp,
+                "Cannot use the single-instance lock %ls; running without it, so another start may run "
+                "beside this one",
+                qUtf16Printable(QDir::toNativeSeparators(m_directory + lockName)));
+            return Role::primary;
+        }
         if (requestActivation())
             return Role::handedOver;
         // The holder may still be starting and not listening yet.
@@ -62,6 +70,41 @@ SingleInstance::Role SingleInstance::claim()
             return Role::unanswered;
         QThread::msleep(connectAttemptMs / 2);
     }
+}
+
+bool SingleInstance::tryLock()
+{
+    if (m_lock.tryLock(0))
+        return true;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (m_lock.error() != QLockFile::LockFailedError || m_lock.getLockInfo(&pid, &host, &application))
+        return false;
+    // No owner to ask whether it lives: the file was left half-written by a crash or a power loss, or its
+    // owner is writing it this instant. Qt then goes by the file's age, and removes it only when no process
+    // holds it locked, which a live owner does from the moment it creates it.
+    m_lock.setStaleLockTime(unreadableOwnerGrace);
+    const bool locked = m_lock.tryLock(0);
+    m_lock.setStaleLockTime(0);
+    return locked;
+}
+
+void SingleInstance::listen()
+{
+    // The lock proves no other instance runs, so a socket file left by a crash can go.
+    for (int attempt = 1;; ++attempt) {
+        QLocalServer::removeServer(socketPath());
+        if (m_server.listen(socketPath()))
+            return;
+        if (attempt == 2)
+            break;
+        qCWarning(lcApp, "Cannot listen on %ls (%ls); trying once more", qUtf16Printable(socketPath()),
+            qUtf16Printable(m_server.errorString()));
+    }
+    // Still the only instance (it holds the lock); later starts say it does not answer instead of running beside it.
+    qCWarning(lcApp, "Cannot listen on %ls (%ls); a later start cannot bring this window forward",
+        qUtf16Printable(socketPath()), qUtf16Printable(m_server.errorString()));
 }
 
 bool SingleInstance::requestActivation()

@@ -36,6 +36,8 @@ signals:
     void activationRequested();
 
 private:
+    bool tryLock();
+    void listen();
     bool requestActivation();
     void handleServerNewConnection();
     void handleRequest(QLocalSocket *socket);

@@ -17,7 +17,6 @@ public:
     explicit TrayIcon(const QIcon &icon, QObject *parent = nullptr);
     ~TrayIcon() override;
 
-    QMenu *menu() const { return m_menu.get(); }
     void hide();
 
 signals:

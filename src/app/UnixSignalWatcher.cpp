@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 namespace {
-int s_fds[2] = {-1, -1};
+int s_fds[2] = { -1, -1 };
 
 extern "C" void forwardSignal(int signalNumber)
 {
@@ -30,7 +30,7 @@ UnixSignalWatcher::UnixSignalWatcher(QObject *parent)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
         if (::sigaction(signalNumber, &action, nullptr) == 0)
             m_signals.append(signalNumber);
     }

@@ -16,8 +16,6 @@ public:
     explicit UnixSignalWatcher(QObject *parent = nullptr);
     ~UnixSignalWatcher() override;
 
-    bool isActive() const { return m_notifier != nullptr; }
-
 signals:
     void signalReceived(int signalNumber);
 

@@ -2,6 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QHostAddress>
+#include <QUrl>
+
+#include <algorithm>
+#include <cctype>
 #include <limits>
 
 using nlohmann::ordered_json;
@@ -72,21 +77,111 @@ std::optional<qint64> TunnelConfiguration::port() const
     return parsePortText(portText);
 }
 
-Result<QString> TunnelConfiguration::validatedAddress() const
+namespace {
+
+bool isAsciiDigits(QStringView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// Characters a reader may silently drop or fold into another (invisible, control, compatibility forms such
+// as full-width or superscript digits) would make the probe and cloudflared read different hosts.
+bool hasAmbiguousCharacter(const QString &host)
+{
+    for (const char32_t c : host.toUcs4()) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Other_Surrogate:
+        case QChar::Other_PrivateUse:
+        case QChar::Other_NotAssigned:
+        case QChar::Separator_Space:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+        case QChar::Number_Letter:
+        case QChar::Number_Other:
+            return true;
+        case QChar::Number_DecimalDigit:
+            if (c > 0x7f)
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return host.normalized(QString::NormalizationForm_KC) != host.normalized(QString::NormalizationForm_C);
+}
+
+// Only the strict four-part decimal form: inet_aton and URL parsers read 127.1, 2130706433 and 0177.0.0.1
+// as addresses while other readers take them for names.
+std::optional<QString> dottedDecimal(const QString &host)
+{
+    const QStringList parts = host.split(u'.');
+    if (parts.size() != 4)
+        return std::nullopt;
+    for (const QString &part : parts) {
+        if (!isAsciiDigits(part) || part.size() > 3 || (part.size() > 1 && part.startsWith(u'0')) || part.toInt() > 255)
+            return std::nullopt;
+    }
+    return host;
+}
+
+std::optional<QString> bracketedIPv6(QStringView inner)
+{
+    const bool plain = std::all_of(inner.begin(), inner.end(),
+        [](QChar c) { return c == u':' || c == u'.' || (c.unicode() < 0x80 && std::isxdigit(c.unicode())); });
+    const QHostAddress address(inner.toString());
+    if (!plain || address.protocol() != QAbstractSocket::IPv6Protocol)
+        return std::nullopt;
+    return u'[' + address.toString() + u']';
+}
+
+std::optional<QString> hostName(const QString &host)
+{
+    if (hasAmbiguousCharacter(host))
+        return std::nullopt;
+    const QString ace = QString::fromLatin1(QUrl::toAce(host)).toLower();
+    if (ace.isEmpty() || ace.size() > 253)
+        return std::nullopt;
+    const QStringList labels = ace.split(u'.');
+    for (const QString &label : labels) {
+        const bool letters = std::all_of(label.begin(), label.end(),
+            [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-'; });
+        if (!letters || label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
+            return std::nullopt;
+    }
+    // A name ending in a number is an address to URL parsers, so it must be one in full.
+    const QString &last = labels.last();
+    if (isAsciiDigits(last) || last.startsWith(u"0x"))
+        return dottedDecimal(ace);
+    return ace;
+}
+
+/// The host as the origin URL and the host header carry it, or absent when it is none of the accepted forms.
+std::optional<QString> addressForm(const QString &host)
 {
     const QString trimmed = host.trimmed(); // Unicode white space and line breaks
-    if (trimmed.isEmpty())
-        return TunnelError::invalidHost();
-    for (QChar c : {u' ', u'/', u'\\', u'?', u'#'}) {
-        if (trimmed.contains(c))
-            return TunnelError::invalidHost();
+    if (trimmed.startsWith(u'[')) {
+        if (!trimmed.endsWith(u']'))
+            return std::nullopt;
+        return bracketedIPv6(QStringView(trimmed).sliced(1, trimmed.size() - 2));
     }
+    if (trimmed.contains(u':'))
+        return bracketedIPv6(trimmed);
+    return hostName(trimmed);
+}
+
+} // namespace
+
+Result<QString> TunnelConfiguration::validatedAddress() const
+{
+    const auto address = addressForm(host);
+    if (!address)
+        return TunnelError::invalidHost();
     const auto number = port();
     if (!number || *number < 1 || *number > 65535)
         return TunnelError::invalidPort();
-    const bool bracket = trimmed.contains(u':') && !trimmed.startsWith(u'[');
-    const QString address = bracket ? u'[' + trimmed + u']' : trimmed;
-    return address + u':' + QString::number(*number);
+    return *address + u':' + QString::number(*number);
 }
 
 Result<QString> TunnelConfiguration::validatedOriginURL(std::optional<OriginScheme> resolvedScheme) const

@@ -43,6 +43,10 @@ struct TunnelProfile
 };
 
 /// \brief The origin settings of a profile, validated when an origin is needed.
+///
+/// Both results carry the host in one form that URL parsing and cloudflared read alike: a lower-case
+/// ASCII name (IDN in its ACE form), a dotted-decimal IPv4 address or a bracketed IPv6 address. Anything
+/// else, however lenient a parser would be with it, is an invalid host.
 struct TunnelConfiguration
 {
     OriginScheme scheme = OriginScheme::automatic;

@@ -53,6 +53,10 @@ void OutputLineSplitter::feed(QByteArrayView chunk, Sink &&onLine)
             m_discarding = false;
             continue;
         }
+        if (m_pending.size() + piece.size() > maxLineBytes) {
+            m_pending.clear(); // its start may have come in an earlier chunk: the bound is on the whole line
+            continue;
+        }
         if (!m_pending.isEmpty()) {
             m_pending.append(piece);
             piece = m_pending;

@@ -1,39 +1,22 @@
 #include "store/LegacySettingsMigrator.h"
 
-#include "store/SettingsValues.h"
+#include "base/Logging.h"
+#include "store/Preferences.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-const QStringList &LegacySettingsMigrator::migratedKeys()
-{
-    static const QStringList keys{
-        QStringLiteral("tunnelProfilesV2"), QStringLiteral("originHost"),
-        QStringLiteral("originPort"),       QStringLiteral("originScheme"),
-        QStringLiteral("skipTLSVerification"), QStringLiteral("legalAcknowledgementVersion"),
-    };
-    return keys;
-}
-
 void LegacySettingsMigrator::migrateIfNeeded(QSettings &current, std::optional<QVariantMap> legacyDomain)
 {
-    if (settingsBool(current.value(markerKey)).value_or(false))
+    Preferences preferences(&current);
+    if (preferences.isMigrated())
         return;
-    const std::optional<QVariantMap> legacy = legacyDomain ? std::move(legacyDomain) : readLegacyDomain(current);
-    if (legacy) {
-        for (const QString &key : migratedKeys()) {
-            if (current.contains(key))
-                continue;
-            const auto it = legacy->constFind(key);
-            if (it != legacy->constEnd())
-                current.setValue(key, *it);
-        }
-    }
-    current.setValue(markerKey, true);
-    current.sync();
+    const QVariantMap legacy = legacyDomain ? std::move(*legacyDomain) : readLegacyDomain(current);
+    preferences.adoptFormerEdition(legacy);
+    qCInfo(lcStore) << "former edition's settings looked at once;" << legacy.size() << "keys found";
 }
 
-std::optional<QVariantMap> LegacySettingsMigrator::readLegacyDomain(const QSettings &current)
+QVariantMap LegacySettingsMigrator::readLegacyDomain(const QSettings &current)
 {
     // The current file is "<configuration directory>/orvanta/orvanta.conf"; the former edition kept its
     // file directly in the configuration directory.
@@ -41,11 +24,11 @@ std::optional<QVariantMap> LegacySettingsMigrator::readLegacyDomain(const QSetti
     configuration.cdUp();
     const QString path = configuration.filePath(legacyFileName);
     if (!QFileInfo(path).isFile())
-        return std::nullopt;
+        return {};
     // Only values are read: a QSettings without changes never writes its file.
     const QSettings legacy(path, QSettings::IniFormat);
     QVariantMap domain;
-    for (const QString &key : migratedKeys()) {
+    for (const QString &key : Preferences::formerEditionKeys()) {
         if (legacy.contains(key))
             domain.insert(key, legacy.value(key));
     }

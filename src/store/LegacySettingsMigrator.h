@@ -13,7 +13,6 @@ class LegacySettingsMigrator
 public:
     LegacySettingsMigrator() = delete;
 
-    static inline const QString markerKey = QStringLiteral("didMigrateLegacyProductSettingsV1");
     /// The former edition's settings file, in the configuration directory that holds the current file's folder.
     static inline const QString legacyFileName = QStringLiteral("com.tidewell.client.conf");
 
@@ -21,9 +20,6 @@ public:
     /// in the configuration directory of \a current, and a missing file means there are none.
     static void migrateIfNeeded(QSettings &current, std::optional<QVariantMap> legacyDomain = std::nullopt);
 
-    /// The keys copied, in order.
-    static const QStringList &migratedKeys();
-
 private:
-    static std::optional<QVariantMap> readLegacyDomain(const QSettings &current);
+    static QVariantMap readLegacyDomain(const QSettings &current);
 };

@@ -1,8 +1,11 @@
 #include "store/TunnelStore.h"
 
+#include "base/Logging.h"
 #include "session/CloudflaredVersionQuery.h"
 #include "session/TunnelSession.h"
+#include "store/Preferences.h"
 #include "store/SettingsValues.h"
+#include "store/WriteCheck.h"
 
 #include <QFile>
 #include <QPointer>
@@ -23,23 +26,10 @@ struct LoadedProfiles
     std::optional<QVariant> unreadable;
 };
 
-TunnelProfile fallbackProfile(const QSettings &defaults)
+LoadedProfiles loadProfiles(QSettings &defaults)
 {
-    TunnelProfile profile;
-    profile.id = QUuid::createUuid();
-    profile.name = QStringLiteral("默认服务");
-    profile.host = settingsText(defaults.value(QStringLiteral("originHost"))).value_or(QStringLiteral("127.0.0.1"));
-    profile.portText = settingsText(defaults.value(QStringLiteral("originPort"))).value_or(QStringLiteral("3000"));
-    const auto schemeText = settingsText(defaults.value(QStringLiteral("originScheme")));
-    profile.scheme = schemeText ? originSchemeFromRawValue(*schemeText).value_or(OriginScheme::automatic)
-                                : OriginScheme::automatic;
-    profile.skipTLSVerification = settingsBool(defaults.value(QStringLiteral("skipTLSVerification"))).value_or(false);
-    return profile;
-}
-
-LoadedProfiles loadProfiles(const QSettings &defaults)
-{
-    const QVariant stored = defaults.value(TunnelStore::profilesKey);
+    const Preferences preferences(&defaults);
+    const QVariant stored = preferences.storedProfiles();
     auto decoded = stored.typeId() == QMetaType::QByteArray ? decodeProfiles(stored.toByteArray()) : std::nullopt;
     if (decoded && !decoded->isEmpty()) {
         // A copied record would share its session's identity with another: selection, relay and removal
@@ -50,13 +40,19 @@ LoadedProfiles loadProfiles(const QSettings &defaults)
                 profile.id = QUuid::createUuid();
             seen.insert(profile.id);
         }
+        qCInfo(lcStore) << "loaded" << decoded->size() << "services from" << defaults.fileName();
         return { std::move(*decoded), std::nullopt };
     }
-    LoadedProfiles loaded { { fallbackProfile(defaults) }, std::nullopt };
+    LoadedProfiles loaded { { preferences.fallbackProfile() }, std::nullopt };
     // Anything else stored (damaged bytes, a record of a newer version, not even a data value) is still
     // the user's list: it is kept until the first save backs it up.
-    if (!decoded && !settingsValueIsEmpty(stored))
+    if (!decoded && !settingsValueIsEmpty(stored)) {
         loaded.unreadable = stored;
+        qCWarning(lcStore) << "the saved list in" << defaults.fileName()
+                           << "cannot be read; it is kept as a backup at the first save";
+    } else {
+        qCInfo(lcStore) << "no saved list in" << defaults.fileName() << "; starting with one service";
+    }
     return loaded;
 }
 
@@ -281,15 +277,17 @@ void TunnelStore::persistProfiles()
     for (const TunnelSession *session : std::as_const(m_sessions))
         profiles.append(session->profile());
     const QByteArray encoded = encodeProfiles(profiles);
-    if (encoded.isEmpty())
+    if (encoded.isEmpty()) {
+        qCWarning(lcStore) << "the list could not be encoded; nothing saved";
         return;
+    }
 
+    Preferences preferences(m_defaults);
     if (m_unreadableStoredValue) {
-        if (settingsValueIsEmpty(m_defaults->value(unreadableProfilesKey)))
-            m_defaults->setValue(unreadableProfilesKey, *m_unreadableStoredValue);
+        preferences.backUpUnreadableProfiles(*m_unreadableStoredValue);
         m_unreadableStoredValue.reset();
     }
-    m_defaults->setValue(profilesKey, encoded);
+    preferences.setStoredProfiles(encoded);
 
     // status() keeps the first error for good, so a later success shows only as a replaced file.
     const QString fileName = m_defaults->fileName();
@@ -297,9 +295,18 @@ void TunnelStore::persistProfiles()
     m_defaults->sync();
     const auto after = fileIdentity(fileName);
     const bool failed = m_defaults->status() != QSettings::NoError && (!after || after == before);
-    const QString error = failed ? QStringLiteral("无法保存服务列表：设置文件 %1 无法写入").arg(fileName) : QString();
-    if (error != m_saveError) {
-        m_saveError = error;
-        emit changed();
+    QString error;
+    if (failed) {
+        const QString reason = unwritableReason(fileName);
+        error = reason.isEmpty() ? QStringLiteral("无法保存服务列表：设置文件 %1 无法写入").arg(fileName)
+                                 : QStringLiteral("无法保存服务列表：设置文件 %1 无法写入（%2）").arg(fileName, reason);
     }
+    if (error == m_saveError)
+        return;
+    if (failed)
+        qCWarning(lcStore).noquote() << error;
+    else
+        qCInfo(lcStore) << "saved" << profiles.size() << "services again after a failed save";
+    m_saveError = error;
+    emit changed();
 }

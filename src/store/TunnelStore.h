@@ -24,10 +24,6 @@ class TunnelStore : public QObject
     Q_OBJECT
 
 public:
-    static inline const QString profilesKey = QStringLiteral("tunnelProfilesV2");
-    /// Keeps a stored list that could not be read before it is first replaced.
-    static inline const QString unreadableProfilesKey = QStringLiteral("tunnelProfilesV2.unreadable");
-
     /// Loads the list, starts every health monitor and asks for the `cloudflared` version.
     /// Every session gets \a dependencies. \a defaults must outlive the store.
     explicit TunnelStore(QSettings *defaults, SessionDependencies dependencies = {}, QObject *parent = nullptr);

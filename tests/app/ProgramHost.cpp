@@ -1,12 +1,45 @@
-// The real program with its tunnels started at once: `ProgramHost <cloudflared> <local port>`.
+// The real program for tests:
+//  `ProgramHost <cloudflared> <local port>`: its tunnels started as soon as its window is up;
+//  `ProgramHost window`: its window hidden at once; prints "hidden", then "shown" each time it comes back.
 #include "app/Application.h"
+#include "app/MainWindow.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 
+#include <QEvent>
 #include <QString>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+class ShowReporter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            std::puts("shown");
+            std::fflush(stdout);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "window") == 0) {
+        return Application::main(1, argv, [](Application &delegate) {
+            delegate.mainWindow()->hide();
+            delegate.mainWindow()->installEventFilter(new ShowReporter(&delegate));
+            std::puts("hidden");
+            std::fflush(stdout);
+        });
+    }
     if (argc < 3)
         return 2;
     const QString port = QString::fromLocal8Bit(argv[2]);

@@ -103,6 +103,9 @@ class TestAppWindow : public QObject
 {
     Q_OBJECT
 
+public slots:
+    void recordOpenedUrl(const QUrl &url) { m_opened = url; }
+
 private slots:
     void headerFollowsRunningServices_data()
     {
@@ -282,12 +285,20 @@ private slots:
 
     void menusAndWindowShortcuts()
     {
+        QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         App app;
         MainWindow *window = app.delegate->mainWindow();
         QStringList titles;
         for (QAction *top : window->menuBar()->actions())
             titles << top->text();
         QCOMPARE(titles, (QStringList { u"奥文塔"_qs, u"编辑"_qs, u"窗口"_qs }));
+        // The log folder opens in the file manager even before anything was logged there.
+        QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
+        window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
+        QDesktopServices::unsetUrlHandler(u"file"_qs);
+        QCOMPARE(m_opened, QUrl::fromLocalFile(state.filePath(u"orvanta"_qs)));
+        QVERIFY(QFileInfo(m_opened.toLocalFile()).isDir());
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
         QTRY_VERIFY(window->isMinimized());
@@ -331,6 +342,9 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), address);
         QVERIFY(!performEditCommand(&label, EditCommand::paste) && label.text() == address);
     }
+
+private:
+    QUrl m_opened;
 };
 
 QTEST_MAIN(TestAppWindow)

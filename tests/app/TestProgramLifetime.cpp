@@ -55,19 +55,33 @@ private slots:
             QVERIFY2(dir.contains(u"orvanta-runtime-"_qs) && !QFileInfo::exists(dir), qPrintable(dir));
     }
 
-    void noDisplayGivesOneClearLine()
+    void withoutADisplay_data()
     {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("no display") << QStringList() << 1 << QString();
+        QTest::newRow("version") << QStringList { u"--version"_qs } << 0 << u"orvanta " ORVANTA_VERSION "\n"_qs;
+    }
+
+    void withoutADisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
         QProcessEnvironment env = environment();
         for (const QString &name : { u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs })
             env.remove(name);
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(ORVANTA_PROGRAM), {});
-        QVERIFY(
-            program.waitForFinished(30000) && program.exitStatus() == QProcess::NormalExit && program.exitCode() != 0);
-        const QString output = QString::fromUtf8(program.readAllStandardError());
-        QVERIFY2(output.count(u'\n') == 1 && output.contains(u"xvfb-run"_qs), qPrintable(output));
-        QVERIFY(!QFileInfo::exists(path(u"config"_qs)));
+        program.start(QStringLiteral(ORVANTA_PROGRAM), arguments);
+        QVERIFY(program.waitForFinished(30000) && program.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        QCOMPARE(QString::fromUtf8(program.readAllStandardOutput()), out);
+        const QString error = QString::fromUtf8(program.readAllStandardError());
+        if (exitCode != 0) // one clear line
+            QVERIFY2(error.count(u'\n') == 1 && error.contains(u"xvfb-run"_qs), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(path(u"config"_qs)) && !QFileInfo::exists(path(u"state"_qs)));
     }
 
     void strangersCannotActivate()
@@ -83,19 +97,30 @@ private slots:
         QCOMPARE(activations.size(), 0);
     }
 
-    void secondStartHandsOverAndAKilledOneBlocksNothing()
+    void secondStartShowsTheWindowAndAKilledOneBlocksNothing()
     {
         QProcess first;
         first.setProcessEnvironment(environment());
-        first.start(QStringLiteral(ORVANTA_PROGRAM), {});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(u"orvanta.socket"_qs)), 30000);
+        first.start(QStringLiteral(PROGRAM_HOST), { u"window"_qs });
+        QVERIFY(QTest::qWaitFor([&] { return first.canReadLine() || first.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(first.readLine(), QByteArray("hidden\n"));
 
-        // A second start hands over and leaves before reading or migrating any settings.
+        // A second start brings the first one's window back and leaves before reading or migrating any settings.
         QProcess second;
         second.setProcessEnvironment(environment(u"second-config"_qs));
         second.start(QStringLiteral(ORVANTA_PROGRAM), {});
         QVERIFY(second.waitForFinished(30000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
         QVERIFY(!QFileInfo::exists(path(u"second-config"_qs)));
+        QVERIFY(QTest::qWaitFor([&] { return first.canReadLine(); }, 10000));
+        QCOMPARE(first.readLine(), QByteArray("shown\n"));
+
+        // Both starts told the log which part they took.
+        QFile log(path(u"state/orvanta/orvanta.log"_qs));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray written = log.readAll();
+        for (const char *expected : { "role: SingleInstance::Role::primary", "role: SingleInstance::Role::handedOver",
+                 "another start asked for the window" })
+            QVERIFY2(written.contains(expected), written.constData());
 
         ::kill(pid_t(first.processId()), SIGKILL);
         QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
@@ -110,12 +135,13 @@ private slots:
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    /// The program's surroundings: private runtime directory, settings under \a config, offscreen.
+    /// The program's surroundings: private runtime directory, settings under \a config, log under state/, offscreen.
     QProcessEnvironment environment(const QString &config = u"config"_qs) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_RUNTIME_DIR"_qs, m_dir->path());
         env.insert(u"XDG_CONFIG_HOME"_qs, path(config));
+        env.insert(u"XDG_STATE_HOME"_qs, path(u"state"_qs));
         env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
         env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
         return env;

@@ -1,7 +1,9 @@
 #include "model/SessionState.h"
 #include "model/TunnelProfile.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+#include <QUrl>
 
 using Kind = TunnelError::Kind;
 
@@ -14,6 +16,9 @@ private slots:
     void portParsing();
     void validation_data();
     void validation();
+    void hostForms_data();
+    void hostForms();
+    void acceptedHostsReadAlikeByUrlParsing();
     void decoding_data();
     void decoding();
     void encodingRoundTrip();
@@ -67,30 +72,12 @@ void TestTunnelProfile::validation_data()
                                    << u"https://192.168.1.20:8443"_qs << u"192.168.1.20:8443"_qs << none;
     QTest::newRow("default port written") << u"127.0.0.1"_qs << u"80"_qs << OriginScheme::http
                                           << u"http://127.0.0.1:80"_qs << u"127.0.0.1:80"_qs << none;
-    QTest::newRow("ipv6 bracketed") << u"::1"_qs << u"3000"_qs << OriginScheme::http << u"http://[::1]:3000"_qs
-                                    << u"[::1]:3000"_qs << none;
-    QTest::newRow("already bracketed") << u"[::1]"_qs << u"3000"_qs << OriginScheme::http
-                                       << u"http://[::1]:3000"_qs << u"[::1]:3000"_qs << none;
-    QTest::newRow("half bracket kept") << u"[fe80::1"_qs << u"1"_qs << OriginScheme::http
-                                       << u"http://[fe80::1:1"_qs << u"[fe80::1:1"_qs << none;
-    QTest::newRow("any colon bracketed") << u"a:b"_qs << u"1"_qs << OriginScheme::https << u"https://[a:b]:1"_qs
-                                         << u"[a:b]:1"_qs << none;
     QTest::newRow("sign and zeros normalised") << u"localhost"_qs << u"+08080"_qs << OriginScheme::http
                                                << u"http://localhost:8080"_qs << u"localhost:8080"_qs << none;
-    QTest::newRow("inner tab allowed") << u"a\tb"_qs << u"65535"_qs << OriginScheme::http
-                                       << u"http://a\tb:65535"_qs << u"a\tb:65535"_qs << none;
-    QTest::newRow("unicode blanks trimmed") << u"\u3000host\u2028"_qs << u"1"_qs << OriginScheme::http
-                                            << u"http://host:1"_qs << u"host:1"_qs << none;
+    QTest::newRow("highest port") << u"a"_qs << u"65535"_qs << OriginScheme::http << u"http://a:65535"_qs
+                                  << u"a:65535"_qs << none;
     QTest::newRow("automatic undecided") << u"127.0.0.1"_qs << u"3000"_qs << OriginScheme::automatic << QString()
                                          << u"127.0.0.1:3000"_qs << err(Kind::protocolDetectionFailed);
-    QTest::newRow("empty host") << QString() << u"3000"_qs << OriginScheme::http << QString() << QString()
-                                << err(Kind::invalidHost);
-    QTest::newRow("blank host") << u" \t "_qs << u"3000"_qs << OriginScheme::http << QString() << QString()
-                                << err(Kind::invalidHost);
-    for (const QString &bad : {u"a b"_qs, u"a/b"_qs, u"a\\b"_qs, u"a?b"_qs, u"a#b"_qs}) {
-        QTest::addRow("host %s", qPrintable(bad)) << bad << u"3000"_qs << OriginScheme::http << QString()
-                                                  << QString() << err(Kind::invalidHost);
-    }
     QTest::newRow("host before port") << u"a/b"_qs << u"0"_qs << OriginScheme::automatic << QString() << QString()
                                       << err(Kind::invalidHost);
     for (const QString &bad : {u"0"_qs, u"65536"_qs, u"-1"_qs, QString(), u"80a"_qs, u" 80"_qs}) {
@@ -121,6 +108,104 @@ void TestTunnelProfile::validation()
     QCOMPARE(header.ok(), !hostHeader.isEmpty());
     if (header.ok())
         QCOMPARE(header.value(), hostHeader);
+}
+
+void TestTunnelProfile::hostForms_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("form"); // empty when refused
+    const auto row
+        = [](const char *name, const QString &host, const QString &form = {}) { QTest::newRow(name) << host << form; };
+    row("name", u"my-host.lan"_qs, u"my-host.lan"_qs);
+    row("Unicode blanks trimmed", u"\u3000host\u2028"_qs, u"host"_qs);
+    row("name case folded", u"LocalHost"_qs, u"localhost"_qs);
+    row("IDN in ACE form", u"Bücher.de"_qs, u"xn--bcher-kva.de"_qs);
+    row("ideographic full stop", u"例子。测试"_qs, u"xn--fsqu00a.xn--0zwm56d"_qs);
+    row("dotted decimal", u"0.0.0.0"_qs, u"0.0.0.0"_qs);
+    row("IPv6 bracketed", u"fe80::1"_qs, u"[fe80::1]"_qs);
+    row("IPv6 already bracketed", u"[::1]"_qs, u"[::1]"_qs);
+    row("IPv6 canonical", u"[0:0:0:0:0:0:0:1]"_qs, u"[::1]"_qs);
+    row("IPv6 with IPv4 tail", u"::FFFF:1.2.3.4"_qs, u"[::ffff:1.2.3.4]"_qs);
+    // Forms that URL parsing reads as another host than the text cloudflared receives.
+    row("IPv4 shorthand", u"127.1"_qs);
+    row("IPv4 as one number", u"2130706433"_qs);
+    row("IPv4 octal", u"0177.0.0.1"_qs);
+    row("IPv4 hex", u"0x7f.0.0.1"_qs);
+    row("IPv4 out of range", u"1.2.3.256"_qs);
+    row("IPv4 five parts", u"1.2.3.4.5"_qs);
+    row("name ending in a number", u"host.123"_qs);
+    row("user info", u"user@127.0.0.1"_qs);
+    row("port in host", u"127.0.0.1:8080"_qs);
+    row("full-width digits", u"１２７.0.0.1"_qs);
+    row("full-width letters", u"ｅｘａｍｐｌｅ"_qs);
+    row("superscript digit", u"127.0.0.¹"_qs);
+    row("arabic-indic digits", u"١٢٧.0.0.1"_qs);
+    row("zero-width space", u"loc\u200Balhost"_qs);
+    row("zero-width joiner", u"a\u200Db"_qs);
+    row("soft hyphen", u"loc\u00ADalhost"_qs);
+    row("byte order mark", u"x\uFEFFy"_qs);
+    row("record separator", u"local\u001Ehost"_qs);
+    row("inner tab", u"a\tb"_qs);
+    row("replacement character", u"a\uFFFDb"_qs);
+    row("underscore", u"my_host"_qs);
+    row("label starting with hyphen", u"-a.b"_qs);
+    row("empty label", u"a..b"_qs);
+    row("trailing dot", u"localhost."_qs);
+    row("label too long", QString(64, u'a'));
+    row("percent escape", u"%31.0.0.1"_qs);
+    row("half bracket", u"[fe80::1"_qs);
+    row("text after bracket", u"[::1]x"_qs);
+    row("IPv4 in brackets", u"[127.0.0.1]"_qs);
+    row("IPv6 zone", u"fe80::1%eth0"_qs);
+    row("IPv6 with shorthand IPv4 tail", u"::ffff:127.1"_qs);
+    row("colon in a name", u"a:b"_qs);
+    row("empty", QString());
+    row("blanks only", u" \t "_qs);
+    for (const char *bad : {"a b", "a/b", "a\\b", "a?b", "a#b"})
+        row(bad, QString::fromLatin1(bad));
+}
+
+void TestTunnelProfile::hostForms()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, form);
+    const TunnelConfiguration configuration { OriginScheme::http, host, u"80"_qs, false };
+    const auto header = configuration.validatedHostHeader();
+    const auto url = configuration.validatedOriginURL();
+    if (form.isEmpty()) {
+        QVERIFY(!header.ok() && !url.ok());
+        QCOMPARE(header.error(), TunnelError::invalidHost());
+        QCOMPARE(url.error(), TunnelError::invalidHost());
+        return;
+    }
+    QVERIFY(header.ok() && url.ok());
+    QCOMPARE(header.value(), form + u":80"_qs);
+    QCOMPARE(url.value(), u"http://"_qs + form + u":80"_qs);
+}
+
+// Whatever is accepted, the probe's URL parsing reads exactly the host that cloudflared is given.
+void TestTunnelProfile::acceptedHostsReadAlikeByUrlParsing()
+{
+    const QString alphabet = u"0123456789abfx.-:[]@%_ \t\uFF11\u00B9\u200B\u00AD\u001E\u3002\u00FC\u0660"_qs;
+    QRandomGenerator random(20261208);
+    int accepted = 0;
+    for (int i = 0; i < 20000; ++i) {
+        QString host;
+        for (int n = random.bounded(1, 12); n > 0; --n)
+            host += alphabet.at(random.bounded(alphabet.size()));
+        const auto url = TunnelConfiguration { OriginScheme::http, host, u"80"_qs, false }.validatedOriginURL();
+        if (!url.ok())
+            continue;
+        ++accepted;
+        const QString form = url.value().sliced(7).chopped(3);
+        const QUrl parsed(url.value(), QUrl::StrictMode);
+        QString bare = form;
+        if (bare.startsWith(u'['))
+            bare = bare.sliced(1).chopped(1);
+        QVERIFY2(parsed.isValid() && parsed.port() == 80 && parsed.host(QUrl::FullyEncoded) == bare,
+            qPrintable(host + u" -> "_qs + url.value()));
+    }
+    QVERIFY(accepted > 100);
 }
 
 void TestTunnelProfile::decoding_data()

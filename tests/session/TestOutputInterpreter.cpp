@@ -25,6 +25,15 @@ private slots:
             "f" } << QStringList { u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs, u"e"_qs, u"f"_qs };
         QTest::newRow("over-long line dropped") << QByteArrayList { QByteArray(OutputLineSplitter::maxLineBytes, 'a'),
             QByteArray(10, 'a'), "\nok\n" } << QStringList { u"ok"_qs };
+        QTest::newRow("over-long line ending in a later chunk dropped")
+            << QByteArrayList { "ok\n" + QByteArray(60000, 'a'), QByteArray(60000, 'a') + "\nnext\n" }
+            << QStringList { u"ok"_qs, u"next"_qs };
+        QTest::newRow("over-long line in one chunk dropped")
+            << QByteArrayList { QByteArray(OutputLineSplitter::maxLineBytes + 1, 'a') + "\nnext" }
+            << QStringList { u"next"_qs };
+        QTest::newRow("line at the bound kept")
+            << QByteArrayList { QByteArray(1000, 'a'), QByteArray(OutputLineSplitter::maxLineBytes - 1000, 'a') + '\n' }
+            << QStringList { QString(OutputLineSplitter::maxLineBytes, u'a') };
     }
 
     void splitter()

@@ -1,0 +1,42 @@
+// cloudflared's output as it may arrive: any bytes, split into chunks anywhere. Line assembly must keep
+// its bound, and the line rules and the readable log line must take any line.
+
+#include "session/OutputInterpreter.h"
+#include "session/OutputLineSplitter.h"
+#include "session/TunnelSession.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    // The first byte sets the chunk size, so the fuzzer also explores where chunks end.
+    const qsizetype chunk = 1 + data[0] % 64;
+    const QByteArrayView bytes(reinterpret_cast<const char *>(data) + 1, static_cast<qsizetype>(size) - 1);
+
+    static TunnelSession session(TunnelProfile{}, {});
+    OutputLineSplitter splitter;
+    const auto onLine = [](const QString &line) {
+        if (line.toUtf8().size() > OutputLineSplitter::maxLineBytes)
+            std::abort();
+        session.handleOutputLine(line);
+        (void)OutputInterpreter::readableLogLine(line);
+    };
+    for (qsizetype at = 0; at < bytes.size(); at += chunk) {
+        splitter.feed(bytes.sliced(at, std::min(chunk, bytes.size() - at)), onLine);
+        if (splitter.pendingBytes() > OutputLineSplitter::maxLineBytes)
+            std::abort();
+    }
+    splitter.finish(onLine);
+    return 0;
+}

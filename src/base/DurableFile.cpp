@@ -1,0 +1,179 @@
+#include "base/DurableFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool fail(QString *error, const QString &description)
+{
+    if (error)
+        *error = description;
+    return false;
+}
+
+bool failWithErrno(QString *error)
+{
+    return fail(error, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool syncPath(const QByteArray &path, int flags)
+{
+    const int fd = ::open(path.constData(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && synced;
+}
+
+// The rename itself lives in the folder: without this a power loss may bring back the old file.
+bool syncFolderOf(const QString &path)
+{
+    return syncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
+}
+
+bool replace(const QString &from, const QString &to, QString *error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return failWithErrno(error);
+    return syncFolderOf(to) || failWithErrno(error);
+}
+
+bool sameValue(const QVariant &read, const QVariant &expected)
+{
+    if (read == expected)
+        return true;
+    // An INI file gives numbers and booleans back as text.
+    return expected.typeId() != QMetaType::QByteArray && read.typeId() == QMetaType::QString
+        && read.toString() == expected.toString();
+}
+
+bool holdsExactly(const QSettings &settings, const QVariantMap &values)
+{
+    if (settings.status() != QSettings::NoError || settings.allKeys().size() != values.size())
+        return false;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (!sameValue(settings.value(it.key()), it.value()))
+            return false;
+    }
+    return true;
+}
+
+bool ownedByUser(const QFileInfo &info)
+{
+    return info.ownerId() == ::getuid();
+}
+
+bool lockHasLiveOwner(const QString &lockPath)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!QLockFile(lockPath).getLockInfo(&pid, &host, &application))
+        return false;
+    if (host != QSysInfo::machineHostName())
+        return true; // cannot tell from here
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+} // namespace
+
+bool DurableFile::write(const QString &path, QByteArrayView data, int mode, QString *error)
+{
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return failWithErrno(error);
+    auto cleanup = qScopeGuard([&] {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporary.constData());
+    });
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0)
+        return failWithErrno(error);
+    const char *next = data.data();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return failWithErrno(error);
+        next += written;
+        left -= written;
+    }
+    if (::fsync(fd) != 0)
+        return failWithErrno(error);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0)
+        return failWithErrno(error);
+    if (!replace(QFile::decodeName(temporary), path, error))
+        return false;
+    cleanup.dismiss();
+    return true;
+}
+
+bool DurableFile::writeSettings(const QString &path, const QVariantMap &values, QString *error)
+{
+    const QString token = QUuid::createUuid().toString(QUuid::Id128).left(12);
+    const QString staged = path + QStringLiteral(".saving-") + token;
+    const QString checked = path + QStringLiteral(".checking-") + token;
+    auto cleanup = qScopeGuard([&] {
+        for (const QString &file : { staged, staged + QStringLiteral(".lock"), checked })
+            QFile::remove(file);
+    });
+    {
+        QSettings writer(staged, QSettings::IniFormat);
+        writer.setAtomicSyncRequired(true);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            writer.setValue(it.key(), it.value());
+        writer.sync();
+        if (writer.status() != QSettings::NoError)
+            return fail(error, QStringLiteral("无法写入 %1").arg(staged));
+    }
+    // QSettings remembers what it wrote under that name, whatever reached the disk: read the file
+    // back under a name it has never seen.
+    if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(checked).constData()) != 0)
+        return failWithErrno(error);
+    if (!holdsExactly(QSettings(checked, QSettings::IniFormat), values))
+        return fail(error, QStringLiteral("写入的内容不完整，磁盘空间可能已满"));
+    if (!syncPath(QFile::encodeName(checked), O_RDONLY))
+        return failWithErrno(error);
+    if (!replace(checked, path, error))
+        return false;
+    cleanup.dismiss();
+    return true;
+}
+
+void DurableFile::removeLeftovers(const QString &path)
+{
+    const QFileInfo target(path);
+    const QDir folder = target.absoluteDir();
+    const QString name = QRegularExpression::escape(target.fileName());
+    // Qt's and mkostemp's temporaries end in six characters; ours name their stage.
+    static const QString suffixes = QStringLiteral("(\\.[A-Za-z0-9]{6}|\\.(saving|checking)-[0-9a-f]{12}(\\.lock)?)");
+    const QRegularExpression leftover(QRegularExpression::anchoredPattern(name + suffixes));
+    const auto entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (ownedByUser(entry) && leftover.match(entry.fileName()).hasMatch())
+            QFile::remove(entry.absoluteFilePath());
+    }
+    const QFileInfo lock(path + QStringLiteral(".lock"));
+    if (lock.exists() && ownedByUser(lock) && !lockHasLiveOwner(lock.absoluteFilePath()))
+        QFile::remove(lock.absoluteFilePath());
+}

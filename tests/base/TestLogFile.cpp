@@ -1,0 +1,100 @@
+#include "base/LogFile.h"
+#include "base/Logging.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestLogFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rotationKeepsTheNewestWithinBounds_data()
+    {
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("dropsOldest");
+        QTest::newRow("fits") << 2 << 5 << false;
+        QTest::newRow("one rotation") << 2 << 15 << false;
+        QTest::newRow("oldest dropped") << 2 << 200 << true;
+        QTest::newRow("nothing kept") << 0 << 40 << true;
+    }
+
+    void rotationKeepsTheNewestWithinBounds()
+    {
+        QFETCH(int, keep);
+        QFETCH(int, lines);
+        QFETCH(bool, dropsOldest);
+        QTemporaryDir dir;
+        constexpr qint64 limit = 1000;
+        {
+            // Written over two lives of the program: a restart appends to what is there.
+            LogFile first(dir.filePath(u"state/orvanta"_qs), limit, keep);
+            LogFile second(dir.filePath(u"state/orvanta"_qs), limit, keep);
+            for (int i = 0; i < lines; ++i)
+                (i < lines / 2 ? first : second)
+                    .write(QtInfoMsg, {}, u"line %1 "_qs.arg(i, 4, 10, QChar(u'0')) + QString(60, u'x'));
+        }
+        QString all;
+        const QStringList files = QDir(dir.filePath(u"state/orvanta"_qs)).entryList(QDir::Files, QDir::Name);
+        QVERIFY(files.size() <= keep + 1 && files.first() == u"orvanta.log"_qs);
+        for (qsizetype n = files.size() - 1; n >= 0; --n) { // oldest first
+            QFile file(dir.filePath(u"state/orvanta/"_qs) + files.at(n));
+            QVERIFY(file.open(QIODevice::ReadOnly) && file.size() <= limit);
+            all += QString::fromUtf8(file.readAll());
+        }
+        QVERIFY(all.endsWith(u"line %1 "_qs.arg(lines - 1, 4, 10, QChar(u'0')) + QString(60, u'x') + u'\n'));
+        QVERIFY(all.contains(u" INFO default: line"_qs));
+        // Every line of the files kept is whole and in order, and what is missing is the oldest.
+        const QStringList kept = all.split(u'\n', Qt::SkipEmptyParts);
+        const int firstKept = lines - int(kept.size());
+        for (qsizetype i = 0; i < kept.size(); ++i)
+            QVERIFY2(kept.at(i).contains(u"line %1 "_qs.arg(firstKept + int(i), 4, 10, QChar(u'0'))),
+                qPrintable(kept.at(i)));
+        QCOMPARE(firstKept > 0, dropsOldest);
+    }
+
+    void installedFileTakesInfoAndChildOutput()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"orvanta/orvanta.log"_qs);
+        {
+            LogFile log(dir.filePath(u"orvanta"_qs));
+            log.install();
+            qCInfo(lcStore) << "saved";
+            qCDebug(lcChild).noquote() << "INF Registered tunnel connection";
+            qCDebug(lcSession) << "probe detail";
+            qCWarning(lcApp) << "killed";
+        }
+        qCInfo(lcStore) << "after the file is gone";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // the last one empty
+        QVERIFY(lines.at(0).endsWith(" INFO orvanta.store: saved"));
+        QVERIFY(lines.at(1).endsWith(" DEBUG orvanta.child: INF Registered tunnel connection"));
+        QVERIFY(lines.at(2).endsWith(" WARNING orvanta.app: killed"));
+        QLoggingCategory::setFilterRules({});
+    }
+
+    void stateDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("state");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("set") << QByteArray("/var/tmp/state") << u"/var/tmp/state/orvanta"_qs;
+        QTest::newRow("unset") << QByteArray() << QDir::homePath() + u"/.local/state/orvanta"_qs;
+        QTest::newRow("relative") << QByteArray("state") << QDir::homePath() + u"/.local/state/orvanta"_qs;
+    }
+
+    void stateDirectory()
+    {
+        QFETCH(QByteArray, state);
+        QFETCH(QString, expected);
+        state.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", state);
+        QCOMPARE(LogFile::defaultDirectory(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLogFile)
+#include "TestLogFile.moc"
