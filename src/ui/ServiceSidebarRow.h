@@ -20,7 +20,6 @@ public:
 
     bool isSelected() const { return m_selected; }
     void setSelected(bool selected);
-    bool isHovering() const { return m_hovering; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
