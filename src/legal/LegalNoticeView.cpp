@@ -1,13 +1,13 @@
 #include "legal/LegalNoticeView.h"
 
 #include "legal/MiravoBrand.h"
-#include "legal/ViewParts.h"
-#include "ui/LogoTile.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/Divider.h"
+#include "ui/widgets/LogoTile.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/TextButton.h"
+#include "ui/widgets/ViewParts.h"
 
 #include <QCheckBox>
 #include <QLabel>

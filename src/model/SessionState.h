@@ -21,16 +21,18 @@ struct TunnelStatus
     Kind kind = Kind::idle;
     QString message; ///< only for failed
 
-    static TunnelStatus idle() { return {Kind::idle, {}}; }
-    static TunnelStatus preparing() { return {Kind::preparing, {}}; }
-    static TunnelStatus connecting() { return {Kind::connecting, {}}; }
-    static TunnelStatus online() { return {Kind::online, {}}; }
-    static TunnelStatus stopping() { return {Kind::stopping, {}}; }
-    static TunnelStatus failed(QString message) { return {Kind::failed, std::move(message)}; }
+    static TunnelStatus idle() { return { Kind::idle, {} }; }
+    static TunnelStatus preparing() { return { Kind::preparing, {} }; }
+    static TunnelStatus connecting() { return { Kind::connecting, {} }; }
+    static TunnelStatus online() { return { Kind::online, {} }; }
+    static TunnelStatus stopping() { return { Kind::stopping, {} }; }
+    static TunnelStatus failed(QString message) { return { Kind::failed, std::move(message) }; }
 
     bool is(Kind k) const { return kind == k; }
     /// preparing, connecting, online or stopping: the service is doing something.
     bool isActive() const { return kind != Kind::idle && kind != Kind::failed; }
+    /// preparing, connecting or stopping: on the way to a steady state, so the views show progress.
+    bool isWorking() const { return kind == Kind::preparing || kind == Kind::connecting || kind == Kind::stopping; }
 
     bool operator==(const TunnelStatus &) const = default;
 };
@@ -49,11 +51,11 @@ struct HealthState
     Kind kind = Kind::unknown;
     QString message; ///< only for unhealthy
 
-    static HealthState unknown() { return {Kind::unknown, {}}; }
-    static HealthState checking() { return {Kind::checking, {}}; }
-    static HealthState healthy() { return {Kind::healthy, {}}; }
-    static HealthState inactive() { return {Kind::inactive, {}}; }
-    static HealthState unhealthy(QString message) { return {Kind::unhealthy, std::move(message)}; }
+    static HealthState unknown() { return { Kind::unknown, {} }; }
+    static HealthState checking() { return { Kind::checking, {} }; }
+    static HealthState healthy() { return { Kind::healthy, {} }; }
+    static HealthState inactive() { return { Kind::inactive, {} }; }
+    static HealthState unhealthy(QString message) { return { Kind::unhealthy, std::move(message) }; }
 
     bool is(Kind k) const { return kind == k; }
 

@@ -1,31 +1,30 @@
 #include "ui/ContentView.h"
 
-#include "store/Preferences.h"
-
+#include "legal/LegalNoticeGate.h"
 #include "legal/LegalNoticeView.h"
+#include "legal/MakerCard.h"
 #include "legal/MiravoBrand.h"
-#include "legal/ViewParts.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
-#include "ui/LogoTile.h"
+#include "ui/SaveErrorBanner.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
 #include "ui/style/ActionButton.h"
-#include "ui/style/Painting.h"
 #include "ui/style/Theme.h"
-#include "ui/widgets/ButtonBase.h"
 #include "ui/widgets/CircleSymbolButton.h"
 #include "ui/widgets/Divider.h"
 #include "ui/widgets/IconTextLabel.h"
+#include "ui/widgets/LogoTile.h"
+#include "ui/widgets/RoundedBox.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/TextButton.h"
+#include "ui/widgets/ViewParts.h"
 #include "ui/widgets/WrappingLabel.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -33,111 +32,15 @@
 
 namespace {
 
+// The version is asked for in the background and arrives a little after the window.
 QString versionText(const QString &version)
 {
-    return QStringLiteral("· cloudflared ") + version + QStringLiteral(" · 仅限临时开发测试");
+    return QStringLiteral("· cloudflared ") + (version.isEmpty() ? QStringLiteral("检测中…") : version)
+        + QStringLiteral(" · 仅限临时开发测试");
 }
+
 constexpr qreal dimmedOpacity = 0.45;
 constexpr int sidebarWidth = 270;
-
-/// A rounded rectangle behind the widget's children.
-class RoundedBox : public QWidget
-{
-public:
-    RoundedBox(qreal radius, QColor fill, QColor stroke = {}, qreal strokeWidth = 1.0, QWidget *parent = nullptr)
-        : QWidget(parent)
-        , m_radius(radius)
-        , m_fill(std::move(fill))
-        , m_stroke(std::move(stroke))
-        , m_strokeWidth(strokeWidth)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        Painting::roundedRect(painter, rect(), m_radius, m_fill, m_stroke, m_strokeWidth);
-    }
-
-private:
-    qreal m_radius;
-    QColor m_fill;
-    QColor m_stroke;
-    qreal m_strokeWidth;
-};
-
-/// A button whose look is entirely its child widgets; clicks anywhere on it press it.
-class ContentButton : public ButtonBase
-{
-public:
-    explicit ContentButton(const QString &toolTip, QWidget *parent = nullptr)
-        : ButtonBase(parent)
-    {
-        setToolTip(toolTip);
-        setAccessibleName(toolTip);
-    }
-
-    void setContent(QWidget *content, const QMargins &margins = {})
-    {
-        auto *layout = new QVBoxLayout(this);
-        layout->setContentsMargins(margins);
-        layout->addWidget(content);
-        content->setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-    QSize sizeHint() const override { return layout() ? layout()->sizeHint() : QSize(); }
-    QSize minimumSizeHint() const override { return layout() ? layout()->minimumSize() : QSize(); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        if (!hasFocus())
-            return;
-        QPainter painter(this);
-        Painting::roundedRect(painter, rect(), 8, {}, Theme::withOpacity(Theme::accent, 0.6), 2);
-    }
-};
-
-/// A one-line label that shrinks its font down to \a minimumScale of its size before it would clip.
-class FittingLabel : public QLabel
-{
-public:
-    FittingLabel(const QString &text, const QFont &font, const QColor &color, qreal minimumScale)
-        : m_baseFont(font)
-        , m_minimumScale(minimumScale)
-    {
-        setText(text);
-        setTextFormat(Qt::PlainText);
-        setFont(font);
-        ViewParts::setTextColor(this, color);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(m_baseFont);
-        return { metrics.horizontalAdvance(text()), metrics.height() };
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        const int natural = QFontMetrics(m_baseFont).horizontalAdvance(text());
-        QFont fitted = m_baseFont;
-        if (natural > width() && natural > 0) {
-            const qreal scale = qMax(m_minimumScale, qreal(width()) / natural);
-            fitted.setPixelSize(qMax(1, int(m_baseFont.pixelSize() * scale)));
-        }
-        if (fitted != font())
-            setFont(fitted);
-    }
-
-private:
-    QFont m_baseFont;
-    qreal m_minimumScale;
-};
 
 ActionButton *makeGroupButton(ActionButton *button, const QString &text, const QString &symbol, const QString &name)
 {
@@ -151,7 +54,7 @@ ActionButton *makeGroupButton(ActionButton *button, const QString &text, const Q
 ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
-    , m_preferences(preferences)
+    , m_gate(new LegalNoticeGate(this, preferences))
 {
     setObjectName(QStringLiteral("contentView"));
     setMinimumSize(980, 680);
@@ -161,6 +64,9 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     ViewParts::space(root, 0, 0, 0);
     root->addWidget(makeHeader());
     root->addWidget(new Divider(Qt::Horizontal));
+    // Above everything else the user works with, so a failed save cannot go unseen.
+    m_saveErrorBanner = new SaveErrorBanner;
+    root->addWidget(m_saveErrorBanner);
     auto *middle = new QHBoxLayout;
     ViewParts::space(middle, 0, 0, 0);
     middle->addWidget(makeSidebar());
@@ -180,6 +86,7 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     connect(m_store, &TunnelStore::selectionChanged, this, &ContentView::handleSelectionChanged);
     // Repeats the quit path's stop requests when the event loop ends some other way.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_store->shutdownAll(); });
+    connect(m_gate, &LegalNoticeGate::declined, this, &ContentView::quitRequested);
 
     handleStoreChanged();
     handleSelectionChanged();
@@ -258,7 +165,7 @@ QWidget *ContentView::makeSidebar()
     layout->addLayout(listHeader);
 
     layout->addWidget(makeServiceList(), 1);
-    layout->addWidget(makeServiceCard());
+    layout->addWidget(new MakerCard);
     layout->addWidget(makeRefreshNote());
     return sidebar;
 }
@@ -293,62 +200,6 @@ void ContentView::insertRow(TunnelSession *session, int index)
     row->setSelected(m_store->selectedID() == id);
     m_rows.insert(id, row);
     m_rowsLayout->insertWidget(qBound(0, index, m_rowsLayout->count() - 1), row);
-}
-
-QWidget *ContentView::makeServiceCard()
-{
-    auto *card = new RoundedBox(13, Theme::panel, Theme::withOpacity(Theme::accent, 0.28), 1.2);
-    auto *stack = new QVBoxLayout(card);
-    ViewParts::space(stack, 9, 12, 12);
-
-    auto *top = new QHBoxLayout;
-    ViewParts::space(top, 10, 0, 0);
-    top->addWidget(new LogoTile(LogoTileKind::company, 48, 11));
-    auto *texts = new QVBoxLayout;
-    ViewParts::space(texts, 4, 0, 0);
-    auto *nameRow = new QHBoxLayout;
-    ViewParts::space(nameRow, 6, 0, 0);
-    nameRow->addWidget(ViewParts::label(QStringLiteral("弥罗科技"), Theme::font(13, QFont::Bold), Theme::text));
-    auto *tag = new RoundedBox(7, Theme::accentSoft);
-    auto *tagLayout = new QHBoxLayout(tag);
-    ViewParts::space(tagLayout, 0, 5, 2);
-    tagLayout->addWidget(ViewParts::label(QStringLiteral("技术服务"), Theme::font(7.5, QFont::Bold), Theme::accent));
-    nameRow->addWidget(tag);
-    nameRow->addStretch(1);
-    texts->addLayout(nameRow);
-    texts->addWidget(
-        new FittingLabel(QStringLiteral("软件开发 / 软件外包"), Theme::font(9.2, QFont::DemiBold), Theme::muted, 0.72));
-    texts->addWidget(new FittingLabel(
-        QStringLiteral("AI Agent 搭建 / 一人公司技术支持"), Theme::font(8.5, QFont::Medium), Theme::subtle, 0.72));
-    top->addLayout(texts, 1);
-    auto *arrow = new SymbolView(QStringLiteral("arrow.up.right"), 10, QFont::Bold, 26);
-    arrow->setColor(Theme::accent);
-    arrow->setCircleColor(Theme::accentSoft);
-    top->addWidget(arrow);
-    stack->addLayout(top);
-
-    auto *callToAction = new RoundedBox(8, Theme::accent);
-    callToAction->setFixedHeight(30);
-    auto *ctaLayout = new QHBoxLayout(callToAction);
-    ViewParts::space(ctaLayout, 7, 10, 0);
-    auto *message = new SymbolView(QStringLiteral("message.fill"), 9, QFont::DemiBold, 14);
-    message->setColor(Qt::white);
-    ctaLayout->addWidget(message);
-    ctaLayout->addWidget(
-        ViewParts::label(QStringLiteral("需要服务，请联系弥罗科技"), Theme::font(9.5, QFont::Bold), Qt::white));
-    ctaLayout->addStretch(1);
-    auto *forward = new SymbolView(QStringLiteral("arrow.right"), 9, QFont::Bold, 14);
-    forward->setColor(Qt::white);
-    ctaLayout->addWidget(forward);
-    stack->addWidget(callToAction);
-    Painting::dropShadow(card, Theme::withOpacity(Theme::accent, 0.1), 12, 5);
-
-    auto *button = new ContentButton(QStringLiteral("联系弥罗科技"));
-    button->setObjectName(QStringLiteral("serviceCard"));
-    button->setContent(card, QMargins(12, 0, 12, 0));
-    connect(button, &QAbstractButton::clicked, this,
-        [] { MiravoBrand::openWebsite(MiravoBrand::serviceContactWebsite()); });
-    return button;
 }
 
 QWidget *ContentView::makeRefreshNote()
@@ -415,9 +266,11 @@ QWidget *ContentView::makeFooter()
 
 void ContentView::handleStoreChanged()
 {
-    // The version arrives a little after the store is made.
-    if (m_versionLabel)
-        m_versionLabel->setText(versionText(m_store->cloudflaredVersion()));
+    m_saveErrorBanner->setReason(m_store->saveError());
+    const QString version = versionText(m_store->cloudflaredVersion());
+    if (m_versionLabel->text() != version)
+        m_versionLabel->setText(version);
+
     const int services = int(m_store->sessions().size());
     const int running = m_store->runningCount();
     if (services != m_shownServices || running != m_shownRunning) {
@@ -518,45 +371,12 @@ void ContentView::handleStartAllClicked()
     box->open();
 }
 
-qint64 ContentView::legalAcknowledgementVersion() const
+LegalNoticeView *ContentView::legalNotice() const
 {
-    return m_preferences->legalAcknowledgementVersion();
-}
-
-bool ContentView::isLegalNoticeAccepted() const
-{
-    return legalAcknowledgementVersion() >= LegalNoticeView::currentVersion;
-}
-
-void ContentView::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    // Once the window itself is up, so the notice sits over it.
-    if (!isLegalNoticeAccepted())
-        QTimer::singleShot(0, this, [this] {
-            if (!isLegalNoticeAccepted() && isVisible())
-                showLegalNotice();
-        });
+    return m_gate->notice();
 }
 
 void ContentView::showLegalNotice()
 {
-    if (m_notice) {
-        m_notice->raise();
-        m_notice->activateWindow();
-        return;
-    }
-    auto *notice = new LegalNoticeView(!isLegalNoticeAccepted(), this);
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    connect(notice, &LegalNoticeView::agreed, this, &ContentView::handleNoticeAgreed);
-    connect(notice, &LegalNoticeView::declined, this, &ContentView::quitRequested);
-    m_notice = notice;
-    notice->open();
-}
-
-void ContentView::handleNoticeAgreed()
-{
-    if (isLegalNoticeAccepted())
-        return; // never lower a newer acknowledgement
-    m_preferences->setLegalAcknowledgementVersion(LegalNoticeView::currentVersion);
+    m_gate->showNotice();
 }

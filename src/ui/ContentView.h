@@ -10,10 +10,12 @@
 
 #include <optional>
 
+class LegalNoticeGate;
 class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 class Preferences;
+class SaveErrorBanner;
 class ServiceSidebarRow;
 class SummaryPill;
 class ActionButton;
@@ -31,12 +33,8 @@ public:
     ContentView(TunnelStore *store, Preferences *preferences, QWidget *parent = nullptr);
     ~ContentView() override;
 
-    /// The stored notice version; anything unreadable counts as 0.
-    qint64 legalAcknowledgementVersion() const;
-    bool isLegalNoticeAccepted() const;
-
     /// The notice on screen, if any.
-    LegalNoticeView *legalNotice() const { return m_notice; }
+    LegalNoticeView *legalNotice() const;
     /// The detail pane of the selected service, or the empty detail.
     QWidget *detail() const { return m_detail; }
 
@@ -47,14 +45,10 @@ signals:
     /// The user declined the notice: the program should quit.
     void quitRequested();
 
-protected:
-    void showEvent(QShowEvent *event) override;
-
 private:
     QWidget *makeHeader();
     QWidget *makeSidebar();
     QWidget *makeServiceList();
-    QWidget *makeServiceCard();
     QWidget *makeRefreshNote();
     QWidget *makeEmptyDetail();
     QWidget *makeFooter();
@@ -65,11 +59,11 @@ private:
     void handleSessionRemoved(const QUuid &id, int index);
     void handleSelectionChanged();
     void handleStartAllClicked();
-    void handleNoticeAgreed();
     void rebuildDetail();
 
     TunnelStore *m_store;
-    Preferences *m_preferences;
+    LegalNoticeGate *m_gate;
+    SaveErrorBanner *m_saveErrorBanner = nullptr;
 
     SummaryPill *m_servicesPill = nullptr;
     SummaryPill *m_runningPill = nullptr;
@@ -86,6 +80,5 @@ private:
     int m_shownServices = -1;
     int m_shownRunning = -1;
 
-    QPointer<LegalNoticeView> m_notice;
     QPointer<QMessageBox> m_startAllConfirmation;
 };

@@ -15,6 +15,6 @@ void showPlainToolTip(QWidget *widget, const QPoint &globalPos, const QString &t
         QToolTip::hideText();
         return;
     }
-    QToolTip::showText(globalPos, QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped()),
-                       widget);
+    QToolTip::showText(
+        globalPos, QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped()), widget);
 }

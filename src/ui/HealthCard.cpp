@@ -20,6 +20,8 @@ HealthCard::HealthCard(const QString &title, const QString &icon, QWidget *paren
     m_title->setFont(Theme::font(11, QFont::DemiBold));
     m_title->setColor(Theme::text);
     m_title->setText(title);
+    m_state->setObjectName(QStringLiteral("healthState"));
+    m_detail->setObjectName(QStringLiteral("healthDetail"));
     m_state->setFont(Theme::font(8, QFont::DemiBold));
     m_detail->setFont(Theme::font(8));
     m_detail->setColor(Theme::subtle);
@@ -82,7 +84,7 @@ void HealthCard::setState(const HealthState &state)
     m_symbol->setCircleColor(Theme::withOpacity(color, 0.11));
     m_state->setColor(color);
     m_state->setText(stateLabel(state));
-    setAccessibleName(title() + u' ' + m_state->text());
+    setAccessibleName(m_title->text() + u' ' + m_state->text());
 }
 
 void HealthCard::setDetail(const QString &detail)
@@ -91,19 +93,4 @@ void HealthCard::setDetail(const QString &detail)
         m_detail->setText(detail);
         setAccessibleDescription(detail);
     }
-}
-
-QString HealthCard::title() const
-{
-    return m_title->text();
-}
-
-QString HealthCard::detail() const
-{
-    return m_detail->text();
-}
-
-QString HealthCard::shownStateLabel() const
-{
-    return m_state->text();
 }

@@ -21,10 +21,6 @@ public:
     void setState(const HealthState &state);
     void setDetail(const QString &detail);
 
-    QString title() const;
-    QString detail() const;
-    QString shownStateLabel() const;
-
 private:
     SymbolView *m_symbol;
     ElidedLabel *m_title;

@@ -2,6 +2,7 @@
 
 #include "session/TunnelSession.h"
 #include "ui/DisplayName.h"
+#include "ui/StatusColor.h"
 #include "ui/style/Painting.h"
 #include "ui/style/Theme.h"
 
@@ -54,22 +55,12 @@ void ServiceSidebarRow::setSelected(bool selected)
     update();
 }
 
-QColor ServiceSidebarRow::statusColor(const TunnelStatus &status, const HealthState &localHealth, bool overallIsHealthy)
-{
-    if (overallIsHealthy)
-        return Theme::success;
-    if (status.isActive())
-        return Theme::warning;
-    if (status.is(TunnelStatus::Kind::failed))
-        return Theme::danger;
-    return localHealth.is(HealthState::Kind::healthy) ? Theme::info : Theme::subtle;
-}
-
-QColor ServiceSidebarRow::statusColor() const
+QColor ServiceSidebarRow::rowColor() const
 {
     if (!m_session)
         return Theme::subtle;
-    return statusColor(m_session->status(), m_session->localHealth(), m_session->overallIsHealthy());
+    return statusColor(
+        m_session->status(), m_session->overallIsHealthy(), m_session->localHealth().is(HealthState::Kind::healthy));
 }
 
 QString ServiceSidebarRow::symbol() const
@@ -94,7 +85,7 @@ void ServiceSidebarRow::handleSessionChanged()
     // A tunnel writing its log changes the session many times a second without changing this row.
     const QString tip = QStringLiteral("切换到") + name();
     const QString description = address() + u' ' + m_session->overallLabel();
-    const QRgb color = statusColor().rgba();
+    const QRgb color = rowColor().rgba();
     const bool active = m_session->status().isActive();
     if (tip == toolTip() && description == accessibleDescription() && color == m_shownColor && active == m_shownActive)
         return;
@@ -156,7 +147,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
     if (hasFocus())
         Painting::focusRing(painter, area, radius);
 
-    const QColor color = statusColor();
+    const QColor color = rowColor();
     const qreal midY = area.height() / 2;
 
     // Leading symbol on its tinted circle.

@@ -20,15 +20,6 @@ public:
 
     bool isSelected() const { return m_selected; }
     void setSelected(bool selected);
-    bool isHovering() const { return m_hovering; }
-
-    /// The row's colour rule; an idle service whose local service answers is `info` here.
-    static QColor statusColor(const TunnelStatus &status, const HealthState &localHealth, bool overallIsHealthy);
-    QColor statusColor() const;
-    /// "network" while the tunnel is active, else "server.rack".
-    QString symbol() const;
-    QString name() const;
-    QString address() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -41,6 +32,11 @@ protected:
 
 private:
     void handleSessionChanged();
+    QColor rowColor() const;
+    /// "network" while the tunnel is active, else "server.rack".
+    QString symbol() const;
+    QString name() const;
+    QString address() const;
 
     QPointer<TunnelSession> m_session;
     bool m_selected = false;

@@ -1,6 +1,7 @@
 #include "ui/SessionStatusBadge.h"
 
 #include "session/TunnelSession.h"
+#include "ui/StatusColor.h"
 #include "ui/style/Painting.h"
 #include "ui/style/Theme.h"
 
@@ -25,30 +26,14 @@ SessionStatusBadge::SessionStatusBadge(TunnelSession *session, QWidget *parent)
     handleSessionChanged();
 }
 
-QColor SessionStatusBadge::color(const TunnelStatus &status, bool overallIsHealthy)
-{
-    if (overallIsHealthy)
-        return Theme::success;
-    if (status.isActive())
-        return Theme::warning;
-    if (status.is(TunnelStatus::Kind::idle))
-        return Theme::subtle;
-    return Theme::danger;
-}
-
 QColor SessionStatusBadge::color() const
 {
-    return m_session ? color(m_session->status(), m_session->overallIsHealthy()) : Theme::subtle;
-}
-
-QString SessionStatusBadge::label() const
-{
-    return m_session ? m_session->overallLabel() : QString();
+    return m_session ? statusColor(m_session->status(), m_session->overallIsHealthy(), false) : Theme::subtle;
 }
 
 void SessionStatusBadge::handleSessionChanged()
 {
-    const QString label = this->label();
+    const QString label = m_session ? m_session->overallLabel() : QString();
     if (label != m_shownLabel) {
         m_shownLabel = label;
         setAccessibleName(label);

@@ -15,11 +15,6 @@ class SessionStatusBadge : public QWidget
 public:
     explicit SessionStatusBadge(TunnelSession *session, QWidget *parent = nullptr);
 
-    /// The badge's colour rule; unlike the list row it ignores the local health.
-    static QColor color(const TunnelStatus &status, bool overallIsHealthy);
-    QColor color() const;
-    QString label() const;
-
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -28,6 +23,7 @@ protected:
 
 private:
     void handleSessionChanged();
+    QColor color() const;
 
     QPointer<TunnelSession> m_session;
     QString m_shownLabel;

@@ -26,13 +26,6 @@ SummaryPill::SummaryPill(const QString &icon, const QString &text, const QColor 
     setAccessibleName(text);
 }
 
-void SummaryPill::setIcon(const QString &icon)
-{
-    m_icon = icon;
-    updateGeometry();
-    update();
-}
-
 void SummaryPill::setText(const QString &text)
 {
     if (m_text == text)
@@ -40,12 +33,6 @@ void SummaryPill::setText(const QString &text)
     m_text = text;
     setAccessibleName(text);
     updateGeometry();
-    update();
-}
-
-void SummaryPill::setColor(const QColor &color)
-{
-    m_color = color;
     update();
 }
 

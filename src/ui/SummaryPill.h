@@ -10,13 +10,8 @@ class SummaryPill : public QWidget
 public:
     SummaryPill(const QString &icon, const QString &text, const QColor &color, QWidget *parent = nullptr);
 
-    QString icon() const { return m_icon; }
     QString text() const { return m_text; }
-    QColor color() const { return m_color; }
-
-    void setIcon(const QString &icon);
     void setText(const QString &text);
-    void setColor(const QColor &color);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -1,39 +1,24 @@
 #pragma once
 
-#include "session/TunnelSession.h"
-
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
+#include <QUuid>
 
-#include <QElapsedTimer>
-#include <QList>
-#include <functional>
-
-class ActivityRow;
-class CircleSymbolButton;
-class DisclosureButton;
-class FactRow;
-class HealthCard;
-class IconTextLabel;
-class QLabel;
-class QLineEdit;
+class ActivityCard;
+class ConfigurationCard;
+class DetailHeader;
+class HealthRow;
+class PublicLinkCard;
 class QMessageBox;
-class QVBoxLayout;
-class SegmentedPicker;
-class SessionStatusBadge;
-class SymbolView;
-class TextButton;
-class ActionButton;
-class ToggleSwitch;
-class UrlText;
-class WrappingLabel;
+class TunnelSession;
 
-/// \brief The right-hand pane for one service: name, status, health, configuration, public link and
-/// activity. Edits go straight into the session's profile; starting and deleting ask first.
+/// \brief The right-hand pane for one service: header, health tiles, configuration, public link and
+/// activity, each a card that refreshes itself from the session. Starting and deleting ask first.
 ///
 /// Session changes are coalesced into at most one refresh per frame, which sets texts and visibility
-/// in place; the activity list follows at a slower pace and reuses its rows.
+/// in place; the activity list follows at a slower pace.
 class TunnelDetailView : public QScrollArea
 {
     Q_OBJECT
@@ -44,14 +29,11 @@ public:
 
     TunnelSession *session() const { return m_session; }
 
-    static QString startTitle(const TunnelStatus &status);
-    static QString startSymbol(const TunnelStatus &status);
-    static QString localHealthDetail(const TunnelSession &session);
-    static QString publicHealthDetail(const TunnelSession &session);
+    /// The delete confirmation's title for a service named \a profileName.
     static QString deleteTitle(const QString &profileName);
 
-    bool isCopied() const { return m_copied; }
-    bool showAdvanced() const { return m_showAdvanced; }
+    bool isCopied() const;
+    bool showAdvanced() const;
     /// How many times the pane has redrawn itself from the session.
     int refreshCount() const { return m_refreshCount; }
     /// Redraws from the session at once; session changes do this at most once per frame by themselves.
@@ -62,85 +44,25 @@ signals:
     void deleteConfirmed(const QUuid &id);
 
 private:
-    QWidget *buildHeader();
-    QWidget *buildHealthRow();
-    QWidget *buildConfigurationCard();
-    QWidget *buildPublicLinkCard();
-    QWidget *buildActivityCard();
-    QLineEdit *labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
-        const QString &objectName, void (TunnelDetailView::*handleEdited)(const QString &), QWidget *parent);
     void setTabOrder();
-
     void scheduleRefresh();
     void refreshState();
-    void refreshConfiguration(const TunnelSession &session);
-    void refreshPublicLink(const TunnelSession &session);
-    void refreshActivity(const TunnelSession &session);
-    void refreshCopyButton();
-
-    void editProfile(const std::function<void(TunnelProfile &)> &edit);
-    void handleNameEdited(const QString &text);
-    void handleSchemePicked(int index);
-    void handleHostEdited(const QString &text);
-    void handlePortEdited(const QString &text);
-    void handleSkipTLSToggled(bool checked);
-    void handleDisclosureToggled(bool expanded);
-    void handleStartClicked();
-    void handleStopClicked();
-    void handleDeleteClicked();
-    void handleCopyClicked();
-    void handleOpenClicked();
-    void handleClearClicked();
-
+    void refreshActivity();
     QMessageBox *makeAlert(const QString &title, const QString &message);
+    void handleStartClicked();
+    void handleDeleteClicked();
 
     QPointer<TunnelSession> m_session;
     QTimer m_refreshTimer;
     QTimer m_activityTimer;
     QElapsedTimer m_activityClock;
     int m_refreshCount = 0;
-
-    // View-local state.
-    bool m_copied = false;
-    bool m_showAdvanced = false;
     QPointer<QMessageBox> m_deleteAlert;
     QPointer<QMessageBox> m_startAlert;
 
-    // Header
-    QLineEdit *m_nameField = nullptr;
-    SessionStatusBadge *m_badge = nullptr;
-    CircleSymbolButton *m_deleteButton = nullptr;
-    // Health
-    HealthCard *m_localCard = nullptr;
-    HealthCard *m_publicCard = nullptr;
-    QLabel *m_lastChecked = nullptr;
-    // Configuration
-    SegmentedPicker *m_schemePicker = nullptr;
-    QLineEdit *m_hostField = nullptr;
-    QLineEdit *m_portField = nullptr;
-    QWidget *m_disclosure = nullptr;
-    DisclosureButton *m_disclosureButton = nullptr;
-    QWidget *m_disclosureContent = nullptr;
-    ToggleSwitch *m_skipTLSSwitch = nullptr;
-    IconTextLabel *m_failureLabel = nullptr;
-    ActionButton *m_startButton = nullptr;
-    ActionButton *m_stopButton = nullptr;
-    // Public link
-    QWidget *m_linkBlock = nullptr;
-    UrlText *m_urlText = nullptr;
-    ActionButton *m_copyButton = nullptr;
-    ActionButton *m_openButton = nullptr;
-    QWidget *m_emptyLink = nullptr;
-    SymbolView *m_emptyLinkSymbol = nullptr;
-    QLabel *m_emptyLinkTitle = nullptr;
-    FactRow *m_providerFact = nullptr;
-    FactRow *m_originFact = nullptr;
-    FactRow *m_connectedFact = nullptr;
-    // Activity
-    TextButton *m_clearButton = nullptr;
-    QWidget *m_emptyActivity = nullptr;
-    QScrollArea *m_activityScroll = nullptr;
-    QVBoxLayout *m_activityLayout = nullptr;
-    QList<ActivityRow *> m_activityRows; // top down; the first m_shownActivity are visible
-    qsizetype m_shownActivity = -1;
+    DetailHeader *m_header = nullptr;
+    HealthRow *m_health = nullptr;
+    ConfigurationCard *m_configuration = nullptr;
+    PublicLinkCard *m_publicLink = nullptr;
+    ActivityCard *m_activity = nullptr;
 };

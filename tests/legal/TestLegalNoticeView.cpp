@@ -1,5 +1,8 @@
+#include "legal/LegalNoticeGate.h"
 #include "legal/LegalNoticeView.h"
+#include "legal/MakerCard.h"
 #include "legal/MiravoBrand.h"
+#include "store/Preferences.h"
 #include "ui/style/ActionButton.h"
 
 #include <QtTest>
@@ -109,6 +112,57 @@ private slots:
         QFETCH(bool, opens);
         MiravoBrand::openBundledDocument(name);
         QCOMPARE(m_urls.size(), opens ? 1 : 0);
+    }
+
+    void gateAsksUntilAccepted_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<bool>("agree");
+        QTest::addColumn<int>("after");
+        QTest::newRow("never asked, agrees") << 0 << true << 2;
+        QTest::newRow("older version, declines") << 1 << false << 1;
+        QTest::newRow("current") << 2 << false << 2;
+        QTest::newRow("newer") << 3 << false << 3;
+    }
+
+    void gateAsksUntilAccepted()
+    {
+        QFETCH(int, stored);
+        QFETCH(bool, agree);
+        QFETCH(int, after);
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath(u"orvanta.conf"_qs), QSettings::IniFormat);
+        settings.setValue(Preferences::legalAcknowledgementKey, stored);
+        Preferences preferences(&settings);
+        QWidget host;
+        LegalNoticeGate gate(&host, &preferences);
+        QSignalSpy declined(&gate, &LegalNoticeGate::declined);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const bool asks = stored < LegalNoticeView::currentVersion;
+        QTRY_COMPARE(gate.notice() != nullptr, asks);
+        if (asks) {
+            QVERIFY(gate.notice()->requiresAcceptance());
+            if (agree) {
+                gate.notice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
+                gate.notice()->findChild<QAbstractButton *>(u"agreeButton"_qs)->click();
+                QTRY_VERIFY(!gate.notice());
+            } else {
+                // Declining quits the program; the notice stays until then.
+                gate.notice()->findChild<QAbstractButton *>(u"declineButton"_qs)->click();
+            }
+        }
+        QCOMPARE(declined.count(), asks && !agree ? 1 : 0);
+        QCOMPARE(preferences.legalAcknowledgementVersion(), after);
+        QCOMPARE(gate.isAccepted(), after >= LegalNoticeView::currentVersion);
+    }
+
+    void makerCardOpensTheContactPage()
+    {
+        MakerCard card;
+        card.resize(card.sizeHint());
+        QTest::mouseClick(&card, Qt::LeftButton, {}, QPoint(card.width() / 2, card.height() / 2));
+        QCOMPARE(m_urls, QList<QUrl> { MiravoBrand::serviceContactWebsite() });
     }
 
 private:

@@ -1,10 +1,10 @@
 #include "UiTestSupport.h"
-#include "ui/LogoTile.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/CardBackground.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/TextFieldStyle.h"
 #include "ui/style/Theme.h"
+#include "ui/widgets/LogoTile.h"
 
 #include <QApplication>
 #include <QFontDatabase>

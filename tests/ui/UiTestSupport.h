@@ -27,3 +27,13 @@ inline bool nearColor(const QColor &a, const QColor &b, int tolerance = 6)
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
         && qAbs(a.blue() - b.blue()) <= tolerance;
 }
+
+/// Some pixel of \a image is \a color (an opaque dot or glyph drawn in it).
+inline bool paintsColor(const QImage &image, const QColor &color, int tolerance = 6)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (nearColor(image.pixelColor(x, y), color, tolerance))
+                return true;
+    return false;
+}

@@ -9,6 +9,7 @@
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -21,9 +22,12 @@ using Kind = TunnelStatus::Kind;
 class WindowScene : public QWidget
 {
 public:
-    explicit WindowScene(const SessionDependencies &dependencies)
+    /// With \a unwritable, a folder stands where the settings file goes, so every save fails.
+    explicit WindowScene(const SessionDependencies &dependencies, bool unwritable = false)
         : m_settings(m_dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat)
     {
+        if (unwritable)
+            QDir(m_dir.path()).mkdir(QStringLiteral("orvanta.conf"));
         m_settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
         m_store = std::make_unique<TunnelStore>(&m_settings, dependencies);
     }
@@ -105,6 +109,16 @@ const SceneRegistrar emptyDetail { { QStringLiteral("window-empty-detail"), { 10
         kit.installCloudflared(versionAnswer);
         auto *scene = new WindowScene(kit.dependencies());
         scene->store()->setSelectedID(std::nullopt);
+        return scene->show();
+    } } };
+
+const SceneRegistrar saveFailed { { QStringLiteral("window-save-failed"), { 1080, 760 },
+    [](SceneKit &kit) -> QWidget * {
+        kit.installCloudflared(versionAnswer);
+        auto *scene = new WindowScene(kit.dependencies(), true);
+        TunnelSession *only = scene->store()->sessions().constFirst();
+        scene->configure(only, QStringLiteral("默认服务"), kit.healthyPort());
+        SceneKit::waitUntil([only] { return only->lastCheckedAt().has_value(); });
         return scene->show();
     } } };
 

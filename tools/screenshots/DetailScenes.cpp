@@ -5,7 +5,7 @@
 
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
-#include "ui/LogoTile.h"
+#include "ui/widgets/LogoTile.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"

@@ -13,8 +13,6 @@ class CardBackground : public QObject
 public:
     CardBackground(QWidget *widget, qreal radius);
 
-    qreal radius() const { return m_radius; }
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

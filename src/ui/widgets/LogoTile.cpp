@@ -1,4 +1,4 @@
-#include "ui/LogoTile.h"
+#include "ui/widgets/LogoTile.h"
 
 #include "base/Resources.h"
 #include "ui/style/Painting.h"
@@ -58,11 +58,6 @@ void LogoTile::setPictureDirectory(const QString &directory)
     s_pictureDirectory = directory;
 }
 
-QString LogoTile::monogram(LogoTileKind variant)
-{
-    return variant == LogoTileKind::product ? QStringLiteral("奥") : QStringLiteral("弥");
-}
-
 void LogoTile::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -86,10 +81,11 @@ void LogoTile::paintEvent(QPaintEvent *)
         gradient.setColorAt(1, Theme::accentStrong);
         painter.fillRect(tile, gradient);
         QFont font = Theme::roundedFont(0, QFont::Bold);
-        font.setPointSizeF(monogramSize() * 72.0 / logicalDpiY());
+        font.setPointSizeF(0.46 * m_size * 72.0 / logicalDpiY());
         painter.setFont(font);
         painter.setPen(Qt::white);
-        painter.drawText(tile, Qt::AlignCenter, monogram(m_variant));
+        painter.drawText(
+            tile, Qt::AlignCenter, m_variant == LogoTileKind::product ? QStringLiteral("奥") : QStringLiteral("弥"));
     }
 
     painter.setClipping(false);

@@ -16,19 +16,11 @@ class LogoTile : public QWidget
 public:
     LogoTile(LogoTileKind variant, qreal size, qreal cornerRadius, QWidget *parent = nullptr);
 
-    LogoTileKind variant() const { return m_variant; }
-    qreal logoSize() const { return m_size; }
-    qreal cornerRadius() const { return m_cornerRadius; }
-
     /// Resource file name of the picture of \a variant.
     static QString resourceName(LogoTileKind variant);
-    static QString monogram(LogoTileKind variant);
 
     /// Test seam: where the pictures are looked up (an empty text restores the resources).
     static void setPictureDirectory(const QString &directory);
-
-    /// The monogram's font size: 0.46 of the side.
-    qreal monogramSize() const { return 0.46 * m_size; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

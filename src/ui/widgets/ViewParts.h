@@ -5,10 +5,12 @@
 #include <QString>
 
 class QBoxLayout;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QWidget;
 
-/// \brief Small building blocks shared by the window's and the notice's layouts.
+/// \brief Small layout building blocks shared by every view.
 namespace ViewParts {
 
 /// A plain-text label in \a font and \a color.
@@ -24,5 +26,9 @@ void fillBackground(QWidget *widget, const QColor &color);
 
 /// Sets spacing and equal margins in one call.
 void space(QBoxLayout *layout, int spacing, int horizontalMargin, int verticalMargin);
+
+/// A vertical or horizontal layout without margins, installed on \a parent when one is given.
+QVBoxLayout *column(int spacing, QWidget *parent = nullptr);
+QHBoxLayout *row(int spacing, QWidget *parent = nullptr);
 
 } // namespace ViewParts

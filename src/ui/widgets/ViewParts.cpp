@@ -1,4 +1,4 @@
-#include "legal/ViewParts.h"
+#include "ui/widgets/ViewParts.h"
 
 #include <QBoxLayout>
 #include <QLabel>
@@ -42,6 +42,20 @@ void space(QBoxLayout *layout, int spacing, int horizontalMargin, int verticalMa
 {
     layout->setSpacing(spacing);
     layout->setContentsMargins(horizontalMargin, verticalMargin, horizontalMargin, verticalMargin);
+}
+
+QVBoxLayout *column(int spacing, QWidget *parent)
+{
+    auto *layout = parent ? new QVBoxLayout(parent) : new QVBoxLayout;
+    space(layout, spacing, 0, 0);
+    return layout;
+}
+
+QHBoxLayout *row(int spacing, QWidget *parent)
+{
+    auto *layout = parent ? new QHBoxLayout(parent) : new QHBoxLayout;
+    space(layout, spacing, 0, 0);
+    return layout;
 }
 
 } // namespace ViewParts
