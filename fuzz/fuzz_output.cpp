@@ -1,5 +1,6 @@
 // cloudflared's output as it may arrive: any bytes, split into chunks anywhere. Line assembly must keep
-// its bound, and the line rules and the readable log line must take any line.
+// its bound, the line rules and the readable log line must take any line, and a public address they
+// accept must be an https address on the quick-tunnel domain.
 
 #include "session/OutputInterpreter.h"
 #include "session/OutputLineSplitter.h"
@@ -30,13 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (line.toUtf8().size() > OutputLineSplitter::maxLineBytes)
             std::abort();
         session.handleOutputLine(line);
-        (void)OutputInterpreter::readableLogLine(line);
+        for (const QStringView piece : OutputInterpreter::splitLines(line)) {
+            const OutputEvent event = OutputInterpreter::interpret(piece, false);
+            if (event.kind == OutputEvent::Kind::publicUrl
+                && (!event.url.isValid() || event.url.scheme() != u"https"
+                    || !event.url.host().endsWith(u".trycloudflare.com") || !event.url.path().isEmpty()))
+                std::abort();
+            (void)OutputInterpreter::readableLogLine(piece);
+        }
     };
-    for (qsizetype at = 0; at < bytes.size(); at += chunk) {
+    for (qsizetype at = 0; at < bytes.size(); at += chunk)
         splitter.feed(bytes.sliced(at, std::min(chunk, bytes.size() - at)), onLine);
-        if (splitter.pendingBytes() > OutputLineSplitter::maxLineBytes)
-            std::abort();
-    }
     splitter.finish(onLine);
     return 0;
 }
