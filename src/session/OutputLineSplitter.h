@@ -16,7 +16,7 @@
 class OutputLineSplitter
 {
 public:
-    static constexpr qsizetype maxLineBytes = 64 * 1024;
+    static constexpr qsizetype maxLineBytes = qsizetype(64) * 1024;
 
     /// Calls \a onLine(const QString &) for every line that \a chunk completes.
     template<typename Sink>

@@ -22,7 +22,7 @@ ActionButton::ActionButton(const SecondaryButtonStyle &style, QWidget *parent)
 
 ActionButton::ActionButton(ButtonLook look, QWidget *parent)
     : ButtonBase(parent)
-    , m_look(std::move(look))
+    , m_look(look)
 {
     setFont(Theme::font(m_look.fontSize, QFont::DemiBold));
     setFixedHeight(m_look.height);
