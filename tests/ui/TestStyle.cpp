@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
@@ -33,6 +34,24 @@ QColor over(const QColor &top, const QColor &bottom)
         top.blueF() * a + bottom.blueF() * (1 - a));
 }
 
+// Dark pixels of \a text drawn in \a font: a heavier weight covers more of the square.
+int inkOf(const QString &text, const QFont &font)
+{
+    QImage image(200, 40, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignCenter, text);
+    painter.end();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ink += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+    }
+    return ink;
+}
+
 } // namespace
 
 class TestStyle : public QObject
@@ -44,6 +63,39 @@ private slots:
     {
         Theme::install(*qApp);
         QVERIFY2(Theme::loadFonts(), "icon font missing from the build tree's resources");
+    }
+
+    // Every weight comes from the one regular CJK face (a second face file costs megabytes of
+    // memory); the heavy weights must still be drawn heavier.
+    void everyWeightUsesTheRegularFace_data()
+    {
+        QTest::addColumn<QFont::Weight>("weight");
+        QTest::addColumn<bool>("heavy");
+        QTest::newRow("normal") << QFont::Normal << false;
+        QTest::newRow("medium") << QFont::Medium << false;
+        QTest::newRow("demibold") << QFont::DemiBold << true;
+        QTest::newRow("bold") << QFont::Bold << true;
+    }
+
+    void everyWeightUsesTheRegularFace()
+    {
+        QFETCH(QFont::Weight, weight);
+        QFETCH(bool, heavy);
+        const QString text = QStringLiteral("奥文塔代理服务");
+        QTextLayout layout(text, Theme::font(14, weight));
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        QVERIFY(!runs.isEmpty());
+        for (const QGlyphRun &run : runs)
+            QCOMPARE(run.rawFont().styleName(), QStringLiteral("Regular"));
+        const int regularInk = inkOf(text, Theme::font(14));
+        const int ink = inkOf(text, Theme::font(14, weight));
+        if (heavy)
+            QVERIFY2(ink > regularInk * 11 / 10, qPrintable(QStringLiteral("%1 vs %2").arg(ink).arg(regularInk)));
+        else
+            QCOMPARE(ink, regularInk);
     }
 
     void everySymbolIsOneGlyph()

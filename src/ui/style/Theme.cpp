@@ -25,7 +25,14 @@ QFont font(qreal size, QFont::Weight weight)
     // Design sizes are device-independent pixels; point sizes would follow the desktop's DPI
     // and outgrow the fixed layout lengths.
     f.setPixelSize(qMax(1, qRound(size)));
-    f.setWeight(weight);
+    if (weight >= QFont::DemiBold) {
+        // Bold is drawn by emboldening the regular face: the separate bold CJK file would map
+        // another 8 MB into every window for a look that differs by a hair.
+        f.setStyleName(QStringLiteral("Regular"));
+        f.setWeight(QFont::Bold);
+    } else {
+        f.setWeight(weight);
+    }
     f.setHintingPreference(QFont::PreferNoHinting);
     return f;
 }
