@@ -1,11 +1,14 @@
 // The real program for tests:
 //  `ProgramHost <cloudflared> <local port>`: its tunnels started as soon as its window is up;
-//  `ProgramHost window`: its window hidden at once; prints "hidden", then "shown" each time it comes back.
+//  `ProgramHost window`: its window hidden at once; prints "hidden", then "shown" each time it comes back;
+//  `ProgramHost program <arguments>`: started with the arguments; prints "window shown" or "window hidden"
+//  once up, then "shown" each time the main window is shown.
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QString>
 
@@ -21,7 +24,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show) {
+        if (event->type() == QEvent::Show && qobject_cast<MainWindow *>(watched)) {
             std::puts("shown");
             std::fflush(stdout);
         }
@@ -38,6 +41,15 @@ int main(int argc, char **argv)
             delegate.mainWindow()->installEventFilter(new ShowReporter(&delegate));
             std::puts("hidden");
             std::fflush(stdout);
+        });
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "program") == 0) {
+        argv[1] = argv[0];
+        return Application::main(argc - 1, argv + 1, [](Application &delegate) {
+            const bool shown = delegate.mainWindow() && delegate.mainWindow()->isVisible();
+            std::puts(shown ? "window shown" : "window hidden");
+            std::fflush(stdout);
+            qApp->installEventFilter(new ShowReporter(&delegate));
         });
     }
     if (argc < 3)

@@ -55,46 +55,54 @@ private slots:
             QVERIFY2(dir.contains(u"orvanta-runtime-"_qs) && !QFileInfo::exists(dir), qPrintable(dir));
     }
 
-    void withoutADisplay_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("no display") << QStringList() << 1 << QString();
-        QTest::newRow("version") << QStringList { u"--version"_qs } << 0 << u"orvanta " ORVANTA_VERSION "\n"_qs;
-    }
-
     void withoutADisplay()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QString, out);
         QProcessEnvironment env = environment();
         for (const QString &name : { u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs })
             env.remove(name);
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(ORVANTA_PROGRAM), arguments);
+        program.start(QStringLiteral(ORVANTA_PROGRAM), {});
         QVERIFY(program.waitForFinished(30000) && program.exitStatus() == QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), exitCode);
-        QCOMPARE(QString::fromUtf8(program.readAllStandardOutput()), out);
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY(program.readAllStandardOutput().isEmpty());
         const QString error = QString::fromUtf8(program.readAllStandardError());
-        if (exitCode != 0) // one clear line
-            QVERIFY2(error.count(u'\n') == 1 && error.contains(u"xvfb-run"_qs), qPrintable(error));
+        // One clear line.
+        QVERIFY2(error.count(u'\n') == 1 && error.contains(u"xvfb-run"_qs), qPrintable(error));
         QVERIFY(!QFileInfo::exists(path(u"config"_qs)) && !QFileInfo::exists(path(u"state"_qs)));
     }
 
-    void strangersCannotActivate()
+    void hiddenStart_data()
     {
-        SingleInstance first(m_dir->path());
-        QCOMPARE(first.claim(), SingleInstance::Role::primary);
-        QSignalSpy activations(&first, &SingleInstance::activationRequested);
-        QLocalSocket stranger;
-        stranger.connectToServer(first.socketPath());
-        QVERIFY(stranger.waitForConnected(2000));
-        stranger.write(QByteArray(200, 'x') + "\nactivate-now\n");
-        QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QLocalSocket::UnconnectedState, 5000);
-        QCOMPARE(activations.size(), 0);
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("window");
+        QTest::newRow("plain") << QStringList() << QByteArray("window shown\n");
+        QTest::newRow("hidden, for the autostart") << QStringList { u"--hidden"_qs } << QByteArray("window hidden\n");
+    }
+
+    void hiddenStart()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, window);
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.start(QStringLiteral(PROGRAM_HOST), QStringList { u"program"_qs } + arguments);
+        QVERIFY(QTest::qWaitFor([&] { return host.canReadLine() || host.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(host.readLine(), window);
+        if (arguments.isEmpty()) {
+            host.kill();
+            QVERIFY(host.waitForFinished(30000));
+            return;
+        }
+        // A later start brings up the window that was never shown.
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(QStringLiteral(ORVANTA_PROGRAM), {});
+        QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
+        QVERIFY(QTest::qWaitFor([&] { return host.canReadLine(); }, 10000));
+        QCOMPARE(host.readLine(), QByteArray("shown\n"));
+        ::kill(pid_t(host.processId()), SIGTERM);
+        QTRY_COMPARE_WITH_TIMEOUT(host.state(), QProcess::NotRunning, 30000);
     }
 
     void secondStartShowsTheWindowAndAKilledOneBlocksNothing()
