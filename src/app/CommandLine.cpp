@@ -83,11 +83,6 @@ Invocation parseSubcommand(Action action, const QStringList &rest)
     return invocation;
 }
 
-void print(FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-}
-
 int printVersion(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -104,6 +99,11 @@ int printVersion(int argc, char **argv)
     return ExitCode::ok;
 }
 } // namespace
+
+void print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+}
 
 Invocation parse(const QStringList &arguments)
 {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <optional>
 
 /// \brief The program's arguments: a start of the window (optionally hidden), or a command that
@@ -43,6 +44,9 @@ struct Invocation
 Invocation parse(const QStringList &arguments);
 
 QString helpText();
+
+/// Writes \a text in UTF-8, whatever the locale.
+void print(FILE *stream, const QString &text);
 
 /// Runs a command that is not runProgram, without a display; returns the exit status.
 int run(const Invocation &invocation, int argc, char **argv);

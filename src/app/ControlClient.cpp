@@ -16,11 +16,6 @@ constexpr int answerTimeoutMs = 10000;
 constexpr unsigned long pollIntervalMs = 250;
 constexpr qint64 maxAnswerBytes = 4 * 1024 * 1024;
 
-void print(FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-}
-
 QString field(const QJsonObject &service, const char *name)
 {
     const QString text = service.value(QLatin1String(name)).toString();

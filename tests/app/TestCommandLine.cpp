@@ -64,7 +64,7 @@ private slots:
         m_instance.setProcessEnvironment(instanceEnv);
         m_instance.setProcessChannelMode(QProcess::ForwardedChannels);
         m_instance.start(QStringLiteral(ORVANTA_PROGRAM), { u"--hidden"_qs });
-        QVERIFY(QTest::qWaitFor([&] { return run({ u"list"_qs }).exitCode != 3; }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return run({ u"list"_qs }, m_env).exitCode != 3; }, 60000));
     }
 
     void cleanupTestCase()
@@ -75,174 +75,101 @@ private slots:
         QVERIFY(m_instance.waitForFinished(30000));
     }
 
-    // Rows run in order against the one instance, each from the state the ones before left.
+    // Rows run in order against the one instance, each from the state the ones before left. "none" and "stale"
+    // run against a runtime directory without an instance, empty or with a socket file left by a crash.
     void commands_data()
     {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("runtime");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out"); // patterns; PORT is the local service's port
+        QTest::addColumn<QString>("out"); // patterns; PORT is the local service's port, URL the public address
         QTest::addColumn<QString>("err");
+        const auto add = [](const char *name, const QString &arguments, int exitCode, const QString &out,
+                             const QString &err = u"^$"_qs, const QString &runtime = {}) {
+            QTest::newRow(name) << arguments.split(u' ') << runtime << exitCode << out << err;
+        };
         const QString origin = u"http://127\\.0\\.0\\.1:PORT"_qs;
-        const QString none = u"^$"_qs;
-        QTest::newRow("every service, none started")
-            << QStringList { u"list"_qs } << 0
-            << u"^web\t未启动\t%1\t-\t-\nweb-alpha\t未启动\t%1\t-\t-\ndb\t未启动\t-\t-\t-\n$"_qs.arg(origin) << none;
-        QTest::newRow("a prefix of several names lists them") << QStringList { u"start"_qs,
-            u"we"_qs } << 1 << none << u"^orvanta：“we”可以指多个服务.*\n可选的服务：\n  web\n  web-alpha\n$"_qs;
-        QTest::newRow("an unknown name lists every service")
-            << QStringList { u"stop"_qs, u"nosuch"_qs } << 1 << none
-            << u"^orvanta：没有名为“nosuch”的服务\n可选的服务：\n  web\n  web-alpha\n  db\n$"_qs;
-        QTest::newRow("an exact name wins over a longer one")
-            << QStringList { u"start"_qs, u"web"_qs } << 0 << u"^web\t检查中\t%1\t-\t-\n$"_qs.arg(origin) << none;
-        QTest::newRow("the address once online") << QStringList { u"url"_qs, u"web"_qs, u"--wait"_qs, u"60"_qs } << 0
-                                                 << u"^%1\n$"_qs.arg(publicAddress) << none;
-        QTest::newRow("no waiting for a service nobody started") << QStringList { u"url"_qs, u"web-al"_qs,
-            u"--wait=60"_qs } << 1 << none << u"^orvanta：服务“web-alpha”没有上线（未启动）\n$"_qs;
-        QTest::newRow("all, with no confirmation") << QStringList { u"start"_qs, u"--all"_qs } << 0
-                                                   << u"^web\t[^\n]+\nweb-alpha\t[^\n]+\ndb\t[^\n]+\n$"_qs << none;
-        QTest::newRow("a failed start gives its reason") << QStringList { u"url"_qs, u"db"_qs, u"--wait"_qs,
-            u"60"_qs } << 1 << none << u"^orvanta：服务“db”启动失败：端口必须在 1 到 65535 之间\n$"_qs;
-        QTest::newRow("a unique prefix") << QStringList { u"url"_qs, u"web-"_qs, u"--wait"_qs, u"60"_qs } << 0
-                                         << u"^%1\n$"_qs.arg(publicAddress) << none;
-        QTest::newRow("addresses and the failure in the list")
-            << QStringList { u"list"_qs } << 0
-            << u"^web\t[^\t]+\t%1\t%2\t-\nweb-alpha\t[^\t]+\t%1\t%2\t-\ndb\t启动失败\t-\t-\t端口必须在 1 到 65535 之间\n$"_qs
-                   .arg(origin, QRegularExpression::escape(publicAddress))
-            << none;
-        QTest::newRow("stop one") << QStringList { u"stop"_qs, u"web"_qs } << 0 << u"^web\t(停止中|未启动)\t"_qs
-                                  << none;
-        QTest::newRow("a stopped service has no address")
-            << QStringList { u"url"_qs, u"web"_qs } << 1 << none << u"^orvanta：服务“web”没有上线"_qs;
-        QTest::newRow("stop all") << QStringList { u"stop"_qs, u"--all"_qs } << 0
-                                  << u"^web\t.*\nweb-alpha\t(停止中|未启动)\t"_qs << none;
+        const QString usage = u"^orvanta：.+\n运行 orvanta --help 查看用法。\n$"_qs;
+        add("every service, none started", u"list"_qs, 0,
+            u"^web\t未启动\t%1\t-\t-\nweb-alpha\t未启动\t%1\t-\t-\ndb\t未启动\t-\t-\t-\n$"_qs.arg(origin));
+        add("a prefix of several names lists them", u"start we"_qs, 1, u"^$"_qs,
+            u"^orvanta：“we”可以指多个服务.*\n可选的服务：\n  web\n  web-alpha\n$"_qs);
+        add("an unknown name lists every service", u"stop nosuch"_qs, 1, u"^$"_qs,
+            u"^orvanta：没有名为“nosuch”的服务\n可选的服务：\n  web\n  web-alpha\n  db\n$"_qs);
+        add("json of an unknown name", u"start nosuch --json"_qs, 1,
+            u"^\\{\"candidates\":\\[\"web\",\"web-alpha\",\"db\"\\],\"error\":\"notFound\",\"message\":\"[^\"]+\",\"ok\":false\\}\n$"_qs);
+        add("an exact name wins over a longer one", u"start web"_qs, 0, u"^web\t检查中\t%1\t-\t-\n$"_qs.arg(origin));
+        add("the address once online", u"url web --wait 60"_qs, 0, u"^URL\n$"_qs);
+        add("no waiting for a service nobody started", u"url web-al --wait=60"_qs, 1, u"^$"_qs,
+            u"^orvanta：服务“web-alpha”没有上线（未启动）\n$"_qs);
+        add("all, with no confirmation", u"start --all"_qs, 0, u"^web\t[^\n]+\nweb-alpha\t[^\n]+\ndb\t[^\n]+\n$"_qs);
+        add("a failed start gives its reason", u"url db --wait 60"_qs, 1, u"^$"_qs,
+            u"^orvanta：服务“db”启动失败：端口必须在 1 到 65535 之间\n$"_qs);
+        add("json of the address by a unique prefix", u"url web- --wait 60 --json"_qs, 0,
+            u"^\\{\"ok\":true,\"services\":\\[\\{[^}]*\"status\":\"online\"[^}]*\\}\\],\"url\":\"URL\"\\}\n$"_qs);
+        add("addresses and the failure in the list", u"list"_qs, 0,
+            u"^web\t[^\t]+\t%1\tURL\t-\nweb-alpha\t[^\t]+\t%1\tURL\t-\ndb\t启动失败\t-\t-\t端口必须在 1 到 65535 之间\n$"_qs
+                .arg(origin));
+        add("json of the list", u"list --json"_qs, 0,
+            u"^\\{\"ok\":true,\"services\":\\[\\{\"failure\":null,\"id\":\"[0-9A-F-]{36}\",\"local\":\"%1\",\"name\":"
+            u"\"web\","
+            "\"public\":\"URL\",\"status\":\"online\",\"statusText\":\"[^\"]+\"\\},.*\\{\"failure\":\"端口必须在 1 到 "
+            "65535 "
+            "之间\",\"id\":\"[0-9A-F-]{36}\",\"local\":null,\"name\":\"db\",\"public\":null,\"status\":\"failed\",[^}]+\\}\\]\\}\n$"_qs
+                .arg(origin));
+        add("stop one", u"stop web"_qs, 0, u"^web\t(停止中|未启动)\t"_qs);
+        add("a stopped service has no address", u"url web"_qs, 1, u"^$"_qs, u"^orvanta：服务“web”没有上线"_qs);
+        add("stop all", u"stop --all"_qs, 0, u"^web\t.*\nweb-alpha\t(停止中|未启动)\t"_qs);
+
+        add("not running", u"list"_qs, 3, u"^$"_qs, u"^orvanta：奥文塔没有在运行\n$"_qs, u"none"_qs);
+        add("not running, no wait", u"url web --wait 600"_qs, 3, u"^$"_qs, u"^orvanta：奥文塔没有在运行\n$"_qs,
+            u"stale"_qs);
+        add("not running, json", u"start --all --json"_qs, 3,
+            u"^\\{\"error\":\"notRunning\",\"message\":\"奥文塔没有在运行\",\"ok\":false\\}\n$"_qs, u"^$"_qs,
+            u"stale"_qs);
+
+        add("help", u"--help"_qs, 0,
+            u"(?s)^(?=.*orvanta list)(?=.*orvanta url)(?=.*orvanta start)(?=.*orvanta stop)(?=.*--hidden)(?=.*--json)"
+            "(?=.*--wait)(?=.*不会再弹出公开确认)(?=.*  3  奥文塔没有在运行)"_qs);
+        add("help of a command", u"stop --help"_qs, 0, u"^用法 Usage:\n"_qs);
+        add("version", u"--version"_qs, 0, u"^orvanta " ORVANTA_VERSION "\ncloudflared 2024\\.5\\.0\n$"_qs);
+        add("url without a name", u"url"_qs, 2, u"^$"_qs, usage);
+        add("start without a name", u"start"_qs, 2, u"^$"_qs, usage);
+        add("a name and --all", u"stop web --all"_qs, 2, u"^$"_qs, usage);
+        add("two names", u"start web db"_qs, 2, u"^$"_qs, usage);
+        add("list takes no name", u"list web"_qs, 2, u"^$"_qs, usage);
+        add("url takes no --all", u"url --all"_qs, 2, u"^$"_qs, usage);
+        add("wait without seconds", u"url web --wait"_qs, 2, u"^$"_qs, usage);
+        add("wait for words", u"url web --wait soon"_qs, 2, u"^$"_qs, usage);
+        add("negative wait", u"url web --wait=-1"_qs, 2, u"^$"_qs, usage);
+        add("unknown command", u"lsit"_qs, 2, u"^$"_qs, usage);
+        add("unknown option", u"--hiden"_qs, 2, u"^$"_qs, usage);
     }
 
     void commands()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, runtime);
         QFETCH(int, exitCode);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        const Outcome outcome = run(arguments);
-        const QString port = QString::number(m_origin.port());
-        QVERIFY2(outcome.exitCode == exitCode, qPrintable(outcome.out + outcome.err));
-        QVERIFY2(
-            QRegularExpression(out.replace(u"PORT"_qs, port)).match(outcome.out).hasMatch(), qPrintable(outcome.out));
-        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
-    }
-
-    void json()
-    {
-        const Outcome listed = run({ u"list"_qs, u"--json"_qs });
-        QCOMPARE(listed.exitCode, 0);
-        const QJsonObject list = QJsonDocument::fromJson(listed.out.toUtf8()).object();
-        QCOMPARE(list.value(u"ok"_qs), QJsonValue(true));
-        const QJsonArray services = list.value(u"services"_qs).toArray();
-        QCOMPARE(services.size(), 3);
-        const QJsonObject db = services.at(2).toObject();
-        QCOMPARE(QStringList(db.keys()),
-            (QStringList {
-                u"failure"_qs, u"id"_qs, u"local"_qs, u"name"_qs, u"public"_qs, u"status"_qs, u"statusText"_qs }));
-        QCOMPARE(db.value(u"status"_qs), QJsonValue(u"failed"_qs));
-        QCOMPARE(db.value(u"failure"_qs), QJsonValue(u"端口必须在 1 到 65535 之间"_qs));
-        QVERIFY(db.value(u"local"_qs).isNull() && db.value(u"public"_qs).isNull());
-        QVERIFY(!QUuid::fromString(db.value(u"id"_qs).toString()).isNull());
-        QCOMPARE(
-            services.at(0).toObject().value(u"local"_qs), QJsonValue(u"http://127.0.0.1:%1"_qs.arg(m_origin.port())));
-
-        const Outcome unknown = run({ u"start"_qs, u"nosuch"_qs, u"--json"_qs });
-        QCOMPARE(unknown.exitCode, 1);
-        QVERIFY(unknown.err.isEmpty());
-        const QJsonObject refusal = QJsonDocument::fromJson(unknown.out.toUtf8()).object();
-        QCOMPARE(refusal.value(u"error"_qs), QJsonValue(u"notFound"_qs));
-        QCOMPARE(refusal.value(u"candidates"_qs).toArray().size(), 3);
-
-        QCOMPARE(run({ u"start"_qs, u"web-alpha"_qs }).exitCode, 0);
-        const Outcome address = run({ u"url"_qs, u"web-alpha"_qs, u"--wait"_qs, u"60"_qs, u"--json"_qs });
-        QCOMPARE(address.exitCode, 0);
-        const QJsonObject online = QJsonDocument::fromJson(address.out.toUtf8()).object();
-        QCOMPARE(online.value(u"url"_qs), QJsonValue(publicAddress));
-        QCOMPARE(online.value(u"services"_qs).toArray().at(0).toObject().value(u"status"_qs), QJsonValue(u"online"_qs));
-    }
-
-    void usageErrors_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("url without a name") << QStringList { u"url"_qs };
-        QTest::newRow("start without a name") << QStringList { u"start"_qs };
-        QTest::newRow("a name and --all") << QStringList { u"stop"_qs, u"web"_qs, u"--all"_qs };
-        QTest::newRow("two names") << QStringList { u"start"_qs, u"web"_qs, u"db"_qs };
-        QTest::newRow("list takes no name") << QStringList { u"list"_qs, u"web"_qs };
-        QTest::newRow("url takes no --all") << QStringList { u"url"_qs, u"--all"_qs };
-        QTest::newRow("wait without seconds") << QStringList { u"url"_qs, u"web"_qs, u"--wait"_qs };
-        QTest::newRow("wait for words") << QStringList { u"url"_qs, u"web"_qs, u"--wait"_qs, u"soon"_qs };
-        QTest::newRow("negative wait") << QStringList { u"url"_qs, u"web"_qs, u"--wait=-1"_qs };
-        QTest::newRow("unknown command") << QStringList { u"lsit"_qs };
-        QTest::newRow("unknown option") << QStringList { u"--hiden"_qs };
-    }
-
-    void usageErrors()
-    {
-        QFETCH(QStringList, arguments);
-        // With the instance running: a usage error is refused before anything is asked.
-        const Outcome outcome = run(arguments);
-        QCOMPARE(outcome.exitCode, 2);
-        QVERIFY(outcome.out.isEmpty());
-        QVERIFY2(outcome.err.startsWith(u"orvanta：") && outcome.err.endsWith(u"运行 orvanta --help 查看用法。\n"),
-            qPrintable(outcome.err));
-    }
-
-    void notRunning_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("staleSocket"); // a socket file left by a crash
-        QTest::newRow("list") << QStringList { u"list"_qs } << false;
-        QTest::newRow("url does not wait") << QStringList { u"url"_qs, u"web"_qs, u"--wait"_qs, u"600"_qs } << true;
-        QTest::newRow("start all") << QStringList { u"start"_qs, u"--all"_qs } << true;
-        QTest::newRow("json") << QStringList { u"stop"_qs, u"web"_qs, u"--json"_qs } << false;
-    }
-
-    void notRunning()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, staleSocket);
-        QTemporaryDir runtime;
-        if (staleSocket) {
-            QFile file(runtime.filePath(u"orvanta.socket"_qs));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        QTemporaryDir elsewhere;
         QProcessEnvironment env = m_env;
-        env.insert(u"XDG_RUNTIME_DIR"_qs, runtime.path());
-        QElapsedTimer timer;
-        timer.start();
+        if (!runtime.isEmpty())
+            env.insert(u"XDG_RUNTIME_DIR"_qs, elsewhere.path());
+        if (runtime == u"stale")
+            QVERIFY(QFile(elsewhere.filePath(u"orvanta.socket"_qs)).open(QIODevice::WriteOnly));
         const Outcome outcome = run(arguments, env);
-        QCOMPARE(outcome.exitCode, 3);
-        QVERIFY(timer.elapsed() < 30000);
-        if (arguments.contains(u"--json"_qs))
-            QCOMPARE(outcome.out, u"{\"error\":\"notRunning\",\"message\":\"奥文塔没有在运行\",\"ok\":false}\n"_qs);
-        else
-            QCOMPARE(outcome.err, u"orvanta：奥文塔没有在运行\n"_qs);
-    }
-
-    void helpAndVersion()
-    {
-        const Outcome help = run({ u"--help"_qs });
-        QCOMPARE(help.exitCode, 0);
-        for (const QString &expected : { u"orvanta list"_qs, u"orvanta url"_qs, u"orvanta start"_qs, u"orvanta stop"_qs,
-                 u"--hidden"_qs, u"--json"_qs, u"--wait"_qs, u"不会再弹出公开确认"_qs, u"  3  "_qs })
-            QVERIFY2(help.out.contains(expected), qPrintable(expected));
-        QCOMPARE(run({ u"start"_qs, u"--help"_qs }).out, help.out);
-
-        const Outcome version = run({ u"--version"_qs });
-        QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, u"orvanta " ORVANTA_VERSION "\ncloudflared 2024.5.0\n"_qs);
-        QVERIFY2(version.err.isEmpty(), qPrintable(version.err));
+        QVERIFY2(outcome.exitCode == exitCode, qPrintable(outcome.out + outcome.err));
+        out.replace(u"PORT"_qs, QString::number(m_origin.port()))
+            .replace(u"URL"_qs, QRegularExpression::escape(publicAddress));
+        QVERIFY2(QRegularExpression(out).match(outcome.out).hasMatch(), qPrintable(outcome.out));
+        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
     }
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
-    Outcome run(const QStringList &arguments) const { return run(arguments, m_env); }
     static Outcome run(const QStringList &arguments, const QProcessEnvironment &env)
     {
         QProcess program;
