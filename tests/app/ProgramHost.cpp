@@ -1,8 +1,7 @@
 // The real program for tests:
 //  `ProgramHost <cloudflared> <local port>`: its tunnels started as soon as its window is up;
-//  `ProgramHost window`: its window hidden at once; prints "hidden", then "shown" each time it comes back;
-//  `ProgramHost program <arguments>`: started with the arguments; prints "window shown" or "window hidden"
-//  once up, then "shown" each time the main window is shown.
+//  `ProgramHost hidden`: started with --hidden; prints "hidden" once up without a window shown, then "shown"
+//  each time the window is shown.
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "session/TunnelSession.h"
@@ -35,19 +34,11 @@ protected:
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "window") == 0) {
-        return Application::main(1, argv, [](Application &delegate) {
-            delegate.mainWindow()->hide();
-            delegate.mainWindow()->installEventFilter(new ShowReporter(&delegate));
-            std::puts("hidden");
-            std::fflush(stdout);
-        });
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "program") == 0) {
-        argv[1] = argv[0];
-        return Application::main(argc - 1, argv + 1, [](Application &delegate) {
-            const bool shown = delegate.mainWindow() && delegate.mainWindow()->isVisible();
-            std::puts(shown ? "window shown" : "window hidden");
+    if (argc == 2 && std::strcmp(argv[1], "hidden") == 0) {
+        char hidden[] = "--hidden";
+        char *arguments[] = { argv[0], hidden, nullptr };
+        return Application::main(2, arguments, [](Application &delegate) {
+            std::puts(delegate.mainWindow() && delegate.mainWindow()->isVisible() ? "visible" : "hidden");
             std::fflush(stdout);
             qApp->installEventFilter(new ShowReporter(&delegate));
         });
