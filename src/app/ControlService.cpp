@@ -77,7 +77,8 @@ QJsonObject ControlService::answer(const QJsonObject &request) const
 {
     const QString command = request.value(u"command"_qs).toString();
     const bool all = request.value(u"all"_qs).toBool();
-    qCInfo(lcApp).noquote() << "command line asked:" << command << (all ? u"--all"_qs : QString());
+    // Debug only: a waiting `url` asks several times a second.
+    qCDebug(lcApp).noquote() << "command line asked:" << command << (all ? u"--all"_qs : QString());
     if (command == u"list")
         return success(m_store->sessions());
     if (command != u"url" && command != u"start" && command != u"stop")

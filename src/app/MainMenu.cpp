@@ -56,6 +56,7 @@ QAction *addAction(QMenu *menu, const QString &text, const QString &name, const 
     action->setShortcut(shortcut);
     return action;
 }
+
 // Checked while the autostart entry exists; a write that fails leaves the mark as the disk is.
 void addLaunchAtLogin(QMenu *menu)
 {
