@@ -1,7 +1,10 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
+#include "app/ControlService.h"
+#include "session/TunnelSession.h"
 #include "store/Preferences.h"
+#include "store/TunnelStore.h"
 
 #include <QtTest>
 
@@ -165,6 +168,19 @@ private slots:
             .replace(u"URL"_qs, QRegularExpression::escape(publicAddress));
         QVERIFY2(QRegularExpression(out).match(outcome.out).hasMatch(), qPrintable(outcome.out));
         QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+    }
+
+    void startNeedsTheTermsAccepted()
+    {
+        QSettings settings(path(u"unaccepted.conf"_qs), QSettings::IniFormat);
+        TunnelStore store(&settings, SessionDependencies { quickTimings(), m_fake.locator(), {} });
+        const ControlService control(&store, [] { return false; });
+        const QJsonObject answer
+            = QJsonDocument::fromJson(control.answer(R"({"command":"start","all":true})")).object();
+        QCOMPARE(answer.value(u"error"_qs), QJsonValue(u"notAcknowledged"_qs));
+        QCOMPARE(store.runningCount(), 0);
+        QCOMPARE(QJsonDocument::fromJson(control.answer(R"({"command":"list"})")).object().value(u"ok"_qs),
+            QJsonValue(true));
     }
 
 private:
