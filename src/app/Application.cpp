@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/CommandLine.h"
+#include "app/ControlService.h"
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
 #include "app/QuitController.h"
@@ -9,6 +11,7 @@
 #include "base/LogFile.h"
 #include "base/Logging.h"
 #include "base/Resources.h"
+#include "legal/LegalNoticeView.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
 #include "store/Preferences.h"
@@ -37,13 +40,12 @@ bool hasDisplay(int argc, char **argv)
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-bool asksForVersion(int argc, char **argv)
+QStringList argumentsOf(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0)
-            return true;
-    }
-    return false;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 QList<TunnelSession *> sessionsOf(const TunnelStore *store)
@@ -106,6 +108,15 @@ void Application::installTrayIcon()
     connect(m_tray.get(), &TrayIcon::quitRequested, m_quit.get(), &QuitController::requestQuit);
 }
 
+void Application::serveCommandLine(SingleInstance &instance)
+{
+    Preferences *preferences = m_preferences.get();
+    m_control = std::make_unique<ControlService>(m_store.get(),
+        [preferences] { return preferences->legalAcknowledgementVersion() >= LegalNoticeView::currentVersion; });
+    instance.setRequestHandler(
+        [control = m_control.get()](const QByteArray &request) { return control->answer(request); });
+}
+
 void Application::handleQuitStarted()
 {
     qCInfo(lcApp) << "quitting: stopping" << m_store->runningCount() << "running services";
@@ -119,10 +130,9 @@ void Application::handleQuitStarted()
 int Application::main(
     int argc, char **argv, const std::function<void(Application &)> &ready, const SessionDependencies &dependencies)
 {
-    if (asksForVersion(argc, argv)) {
-        std::fputs("orvanta " ORVANTA_VERSION "\n", stdout);
-        return EXIT_SUCCESS;
-    }
+    const CommandLine::Invocation invocation = CommandLine::parse(argumentsOf(argc, argv));
+    if (invocation.action != CommandLine::Action::runProgram || !invocation.usageError.isEmpty())
+        return CommandLine::run(invocation, argc, argv);
     if (!hasDisplay(argc, argv)) {
         std::fputs("奥文塔需要图形桌面（X11 或 Wayland），但没有找到显示器；没有桌面时可在 Xvfb 下运行：xvfb-run -a "
                    "make run\n",
@@ -170,7 +180,9 @@ int Application::main(
     connect(
         &signalWatcher, &UnixSignalWatcher::signalReceived, delegate.quitController(), &QuitController::requestQuit);
 
-    delegate.showMainWindow();
+    delegate.serveCommandLine(instance);
+    if (!invocation.hidden)
+        delegate.showMainWindow();
     delegate.installTrayIcon();
     if (ready)
         ready(delegate);

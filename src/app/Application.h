@@ -8,10 +8,12 @@
 #include <memory>
 
 class ContentView;
+class ControlService;
 class MainWindow;
 class Preferences;
 class QSettings;
 class QuitController;
+class SingleInstance;
 class TrayIcon;
 class TunnelStore;
 
@@ -43,6 +45,8 @@ public:
     void installMainMenu(MainWindow *window);
     /// Only where the desktop offers a system tray.
     void installTrayIcon();
+    /// Lets the command line list, start and stop services through \a instance's socket.
+    void serveCommandLine(SingleInstance &instance);
 
 private:
     void handleQuitStarted();
@@ -52,4 +56,5 @@ private:
     std::unique_ptr<QuitController> m_quit;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<ControlService> m_control;
 };

@@ -1,5 +1,7 @@
 #include "app/MainMenu.h"
 
+#include "app/AutostartEntry.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -8,6 +10,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QUrl>
 
 namespace MainMenu {
@@ -53,6 +56,23 @@ QAction *addAction(QMenu *menu, const QString &text, const QString &name, const 
     action->setShortcut(shortcut);
     return action;
 }
+
+// Checked while the autostart entry exists; a write that fails leaves the mark as the disk is.
+void addLaunchAtLogin(QMenu *menu)
+{
+    QAction *action = addAction(menu, QStringLiteral("登录时启动"), QStringLiteral("launchAtLoginAction"));
+    action->setCheckable(true);
+    action->setChecked(AutostartEntry::isEnabled());
+    QObject::connect(action, &QAction::toggled, menu, [action](bool checked) {
+        AutostartEntry::setEnabled(checked, QCoreApplication::applicationFilePath());
+        const QSignalBlocker blocker(action);
+        action->setChecked(AutostartEntry::isEnabled());
+    });
+    QObject::connect(menu, &QMenu::aboutToShow, action, [action] {
+        const QSignalBlocker blocker(action);
+        action->setChecked(AutostartEntry::isEnabled());
+    });
+}
 } // namespace
 
 bool performEditCommand(QWidget *target, EditCommand command)
@@ -79,6 +99,7 @@ void install(QMainWindow *window, const std::function<void()> &quit, const QStri
         QDir().mkpath(logDirectory); // nothing may have been logged yet
         QDesktopServices::openUrl(QUrl::fromLocalFile(logDirectory));
     });
+    addLaunchAtLogin(appMenu);
     appMenu->addSeparator();
     QAction *quitAction = addAction(
         appMenu, QStringLiteral("退出 奥文塔"), QStringLiteral("quitAction"), QKeySequence(Qt::CTRL | Qt::Key_Q));

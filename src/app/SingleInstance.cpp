@@ -8,13 +8,16 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray activateMessage = QByteArrayLiteral("activate\n");
 constexpr int connectAttemptMs = 200;
 constexpr int handoverBudgetMs = 3000;
-constexpr qint64 maxRequestBytes = 64;
-constexpr std::chrono::milliseconds unreadableOwnerGrace{1000};
+constexpr std::chrono::milliseconds unreadableOwnerGrace { 1000 };
 const QString lockName = QStringLiteral("/orvanta.lock");
 } // namespace
 
@@ -41,7 +44,7 @@ QString SingleInstance::defaultDirectory()
 
 QString SingleInstance::socketPath() const
 {
-    return m_directory + QStringLiteral("/orvanta.socket");
+    return m_directory + socketName;
 }
 
 SingleInstance::Role SingleInstance::claim()
@@ -120,10 +123,27 @@ bool SingleInstance::requestActivation()
     return written;
 }
 
+bool SingleInstance::isPeerUser(qintptr descriptor, uint uid)
+{
+    ucred credentials {};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0
+        && size == sizeof credentials && credentials.uid == uid;
+}
+
 void SingleInstance::handleServerNewConnection()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        // The socket file's mode keeps others out on most systems; the kernel's word on the peer holds on all.
+        if (!isPeerUser(socket->socketDescriptor(), ::getuid())) {
+            qCWarning(lcApp, "Refused a connection from another user on %ls", qUtf16Printable(socketPath()));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // A client that connects and sends nothing must not hold the connection for ever.
+        QTimer::singleShot(m_requestTimeout, socket, [socket] { socket->abort(); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { handleRequest(socket); });
         if (socket->bytesAvailable() > 0)
             handleRequest(socket);
@@ -132,13 +152,21 @@ void SingleInstance::handleServerNewConnection()
 
 void SingleInstance::handleRequest(QLocalSocket *socket)
 {
-    if (socket->bytesAvailable() > maxRequestBytes) {
+    if (socket->state() != QLocalSocket::ConnectedState)
+        return; // answered already; one request per connection
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > maxRequestBytes)
+            socket->abort();
+        return;
+    }
+    const QByteArray line = socket->readLine(maxRequestBytes + 1);
+    if (!line.endsWith('\n')) {
         socket->abort();
         return;
     }
-    if (!socket->canReadLine())
-        return;
-    if (socket->readLine(maxRequestBytes) == activateMessage)
+    if (line == activateMessage)
         emit activationRequested();
+    else if (line.startsWith('{') && m_requestHandler)
+        socket->write(m_requestHandler(line.chopped(1)) + '\n');
     socket->disconnectFromServer();
 }

@@ -1,11 +1,13 @@
 // The real program for tests:
 //  `ProgramHost <cloudflared> <local port>`: its tunnels started as soon as its window is up;
-//  `ProgramHost window`: its window hidden at once; prints "hidden", then "shown" each time it comes back.
+//  `ProgramHost hidden`: started with --hidden; prints "hidden" once up without a window shown, then "shown"
+//  each time the window is shown.
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QString>
 
@@ -21,7 +23,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show) {
+        if (event->type() == QEvent::Show && qobject_cast<MainWindow *>(watched)) {
             std::puts("shown");
             std::fflush(stdout);
         }
@@ -32,12 +34,13 @@ protected:
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "window") == 0) {
-        return Application::main(1, argv, [](Application &delegate) {
-            delegate.mainWindow()->hide();
-            delegate.mainWindow()->installEventFilter(new ShowReporter(&delegate));
-            std::puts("hidden");
+    if (argc == 2 && std::strcmp(argv[1], "hidden") == 0) {
+        char hidden[] = "--hidden";
+        char *arguments[] = { argv[0], hidden, nullptr };
+        return Application::main(2, arguments, [](Application &delegate) {
+            std::puts(delegate.mainWindow() && delegate.mainWindow()->isVisible() ? "visible" : "hidden");
             std::fflush(stdout);
+            qApp->installEventFilter(new ShowReporter(&delegate));
         });
     }
     if (argc < 3)

@@ -4,6 +4,8 @@
 #include <QtTest>
 
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using Role = SingleInstance::Role;
 
@@ -48,6 +50,52 @@ private slots:
         SingleInstance later(m_dir->path());
         QCOMPARE(later.claim(), Role::handedOver);
         QVERIFY(activations.wait(5000));
+    }
+
+    void peerCredentials()
+    {
+        int pair[2];
+        int pipe[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0 && ::pipe(pipe) == 0);
+        QVERIFY(SingleInstance::isPeerUser(pair[0], ::getuid()));
+        QVERIFY(!SingleInstance::isPeerUser(pair[0], ::getuid() + 1));
+        QVERIFY(!SingleInstance::isPeerUser(pipe[0], ::getuid()));
+        for (const int fd : { pair[0], pair[1], pipe[0], pipe[1] })
+            ::close(fd);
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("activations");
+        QTest::newRow("a question") << QByteArray("{\"q\":1}\n") << QByteArray("seen {\"q\":1}\n") << 0;
+        QTest::newRow("activation") << QByteArray("activate\n") << QByteArray() << 1;
+        QTest::newRow("neither") << QByteArray("hello\nactivate\n") << QByteArray() << 0;
+        QTest::newRow("too long") << "{" + QByteArray(SingleInstance::maxRequestBytes, ' ') + "}\n"
+                                  << QByteArray() << 0;
+        QTest::newRow("silence") << QByteArray() << QByteArray() << 0;
+        QTest::newRow("no line end") << QByteArray("{\"q\":1}") << QByteArray() << 0;
+    }
+
+    void requests()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, activations);
+        SingleInstance instance(m_dir->path());
+        QCOMPARE(instance.claim(), Role::primary);
+        instance.setRequestTimeout(std::chrono::milliseconds(300));
+        instance.setRequestHandler([](const QByteArray &request) { return "seen " + request; });
+        QSignalSpy activated(&instance, &SingleInstance::activationRequested);
+        QLocalSocket client;
+        client.connectToServer(instance.socketPath());
+        QVERIFY(client.waitForConnected(2000));
+        client.write(sent);
+        // Every connection ends, whatever it sent, within the bound.
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 5000);
+        QCOMPARE(client.readAll(), answer);
+        QCOMPARE(activated.size(), activations);
     }
 
     void socketThatCannotBeListenedOn()
