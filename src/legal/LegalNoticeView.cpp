@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <utility>
 
 namespace {
 constexpr QSize noticeSize { 690, 610 };
@@ -181,7 +182,7 @@ QWidget *LegalNoticeView::makeFooter()
         = [&](ActionButton *button, const QString &text, const QString &name, std::function<void()> action) {
               button->setText(text);
               button->setObjectName(name);
-              connect(button, &QAbstractButton::clicked, this, action);
+              connect(button, &QAbstractButton::clicked, this, std::move(action));
               layout->addWidget(button);
               return button;
           };

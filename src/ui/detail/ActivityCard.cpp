@@ -110,7 +110,7 @@ void ActivityCard::refresh(const TunnelSession &session)
 
     for (const auto &[id, oldY] : anchors) {
         const auto row = std::find_if(m_activityRows.cbegin(), m_activityRows.cbegin() + count,
-            [&id](const ActivityRow *r) { return r->entry().id == id; });
+            [id = id](const ActivityRow *r) { return r->entry().id == id; });
         if (row == m_activityRows.cbegin() + count)
             continue; // dropped from the log
         QWidget *list = m_activityScroll->widget();

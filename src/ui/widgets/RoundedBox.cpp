@@ -7,8 +7,8 @@
 RoundedBox::RoundedBox(qreal radius, QColor fill, QColor stroke, qreal strokeWidth, QWidget *parent)
     : QWidget(parent)
     , m_radius(radius)
-    , m_fill(std::move(fill))
-    , m_stroke(std::move(stroke))
+    , m_fill(fill)
+    , m_stroke(stroke)
     , m_strokeWidth(strokeWidth)
 {
 }
