@@ -10,7 +10,6 @@
 class ContentView;
 class MainWindow;
 class Preferences;
-class QSettings;
 class QuitController;
 class TrayIcon;
 class TunnelStore;
@@ -22,8 +21,8 @@ class Application : public QObject
     Q_OBJECT
 
 public:
-    /// Creates the store over \a settings, which must outlive the delegate.
-    explicit Application(QSettings *settings, SessionDependencies dependencies = {}, QObject *parent = nullptr);
+    /// Creates the store over \a preferences, which must outlive the delegate.
+    explicit Application(Preferences *preferences, SessionDependencies dependencies = {}, QObject *parent = nullptr);
     ~Application() override;
 
     /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
@@ -47,7 +46,7 @@ public:
 private:
     void handleQuitStarted();
 
-    std::unique_ptr<Preferences> m_preferences;
+    Preferences *m_preferences;
     std::unique_ptr<TunnelStore> m_store;
     std::unique_ptr<QuitController> m_quit;
     std::unique_ptr<MainWindow> m_mainWindow;
