@@ -53,7 +53,6 @@ void Preferences::backUpUnreadableProfiles(const QVariant &stored)
 {
     if (!hasUnreadableBackup())
         m_values.insert(unreadableProfilesKey, stored);
-    m_values.remove(unreadableNoticeSeenKey);
 }
 
 bool Preferences::hasUnreadableBackup() const

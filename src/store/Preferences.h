@@ -47,8 +47,7 @@ public:
     /// The saved list as stored: normally the encoded profiles, but anything may be there.
     QVariant storedProfiles() const;
     void setStoredProfiles(const QByteArray &encoded);
-    /// Keeps \a value under the backup key unless an earlier backup is already there; either way the
-    /// notice about the backup counts as unseen.
+    /// Keeps \a value under the backup key unless an earlier backup is already there.
     void backUpUnreadableProfiles(const QVariant &value);
     bool hasUnreadableBackup() const;
     /// Drops the backup together with the record that its notice was seen.
