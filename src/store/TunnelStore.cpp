@@ -7,8 +7,8 @@
 #include "store/SettingsValues.h"
 
 #include <QPointer>
-#include <QSignalBlocker>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>

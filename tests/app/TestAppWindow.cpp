@@ -43,7 +43,8 @@ struct App
         Timings timings;
         timings.killGrace = std::chrono::milliseconds(500);
         timings.versionQueryTimeout = timings.copiedLabel = std::chrono::seconds(20);
-        delegate = std::make_unique<Application>(preferences.get(), SessionDependencies { timings, fake.locator(), {} });
+        delegate
+            = std::make_unique<Application>(preferences.get(), SessionDependencies { timings, fake.locator(), {} });
         while (store()->sessions().size() < services)
             store()->addProfile();
         aim();
@@ -254,8 +255,8 @@ private slots:
         QVERIFY(!app.view()->legalNotice()->requiresAcceptance());
         QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(u"doneButton"_qs), Qt::LeftButton);
         QTRY_VERIFY(!app.view()->legalNotice());
-        QCOMPARE(settingsOnDisk(app.path()).value(Preferences::legalAcknowledgementKey).toInt(),
-            asks ? 2 : stored.toInt());
+        QCOMPARE(
+            settingsOnDisk(app.path()).value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
     }
 
     void quitStopsEveryChildButClosingDoesNot_data()

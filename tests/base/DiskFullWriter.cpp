@@ -11,9 +11,7 @@
 #include <QFile>
 #include <QSettings>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -45,16 +43,8 @@ int main(int argc, char *argv[])
     if (!DurableFile::writeSettings(path, values(100), &error))
         return 3;
 
-    if (tmpfs) {
-        say("mode tmpfs");
-        if (!SmallDisk::fillLeavingOnePage(dir + QStringLiteral("/filler")))
-            return 4;
-    } else {
-        say("mode rlimit");
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit { 4096, 4096 };
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    if (!SmallDisk::runOutOfRoom(dir, tmpfs))
+        return 4;
     say(DurableFile::writeSettings(path, values(40000), &error) ? "settings saved" : "settings failed");
     say(DurableFile::write(path, QByteArray(40000, 'f'), 0600, &error) ? "file saved" : "file failed");
 

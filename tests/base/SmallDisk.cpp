@@ -2,12 +2,18 @@
 
 #include <QFile>
 
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+
+const QString fillerName = QStringLiteral("/filler");
+rlim_t s_formerLimit = RLIM_INFINITY;
 
 bool writeText(const char *path, const QByteArray &text)
 {
@@ -36,9 +42,19 @@ bool SmallDisk::mount(const QByteArray &folder)
         && ::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=256k,mode=0700") == 0;
 }
 
-bool SmallDisk::fillLeavingOnePage(const QString &filler)
+bool SmallDisk::runOutOfRoom(const QString &folder, bool tmpfs)
 {
-    QFile file(filler);
+    std::printf("mode %s\n", tmpfs ? "tmpfs" : "rlimit");
+    std::fflush(stdout);
+    if (!tmpfs) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        s_formerLimit = limit.rlim_cur;
+        limit.rlim_cur = 4096;
+        return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    QFile file(folder + fillerName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     const QByteArray chunk(4096, 'x');
@@ -46,4 +62,16 @@ bool SmallDisk::fillLeavingOnePage(const QString &filler)
     while (file.write(chunk) == chunk.size())
         size += chunk.size();
     return file.resize(size - 4096);
+}
+
+void SmallDisk::makeRoom(const QString &folder, bool tmpfs)
+{
+    if (tmpfs) {
+        QFile::remove(folder + fillerName);
+        return;
+    }
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = s_formerLimit;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
 }

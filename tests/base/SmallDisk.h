@@ -10,7 +10,11 @@ namespace SmallDisk {
 /// a user namespace), so it goes when the process ends. False where the system does not allow it.
 bool mount(const QByteArray &folder);
 
-/// Fills the file system with \a filler, then gives back exactly one page.
-bool fillLeavingOnePage(const QString &filler);
+/// Leaves room for one more page in \a folder: on the tmpfs of mount() by filling it, else through a
+/// file-size limit of one page for this process. Says which on standard output ("mode tmpfs"/"mode rlimit").
+bool runOutOfRoom(const QString &folder, bool tmpfs);
+
+/// Gives back what runOutOfRoom() took.
+void makeRoom(const QString &folder, bool tmpfs);
 
 } // namespace SmallDisk

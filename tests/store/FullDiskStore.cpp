@@ -12,9 +12,7 @@
 #include <QFile>
 #include <QSettings>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
@@ -62,18 +60,8 @@ int main(int argc, char *argv[])
     if (!store.saveError().isEmpty())
         return 3;
 
-    std::printf("mode %s\n", tmpfs ? "tmpfs" : "rlimit");
-    rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit before = limit;
-    if (tmpfs) {
-        if (!SmallDisk::fillLeavingOnePage(dir + QStringLiteral("/filler")))
-            return 4;
-    } else {
-        std::signal(SIGXFSZ, SIG_IGN);
-        limit.rlim_cur = 4096;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    if (!SmallDisk::runOutOfRoom(dir, tmpfs))
+        return 4;
     const QString large(2000, u'长');
     renameAll(store, large);
     store.savePendingChanges();
@@ -83,10 +71,7 @@ int main(int argc, char *argv[])
         "list lost in memory");
 
     // Room again: the changes that could not be saved are still pending and go with the next save.
-    if (tmpfs)
-        QFile::remove(dir + QStringLiteral("/filler"));
-    else
-        ::setrlimit(RLIMIT_FSIZE, &before);
+    SmallDisk::makeRoom(dir, tmpfs);
     store.savePendingChanges();
     say(store.saveError().isEmpty() && namesOnDisk(path) == QStringList(2, large), "retried and saved",
         "not saved after retry");

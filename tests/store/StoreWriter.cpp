@@ -16,8 +16,8 @@ int main(int argc, char *argv[])
     if (argc != 2)
         return 2;
     Preferences preferences(QSettings(QString::fromLocal8Bit(argv[1]), QSettings::IniFormat));
-    TunnelStore store(
-        &preferences, SessionDependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} });
+    TunnelStore store(&preferences,
+        SessionDependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} });
     for (qint64 generation = 0;; ++generation) {
         for (TunnelSession *session : store.sessions()) {
             TunnelProfile profile = session->profile();

@@ -76,7 +76,7 @@ private slots:
         QVERIFY(fake.install("if [ \"$1\" = --version ]; then " + answer + "fi\nexec sleep 30\n"));
         QSettings settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat);
         Preferences preferences(settings);
-        SessionDependencies dependencies{Timings{}, fake.locator(), {}};
+        SessionDependencies dependencies { Timings {}, fake.locator(), {} };
         dependencies.timings.versionQueryTimeout = std::chrono::seconds(20);
         TunnelStore store(&preferences, dependencies);
         ContentView view(&store, &preferences);
