@@ -78,7 +78,8 @@ public:
         m_fake->install(versionAnswer);
         QSettings settings(config + QStringLiteral("/orvanta.conf"), QSettings::IniFormat);
         settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
-        TunnelStore store(&settings, SessionDependencies { {}, m_fake->locator(), {} });
+        Preferences preferences(settings);
+        TunnelStore store(&preferences, SessionDependencies { {}, m_fake->locator(), {} });
         while (store.sessions().size() < services)
             store.addProfile();
         for (TunnelSession *session : store.sessions()) {

@@ -8,6 +8,7 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "app/UnixSignalWatcher.h"
+#include "base/DurableFile.h"
 #include "base/LogFile.h"
 #include "base/Logging.h"
 #include "base/Resources.h"
@@ -54,14 +55,19 @@ QList<TunnelSession *> sessionsOf(const TunnelStore *store)
 }
 } // namespace
 
-Application::Application(QSettings *settings, SessionDependencies dependencies, QObject *parent)
+Application::Application(Preferences *preferences, SessionDependencies dependencies, QObject *parent)
     : QObject(parent)
-    , m_preferences(std::make_unique<Preferences>(settings))
-    , m_store(std::make_unique<TunnelStore>(settings, std::move(dependencies)))
+    , m_preferences(preferences)
+    , m_store(std::make_unique<TunnelStore>(preferences, std::move(dependencies)))
 {
     TunnelStore *store = m_store.get();
+    // Every way out passes here, so the changes of the last moments are saved before anything ends.
+    const auto saveAndShutDown = [store] {
+        store->savePendingChanges();
+        store->shutdownAll();
+    };
     m_quit = std::make_unique<QuitController>(
-        [store] { store->shutdownAll(); }, [store] { return sessionsOf(store); }, store->timings().killGrace);
+        saveAndShutDown, [store] { return sessionsOf(store); }, store->timings().killGrace);
     connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
 }
 
@@ -81,7 +87,7 @@ QString Application::settingsPath()
 void Application::showMainWindow()
 {
     if (!m_mainWindow) {
-        auto *content = new ContentView(m_store.get(), m_preferences.get());
+        auto *content = new ContentView(m_store.get(), m_preferences);
         connect(content, &ContentView::quitRequested, m_quit.get(), &QuitController::requestQuit);
         m_mainWindow = std::make_unique<MainWindow>(content);
         installMainMenu(m_mainWindow.get());
@@ -162,9 +168,13 @@ int Application::main(
     }
     QApplication::setApplicationName(QStringLiteral("orvanta"));
 
-    QSettings settings(settingsPath(), QSettings::IniFormat);
-    LegacySettingsMigrator::migrateIfNeeded(settings);
-    Application delegate(&settings, dependencies);
+    // Only the one instance may tidy up after saves that were killed, and before anything is read.
+    DurableFile::removeLeftovers(settingsPath());
+    Preferences preferences(QSettings(settingsPath(), QSettings::IniFormat));
+    LegacySettingsMigrator::migrateIfNeeded(preferences);
+    Application delegate(&preferences, dependencies);
+    // A desktop session that ends may not wait for the quit: what is pending is saved when it asks.
+    connect(&app, &QGuiApplication::commitDataRequest, delegate.store(), &TunnelStore::savePendingChanges);
 
     Theme::install(app);
     const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));

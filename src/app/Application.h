@@ -11,7 +11,6 @@ class ContentView;
 class ControlService;
 class MainWindow;
 class Preferences;
-class QSettings;
 class QuitController;
 class SingleInstance;
 class TrayIcon;
@@ -24,8 +23,8 @@ class Application : public QObject
     Q_OBJECT
 
 public:
-    /// Creates the store over \a settings, which must outlive the delegate.
-    explicit Application(QSettings *settings, SessionDependencies dependencies = {}, QObject *parent = nullptr);
+    /// Creates the store over \a preferences, which must outlive the delegate.
+    explicit Application(Preferences *preferences, SessionDependencies dependencies = {}, QObject *parent = nullptr);
     ~Application() override;
 
     /// The whole program: single instance, migration, delegate, window, event loop. \a ready, when
@@ -51,7 +50,7 @@ public:
 private:
     void handleQuitStarted();
 
-    std::unique_ptr<Preferences> m_preferences;
+    Preferences *m_preferences;
     std::unique_ptr<TunnelStore> m_store;
     std::unique_ptr<QuitController> m_quit;
     std::unique_ptr<MainWindow> m_mainWindow;

@@ -18,4 +18,5 @@ struct Timings
     ms probeGrace{2000};        ///< a probe is aborted at its time-out plus this
     ms copiedLabel{1400};       ///< "已复制" shown after a copy
     ms versionQueryTimeout{3000}; ///< longest wait for `cloudflared --version`
+    ms saveDelay{300};          ///< quiet time after the last change of the list before it is saved
 };

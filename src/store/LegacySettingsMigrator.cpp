@@ -5,18 +5,18 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
-void LegacySettingsMigrator::migrateIfNeeded(QSettings &current, std::optional<QVariantMap> legacyDomain)
+void LegacySettingsMigrator::migrateIfNeeded(Preferences &current, std::optional<QVariantMap> legacyDomain)
 {
-    Preferences preferences(&current);
-    if (preferences.isMigrated())
+    if (current.isMigrated())
         return;
     const QVariantMap legacy = legacyDomain ? std::move(*legacyDomain) : readLegacyDomain(current);
-    preferences.adoptFormerEdition(legacy);
+    current.adoptFormerEdition(legacy);
     qCInfo(lcStore) << "former edition's settings looked at once;" << legacy.size() << "keys found";
 }
 
-QVariantMap LegacySettingsMigrator::readLegacyDomain(const QSettings &current)
+QVariantMap LegacySettingsMigrator::readLegacyDomain(const Preferences &current)
 {
     // The current file is "<configuration directory>/orvanta/orvanta.conf"; the former edition kept its
     // file directly in the configuration directory.

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QSettings>
 #include <QVariantMap>
 
 #include <optional>
+
+class Preferences;
 
 /// \brief Copies the settings of the former edition into the current ones, once per user.
 ///
@@ -18,8 +19,8 @@ public:
 
     /// \a legacyDomain stands for the former settings; when absent they are read from legacyFileName
     /// in the configuration directory of \a current, and a missing file means there are none.
-    static void migrateIfNeeded(QSettings &current, std::optional<QVariantMap> legacyDomain = std::nullopt);
+    static void migrateIfNeeded(Preferences &current, std::optional<QVariantMap> legacyDomain = std::nullopt);
 
 private:
-    static QVariantMap readLegacyDomain(const QSettings &current);
+    static QVariantMap readLegacyDomain(const Preferences &current);
 };

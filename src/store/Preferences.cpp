@@ -1,13 +1,19 @@
 #include "store/Preferences.h"
 
+#include "base/DurableFile.h"
+#include "base/Logging.h"
 #include "store/SettingsValues.h"
+#include "store/WriteCheck.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
-Preferences::Preferences(QSettings *settings)
-    : m_settings(settings)
+Preferences::Preferences(const QSettings &settings)
+    : m_fileName(settings.fileName())
 {
-    Q_ASSERT(m_settings);
+    for (const QString &key : settings.allKeys())
+        m_values.insert(key, settings.value(key));
 }
 
 const QStringList &Preferences::formerEditionKeys()
@@ -17,20 +23,60 @@ const QStringList &Preferences::formerEditionKeys()
     return keys;
 }
 
+bool Preferences::save(QString *error)
+{
+    QString reason;
+    if (QDir().mkpath(QFileInfo(m_fileName).absolutePath())
+        && DurableFile::writeSettings(m_fileName, m_values, &reason))
+        return true;
+    // A scratch write names the cause (a missing folder, no room, no permission) where it can.
+    const QString cause = unwritableReason(m_fileName);
+    if (!cause.isEmpty())
+        reason = cause;
+    qCWarning(lcStore).noquote() << "could not save" << m_fileName << ":" << reason;
+    if (error)
+        *error = reason;
+    return false;
+}
+
 QVariant Preferences::storedProfiles() const
 {
-    return m_settings->value(profilesKey);
+    return value(profilesKey);
 }
 
 void Preferences::setStoredProfiles(const QByteArray &encoded)
 {
-    m_settings->setValue(profilesKey, encoded);
+    m_values.insert(profilesKey, encoded);
 }
 
-void Preferences::backUpUnreadableProfiles(const QVariant &value)
+void Preferences::backUpUnreadableProfiles(const QVariant &stored)
 {
-    if (settingsValueIsEmpty(m_settings->value(unreadableProfilesKey)))
-        m_settings->setValue(unreadableProfilesKey, value);
+    if (!hasUnreadableBackup())
+        m_values.insert(unreadableProfilesKey, stored);
+}
+
+bool Preferences::hasUnreadableBackup() const
+{
+    return !settingsValueIsEmpty(value(unreadableProfilesKey));
+}
+
+void Preferences::dropUnreadableBackup()
+{
+    m_values.remove(unreadableProfilesKey);
+    m_values.remove(unreadableNoticeSeenKey);
+}
+
+bool Preferences::unreadableNoticeSeen() const
+{
+    return settingsBool(value(unreadableNoticeSeenKey)).value_or(false);
+}
+
+void Preferences::setUnreadableNoticeSeen(bool seen)
+{
+    if (seen)
+        m_values.insert(unreadableNoticeSeenKey, true);
+    else
+        m_values.remove(unreadableNoticeSeenKey);
 }
 
 TunnelProfile Preferences::fallbackProfile() const
@@ -38,40 +84,40 @@ TunnelProfile Preferences::fallbackProfile() const
     TunnelProfile profile;
     profile.id = QUuid::createUuid();
     profile.name = QStringLiteral("默认服务");
-    profile.host = settingsText(m_settings->value(originHostKey)).value_or(QStringLiteral("127.0.0.1"));
-    profile.portText = settingsText(m_settings->value(originPortKey)).value_or(QStringLiteral("3000"));
-    const auto schemeText = settingsText(m_settings->value(originSchemeKey));
+    profile.host = settingsText(value(originHostKey)).value_or(QStringLiteral("127.0.0.1"));
+    profile.portText = settingsText(value(originPortKey)).value_or(QStringLiteral("3000"));
+    const auto schemeText = settingsText(value(originSchemeKey));
     profile.scheme = schemeText ? originSchemeFromRawValue(*schemeText).value_or(OriginScheme::automatic)
                                 : OriginScheme::automatic;
-    profile.skipTLSVerification = settingsBool(m_settings->value(skipTLSVerificationKey)).value_or(false);
+    profile.skipTLSVerification = settingsBool(value(skipTLSVerificationKey)).value_or(false);
     return profile;
 }
 
 bool Preferences::isMigrated() const
 {
-    return settingsBool(m_settings->value(migrationMarkerKey)).value_or(false);
+    return settingsBool(value(migrationMarkerKey)).value_or(false);
 }
 
-void Preferences::adoptFormerEdition(const QVariantMap &former)
+bool Preferences::adoptFormerEdition(const QVariantMap &former)
 {
     for (const QString &key : formerEditionKeys()) {
         const auto it = former.constFind(key);
-        if (it != former.constEnd() && !m_settings->contains(key))
-            m_settings->setValue(key, *it);
+        if (it != former.constEnd() && !m_values.contains(key))
+            m_values.insert(key, *it);
     }
-    m_settings->setValue(migrationMarkerKey, true);
-    m_settings->sync();
+    m_values.insert(migrationMarkerKey, true);
+    return save(nullptr);
 }
 
 qint64 Preferences::legalAcknowledgementVersion() const
 {
     bool ok = false;
-    const qint64 version = m_settings->value(legalAcknowledgementKey).toLongLong(&ok);
+    const qint64 version = value(legalAcknowledgementKey).toLongLong(&ok);
     return ok ? version : 0;
 }
 
-void Preferences::setLegalAcknowledgementVersion(qint64 version)
+bool Preferences::setLegalAcknowledgementVersion(qint64 version)
 {
-    m_settings->setValue(legalAcknowledgementKey, version);
-    m_settings->sync();
+    m_values.insert(legalAcknowledgementKey, version);
+    return save(nullptr);
 }

@@ -5,21 +5,24 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-
-#include <optional>
+#include <QVariantMap>
 
 class QSettings;
 
 /// \brief Every key of the user's preferences file, its default and how it is read.
 ///
-/// Nothing else in the program names a preferences key or touches a value in QSettings. Reading never
-/// trusts the file: a hand-edited or damaged value of the wrong type reads as its default.
+/// Nothing else in the program names a preferences key. The values are read once and kept in memory;
+/// every save writes all of them through DurableFile, never through QSettings' own sync, which trusts
+/// writes that a full disk refused. Reading never trusts the file: a hand-edited or damaged value of
+/// the wrong type reads as its default.
 class Preferences
 {
 public:
     static inline const QString profilesKey = QStringLiteral("tunnelProfilesV2");
     /// Keeps a stored list that could not be read before it is first replaced.
     static inline const QString unreadableProfilesKey = QStringLiteral("tunnelProfilesV2.unreadable");
+    /// The user has closed the notice about that backup.
+    static inline const QString unreadableNoticeSeenKey = QStringLiteral("unreadableProfilesNoticeSeen");
     static inline const QString originHostKey = QStringLiteral("originHost");
     static inline const QString originPortKey = QStringLiteral("originPort");
     static inline const QString originSchemeKey = QStringLiteral("originScheme");
@@ -27,17 +30,30 @@ public:
     static inline const QString migrationMarkerKey = QStringLiteral("didMigrateLegacyProductSettingsV1");
     static inline const QString legalAcknowledgementKey = QStringLiteral("legalAcknowledgementVersion");
 
-    /// \a settings must outlive the preferences.
-    explicit Preferences(QSettings *settings);
+    /// Takes every value \a settings holds, including changes it has not written, and its file name.
+    /// \a settings is not needed afterwards and must never be synced again.
+    explicit Preferences(const QSettings &settings);
 
     /// The keys the former edition shared with this one, in the order they are carried over.
     static const QStringList &formerEditionKeys();
+
+    /// The settings file behind these preferences.
+    const QString &fileName() const { return m_fileName; }
+
+    /// Writes every value to the file. On failure the file stays as it was, the values stay in memory
+    /// and \a error says why in Chinese.
+    bool save(QString *error);
 
     /// The saved list as stored: normally the encoded profiles, but anything may be there.
     QVariant storedProfiles() const;
     void setStoredProfiles(const QByteArray &encoded);
     /// Keeps \a value under the backup key unless an earlier backup is already there.
     void backUpUnreadableProfiles(const QVariant &value);
+    bool hasUnreadableBackup() const;
+    /// Drops the backup together with the record that its notice was seen.
+    void dropUnreadableBackup();
+    bool unreadableNoticeSeen() const;
+    void setUnreadableNoticeSeen(bool seen);
 
     /// The service made from the flat keys of the former edition when no list is saved.
     /// Gets a new identity on every call.
@@ -46,17 +62,17 @@ public:
     /// Whether the former edition's settings have been looked at; set once, whatever was found.
     bool isMigrated() const;
     /// Copies each of formerEditionKeys() that \a former holds and these preferences lack (in any type,
-    /// even false or an empty text), unchanged, then sets the marker and writes the file.
-    void adoptFormerEdition(const QVariantMap &former);
+    /// even false or an empty text), unchanged, then sets the marker and saves.
+    bool adoptFormerEdition(const QVariantMap &former);
 
     /// The version of the legal notice the user accepted; anything unreadable counts as 0.
     qint64 legalAcknowledgementVersion() const;
-    /// Records \a version and writes the file at once.
-    void setLegalAcknowledgementVersion(qint64 version);
-
-    /// The settings file behind these preferences.
-    QSettings *settings() const { return m_settings; }
+    /// Records \a version and saves at once.
+    bool setLegalAcknowledgementVersion(qint64 version);
 
 private:
-    QSettings *m_settings;
+    QVariant value(const QString &key) const { return m_values.value(key); }
+
+    QString m_fileName;
+    QVariantMap m_values;
 };

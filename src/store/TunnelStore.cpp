@@ -5,15 +5,11 @@
 #include "session/TunnelSession.h"
 #include "store/Preferences.h"
 #include "store/SettingsValues.h"
-#include "store/WriteCheck.h"
 
-#include <QFile>
 #include <QPointer>
 #include <QSet>
-#include <QSettings>
+#include <QSignalBlocker>
 #include <QTimer>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -26,9 +22,9 @@ struct LoadedProfiles
     std::optional<QVariant> unreadable;
 };
 
-LoadedProfiles loadProfiles(QSettings &defaults)
+LoadedProfiles loadProfiles(const Preferences &preferences)
 {
-    const Preferences preferences(&defaults);
+    const QString &fileName = preferences.fileName();
     const QVariant stored = preferences.storedProfiles();
     auto decoded = stored.typeId() == QMetaType::QByteArray ? decodeProfiles(stored.toByteArray()) : std::nullopt;
     if (decoded && !decoded->isEmpty()) {
@@ -40,7 +36,7 @@ LoadedProfiles loadProfiles(QSettings &defaults)
                 profile.id = QUuid::createUuid();
             seen.insert(profile.id);
         }
-        qCInfo(lcStore) << "loaded" << decoded->size() << "services from" << defaults.fileName();
+        qCInfo(lcStore) << "loaded" << decoded->size() << "services from" << fileName;
         return { std::move(*decoded), std::nullopt };
     }
     LoadedProfiles loaded { { preferences.fallbackProfile() }, std::nullopt };
@@ -48,10 +44,10 @@ LoadedProfiles loadProfiles(QSettings &defaults)
     // the user's list: it is kept until the first save backs it up.
     if (!decoded && !settingsValueIsEmpty(stored)) {
         loaded.unreadable = stored;
-        qCWarning(lcStore) << "the saved list in" << defaults.fileName()
+        qCWarning(lcStore) << "the saved list in" << fileName
                            << "cannot be read; it is kept as a backup at the first save";
     } else {
-        qCInfo(lcStore) << "no saved list in" << defaults.fileName() << "; starting with one service";
+        qCInfo(lcStore) << "no saved list in" << fileName << "; starting with one service";
     }
     return loaded;
 }
@@ -62,30 +58,23 @@ QString displayName(const TunnelProfile &profile)
     return trimmed.isEmpty() ? QStringLiteral("未命名服务") : trimmed;
 }
 
-/// Identifies the file now at \a path; an atomic save replaces it with a new one.
-std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
-{
-    struct stat info
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return std::pair { info.st_dev, info.st_ino };
-}
-
 } // namespace
 
-TunnelStore::TunnelStore(QSettings *defaults, SessionDependencies dependencies, QObject *parent)
+TunnelStore::TunnelStore(Preferences *preferences, SessionDependencies dependencies, QObject *parent)
     : QObject(parent)
-    , m_defaults(defaults)
+    , m_preferences(preferences)
     , m_dependencies(std::move(dependencies))
 {
-    Q_ASSERT(m_defaults);
-    // QSettings writes through QSaveFile; never let it fall back to rewriting the file in place.
-    m_defaults->setAtomicSyncRequired(true);
+    Q_ASSERT(m_preferences);
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(m_dependencies.timings.saveDelay);
+    connect(&m_saveTimer, &QTimer::timeout, this, &TunnelStore::savePendingChanges);
 
-    LoadedProfiles loaded = loadProfiles(*m_defaults);
+    LoadedProfiles loaded = loadProfiles(*m_preferences);
     m_unreadableStoredValue = std::move(loaded.unreadable);
+    m_backupSaved = m_preferences->hasUnreadableBackup();
+    if (m_unreadableStoredValue) // a list lost again is news again
+        m_preferences->setUnreadableNoticeSeen(false);
     for (const TunnelProfile &profile : std::as_const(loaded.profiles))
         m_sessions.append(makeSession(profile));
     m_selectedID = m_sessions.first()->id();
@@ -105,6 +94,10 @@ TunnelStore::TunnelStore(QSettings *defaults, SessionDependencies dependencies, 
 
 TunnelStore::~TunnelStore()
 {
+    {
+        const QSignalBlocker quiet(this);
+        savePendingChanges();
+    }
     // Sessions go with their parent; their last changes must not reach a store that is half gone.
     for (const auto &connection : std::as_const(m_sessionObservers))
         disconnect(connection);
@@ -272,6 +265,44 @@ void TunnelStore::observe(TunnelSession *session)
 
 void TunnelStore::persistProfiles()
 {
+    m_listChanged = true;
+    scheduleSave();
+}
+
+void TunnelStore::scheduleSave()
+{
+    // Restarted by every change: a burst of keystrokes is one save once it pauses.
+    m_saveTimer.start();
+}
+
+void TunnelStore::savePendingChanges()
+{
+    m_saveTimer.stop();
+    if (!m_listChanged && !m_preferencesChanged)
+        return;
+    if (m_listChanged)
+        writeProfiles();
+    const bool backupInSave = m_preferences->hasUnreadableBackup();
+    QString reason;
+    const bool saved = m_preferences->save(&reason);
+    QString error;
+    if (saved) {
+        m_listChanged = m_preferencesChanged = false;
+        m_backupSaved = backupInSave;
+    } else {
+        // Everything stays in memory and stays pending: the next save, or the one at quit, tries again.
+        error = QStringLiteral("无法保存服务列表：设置文件 %1 无法写入（%2）").arg(m_preferences->fileName(), reason);
+    }
+    if (error == m_saveError)
+        return;
+    if (saved)
+        qCInfo(lcStore) << "saved" << m_sessions.size() << "services again after a failed save";
+    m_saveError = error;
+    emit changed();
+}
+
+void TunnelStore::writeProfiles()
+{
     QList<TunnelProfile> profiles;
     profiles.reserve(m_sessions.size());
     for (const TunnelSession *session : std::as_const(m_sessions))
@@ -281,32 +312,30 @@ void TunnelStore::persistProfiles()
         qCWarning(lcStore) << "the list could not be encoded; nothing saved";
         return;
     }
-
-    Preferences preferences(m_defaults);
     if (m_unreadableStoredValue) {
-        preferences.backUpUnreadableProfiles(*m_unreadableStoredValue);
+        m_preferences->backUpUnreadableProfiles(*m_unreadableStoredValue);
         m_unreadableStoredValue.reset();
+    } else if (m_backupSaved && m_preferences->unreadableNoticeSeen()) {
+        // Kept until the user has been told where it is and a later list has replaced it on disk.
+        m_preferences->dropUnreadableBackup();
     }
-    preferences.setStoredProfiles(encoded);
+    m_preferences->setStoredProfiles(encoded);
+}
 
-    // status() keeps the first error for good, so a later success shows only as a replaced file.
-    const QString fileName = m_defaults->fileName();
-    const auto before = fileIdentity(fileName);
-    m_defaults->sync();
-    const auto after = fileIdentity(fileName);
-    const bool failed = m_defaults->status() != QSettings::NoError && (!after || after == before);
-    QString error;
-    if (failed) {
-        const QString reason = unwritableReason(fileName);
-        error = reason.isEmpty() ? QStringLiteral("无法保存服务列表：设置文件 %1 无法写入").arg(fileName)
-                                 : QStringLiteral("无法保存服务列表：设置文件 %1 无法写入（%2）").arg(fileName, reason);
-    }
-    if (error == m_saveError)
+QString TunnelStore::unreadableNotice() const
+{
+    if ((!m_unreadableStoredValue && !m_preferences->hasUnreadableBackup()) || m_preferences->unreadableNoticeSeen())
+        return {};
+    return QStringLiteral("保存的服务列表无法读取，现显示默认服务。原内容已备份在设置文件 %1 的“%2”项中。")
+        .arg(m_preferences->fileName(), Preferences::unreadableProfilesKey);
+}
+
+void TunnelStore::dismissUnreadableNotice()
+{
+    if (unreadableNotice().isEmpty())
         return;
-    if (failed)
-        qCWarning(lcStore).noquote() << error;
-    else
-        qCInfo(lcStore) << "saved" << profiles.size() << "services again after a failed save";
-    m_saveError = error;
+    m_preferences->setUnreadableNoticeSeen(true);
+    m_preferencesChanged = true;
+    scheduleSave();
     emit changed();
 }

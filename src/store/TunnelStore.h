@@ -6,27 +6,29 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QUuid>
 #include <QVariant>
 
 #include <optional>
 
-class QSettings;
+class Preferences;
 class TunnelSession;
 
 /// \brief Owns every service of the application: one TunnelSession per saved profile in display order,
 /// the selection, and the saved list.
 ///
-/// Every change of the list or of any profile rewrites the whole list at once. Every change of any session
-/// is relayed synchronously as changed(). Lives on the GUI thread.
+/// Every change of the list or of any profile rewrites the whole list once the changes have paused for
+/// Timings::saveDelay, and at the latest at savePendingChanges() or destruction. Every change of any
+/// session is relayed synchronously as changed(). Lives on the GUI thread.
 class TunnelStore : public QObject
 {
     Q_OBJECT
 
 public:
     /// Loads the list, starts every health monitor and asks for the `cloudflared` version.
-    /// Every session gets \a dependencies. \a defaults must outlive the store.
-    explicit TunnelStore(QSettings *defaults, SessionDependencies dependencies = {}, QObject *parent = nullptr);
+    /// Every session gets \a dependencies. \a preferences must outlive the store.
+    explicit TunnelStore(Preferences *preferences, SessionDependencies dependencies = {}, QObject *parent = nullptr);
     ~TunnelStore() override;
 
     /// Never empty.
@@ -60,6 +62,15 @@ public:
     /// The list stays in memory and the next save retries.
     const QString &saveError() const { return m_saveError; }
 
+    /// Writes what has changed since the last successful save now; called at quit.
+    void savePendingChanges();
+
+    /// Says, in Chinese, that the stored list could not be read and where its bytes are kept; empty
+    /// once the user has closed the notice.
+    QString unreadableNotice() const;
+    /// Records that the notice was seen; the backup goes with a later save of the list.
+    void dismissUnreadableNotice();
+
 signals:
     /// Any change of the store or of one of its sessions.
     void changed();
@@ -70,13 +81,16 @@ signals:
 private:
     TunnelSession *makeSession(const TunnelProfile &profile);
     void observe(TunnelSession *session);
+    /// Schedules a save of the list.
     void persistProfiles();
+    void scheduleSave();
+    void writeProfiles();
     bool selectWithoutNotice(std::optional<QUuid> id);
     void release(TunnelSession *session);
     /// In list order.
     QList<TunnelSession *> sessionsWhereActive(bool active) const;
 
-    QSettings *const m_defaults;
+    Preferences *const m_preferences;
     const SessionDependencies m_dependencies;
     QList<TunnelSession *> m_sessions;
     std::optional<QUuid> m_selectedID;
@@ -84,5 +98,10 @@ private:
     QHash<QUuid, QMetaObject::Connection> m_sessionObservers;
     /// The stored value that did not decode, until it has been backed up.
     std::optional<QVariant> m_unreadableStoredValue;
+    /// A backup of an unreadable list is in the file, not only in memory.
+    bool m_backupSaved = false;
+    bool m_listChanged = false;
+    bool m_preferencesChanged = false;
+    QTimer m_saveTimer;
     QString m_saveError;
 };

@@ -6,10 +6,10 @@
 #include "legal/MiravoBrand.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
-#include "ui/SaveErrorBanner.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
+#include "ui/WarningBanner.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/CircleSymbolButton.h"
@@ -65,8 +65,11 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     root->addWidget(makeHeader());
     root->addWidget(new Divider(Qt::Horizontal));
     // Above everything else the user works with, so a failed save cannot go unseen.
-    m_saveErrorBanner = new SaveErrorBanner;
+    m_saveErrorBanner = new WarningBanner(QStringLiteral("saveError"), false);
     root->addWidget(m_saveErrorBanner);
+    m_unreadableBanner = new WarningBanner(QStringLiteral("unreadableList"), true);
+    connect(m_unreadableBanner, &WarningBanner::closed, m_store, &TunnelStore::dismissUnreadableNotice);
+    root->addWidget(m_unreadableBanner);
     auto *middle = new QHBoxLayout;
     ViewParts::space(middle, 0, 0, 0);
     middle->addWidget(makeSidebar());
@@ -267,6 +270,7 @@ QWidget *ContentView::makeFooter()
 void ContentView::handleStoreChanged()
 {
     m_saveErrorBanner->setReason(m_store->saveError());
+    m_unreadableBanner->setReason(m_store->unreadableNotice());
     const QString version = versionText(m_store->cloudflaredVersion());
     if (m_versionLabel->text() != version)
         m_versionLabel->setText(version);

@@ -15,12 +15,12 @@ class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 class Preferences;
-class SaveErrorBanner;
 class ServiceSidebarRow;
 class SummaryPill;
 class ActionButton;
 class TunnelSession;
 class TunnelStore;
+class WarningBanner;
 
 /// \brief The root of the main window: header with counters and the group actions, the service list,
 /// the detail pane of the selected service and the footer. Shows the legal notice until it is accepted.
@@ -63,7 +63,8 @@ private:
 
     TunnelStore *m_store;
     LegalNoticeGate *m_gate;
-    SaveErrorBanner *m_saveErrorBanner = nullptr;
+    WarningBanner *m_saveErrorBanner = nullptr;
+    WarningBanner *m_unreadableBanner = nullptr;
 
     SummaryPill *m_servicesPill = nullptr;
     SummaryPill *m_runningPill = nullptr;

@@ -2,6 +2,8 @@
 //  `ProgramHost <cloudflared> <local port>`: its tunnels started as soon as its window is up;
 //  `ProgramHost hidden`: started with --hidden; prints "hidden" once up without a window shown, then "shown"
 //  each time the window is shown.
+//  `ProgramHost rename <name>`: renames its first service, whose save waits far longer than the test, and
+//  prints "renamed".
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "session/TunnelSession.h"
@@ -42,6 +44,22 @@ int main(int argc, char **argv)
             std::fflush(stdout);
             qApp->installEventFilter(new ShowReporter(&delegate));
         });
+    }
+    if (argc == 3 && std::strcmp(argv[1], "rename") == 0) {
+        const QString name = QString::fromLocal8Bit(argv[2]);
+        SessionDependencies dependencies { {}, CloudflaredLocator({ QStringLiteral("/nonexistent/cloudflared") }), {} };
+        dependencies.timings.saveDelay = std::chrono::hours(1);
+        return Application::main(
+            1, argv,
+            [name](Application &delegate) {
+                TunnelSession *first = delegate.store()->sessions().first();
+                TunnelProfile profile = first->profile();
+                profile.name = name;
+                first->setProfile(profile);
+                std::puts("renamed");
+                std::fflush(stdout);
+            },
+            dependencies);
     }
     if (argc < 3)
         return 2;

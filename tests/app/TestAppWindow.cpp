@@ -1,6 +1,7 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "ProcessProbe.h"
+#include "TestSupport.h"
 #include "app/Application.h"
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
@@ -25,18 +26,25 @@ namespace {
 /// server, and a fake `cloudflared` that runs \a prelude, comes online and stays.
 struct App
 {
-    explicit App(const QVariant &acknowledged = 2, int services = 1, const QByteArray &prelude = {})
-        : settings(dir.filePath(u"orvanta.conf"_qs), QSettings::IniFormat)
+    explicit App(const QVariant &acknowledged = 2, int services = 1, const QByteArray &prelude = {},
+        const QVariantMap &stored = {})
     {
-        if (acknowledged.isValid())
-            settings.setValue(Preferences::legalAcknowledgementKey, acknowledged);
+        {
+            QSettings settings(path(), QSettings::IniFormat);
+            if (acknowledged.isValid())
+                settings.setValue(Preferences::legalAcknowledgementKey, acknowledged);
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                settings.setValue(it.key(), it.value());
+        }
+        preferences = std::make_unique<Preferences>(QSettings(path(), QSettings::IniFormat));
         ready = fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
                     + prelude + FakeCloudflared::onlineBody(120))
             && origin.listenHttp();
         Timings timings;
         timings.killGrace = std::chrono::milliseconds(500);
         timings.versionQueryTimeout = timings.copiedLabel = std::chrono::seconds(20);
-        delegate = std::make_unique<Application>(&settings, SessionDependencies { timings, fake.locator(), {} });
+        delegate
+            = std::make_unique<Application>(preferences.get(), SessionDependencies { timings, fake.locator(), {} });
         while (store()->sessions().size() < services)
             store()->addProfile();
         aim();
@@ -55,6 +63,7 @@ struct App
         }
     }
 
+    QString path() const { return dir.filePath(u"orvanta.conf"_qs); }
     TunnelStore *store() const { return delegate->store(); }
     ContentView *view() const { return qobject_cast<ContentView *>(delegate->mainWindow()->centralWidget()); }
     QString pill(const char *name) const { return view()->findChild<SummaryPill *>(QLatin1String(name))->text(); }
@@ -91,7 +100,7 @@ struct App
     }
 
     QTemporaryDir dir;
-    QSettings settings;
+    std::unique_ptr<Preferences> preferences;
     FakeCloudflared fake { dir.filePath(u"fake"_qs) };
     LocalHttpServer origin;
     std::unique_ptr<Application> delegate;
@@ -107,6 +116,21 @@ public slots:
     void recordOpenedUrl(const QUrl &url) { m_opened = url; }
 
 private slots:
+    void unreadableListIsToldOnceInTheWindow()
+    {
+        App app(2, 1, {}, { { Preferences::profilesKey, QByteArray("[{\"id\":\"\xff", 9) } });
+        auto *banner = app.view()->findChild<QWidget *>(u"unreadableListBanner"_qs);
+        auto *reason = app.view()->findChild<QLabel *>(u"unreadableListReason"_qs);
+        QVERIFY(banner && reason && banner->isVisibleTo(app.view()));
+        QVERIFY2(reason->text().contains(app.path()) && reason->text().contains(Preferences::unreadableProfilesKey),
+            qPrintable(reason->text()));
+        QTest::mouseClick(app.view()->findChild<QAbstractButton *>(u"unreadableListClose"_qs), Qt::LeftButton);
+        // Closing is what the store records; another change of the store does not bring it back.
+        QCOMPARE(app.store()->unreadableNotice(), QString());
+        app.store()->addProfile();
+        QVERIFY(!banner->isVisibleTo(app.view()));
+    }
+
     void headerFollowsRunningServices_data()
     {
         QTest::addColumn<int>("services");
@@ -227,8 +251,8 @@ private slots:
         QVERIFY(!app.view()->legalNotice()->requiresAcceptance());
         QTest::mouseClick(app.view()->legalNotice()->findChild<QAbstractButton *>(u"doneButton"_qs), Qt::LeftButton);
         QTRY_VERIFY(!app.view()->legalNotice());
-        QSettings reread(app.settings.fileName(), QSettings::IniFormat);
-        QCOMPARE(reread.value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
+        QCOMPARE(
+            settingsOnDisk(app.path()).value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
     }
 
     void quitStopsEveryChildButClosingDoesNot_data()

@@ -1,6 +1,7 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
 #include "ProcessProbe.h"
+#include "TestSupport.h"
 #include "app/SingleInstance.h"
 
 #include <QtNetwork>
@@ -53,6 +54,40 @@ private slots:
         QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
         for (const QString &dir : runtimeDirs)
             QVERIFY2(dir.contains(u"orvanta-runtime-"_qs) && !QFileInfo::exists(dir), qPrintable(dir));
+    }
+
+    void leftoversGoAtStartAndQuitSavesWhatIsPending_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("terminated") << SIGTERM;
+        QTest::newRow("hung up") << SIGHUP;
+    }
+
+    void leftoversGoAtStartAndQuitSavesWhatIsPending()
+    {
+        QFETCH(int, signal);
+        // What killed saves leave: Qt's temporary file, our side files and an empty lock naming no owner.
+        const QString settings = path(u"config/orvanta/orvanta.conf"_qs);
+        const QStringList leftovers { settings + u".Ab12Cd"_qs, settings + u".saving-0123456789ab"_qs,
+            settings + u".checking-0123456789ab"_qs, settings + u".lock"_qs };
+        QVERIFY(QDir().mkpath(path(u"config/orvanta"_qs)));
+        for (const QString &file : leftovers)
+            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        host.start(QStringLiteral(PROGRAM_HOST), { u"rename"_qs, u"退出前的改动"_qs });
+        QVERIFY(QTest::qWaitFor([&] { return host.canReadLine() || host.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(host.readLine(), QByteArray("renamed\n"));
+        for (const QString &file : leftovers)
+            QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
+
+        ::kill(pid_t(host.processId()), signal);
+        QTRY_COMPARE_WITH_TIMEOUT(host.state(), QProcess::NotRunning, 30000);
+        QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
+        const auto list = decodeProfiles(settingsOnDisk(settings).value(u"tunnelProfilesV2"_qs).toByteArray());
+        QVERIFY(list && list->size() == 1);
+        QCOMPARE(list->first().name, u"退出前的改动"_qs);
     }
 
     void withoutADisplay()

@@ -133,7 +133,7 @@ private slots:
         QTemporaryDir dir;
         QSettings settings(dir.filePath(u"orvanta.conf"_qs), QSettings::IniFormat);
         settings.setValue(Preferences::legalAcknowledgementKey, stored);
-        Preferences preferences(&settings);
+        Preferences preferences(settings);
         QWidget host;
         LegalNoticeGate gate(&host, &preferences);
         QSignalSpy declined(&gate, &LegalNoticeGate::declined);

@@ -7,9 +7,12 @@
 #include "store/TunnelStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
 #include <QPointer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,22 +20,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-/// Every value of the settings file at \a path as it is on disk. QSettings shares unsaved values between
-/// every instance on one path in a process, so the file is read through a private copy.
-QVariantMap settingsOnDisk(const QString &path)
-{
-    const QString copy = path + QStringLiteral(".copy-") + QUuid::createUuid().toString(QUuid::Id128);
-    QFile::copy(path, copy);
-    QVariantMap values;
-    {
-        const QSettings settings(copy, QSettings::IniFormat);
-        for (const QString &key : settings.allKeys())
-            values.insert(key, settings.value(key));
-    }
-    QFile::remove(copy);
-    return values;
-}
 
 /// The list stored under "tunnelProfilesV2" on disk, or nothing when it is absent or unreadable.
 std::optional<QList<TunnelProfile>> profilesOnDisk(const QString &path)
@@ -93,7 +80,7 @@ class TestTunnelStore : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
     std::unique_ptr<FakeCloudflared> m_fake; // nothing installed: no `cloudflared` is found
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<TunnelStore> m_store;
     LocalHttpServer m_servers[2];
 
@@ -101,10 +88,18 @@ class TestTunnelStore : public QObject
     {
         if (!stored.isEmpty())
             writeSettingsFile(m_path, { { Preferences::profilesKey, encodeProfiles(stored) } });
-        m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-        m_store = std::make_unique<TunnelStore>(m_settings.get(),
+        m_store.reset();
+        m_preferences = std::make_unique<Preferences>(QSettings(m_path, QSettings::IniFormat));
+        m_store = std::make_unique<TunnelStore>(m_preferences.get(),
             SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) });
         return *m_store;
+    }
+
+    /// The list on disk once the store has saved what it holds.
+    std::optional<QList<TunnelProfile>> savedList() const
+    {
+        m_store->savePendingChanges();
+        return profilesOnDisk(m_path);
     }
 
 private slots:
@@ -128,7 +123,7 @@ private slots:
         for (int run = 1; run <= m_fake->runs(); ++run)
             QTRY_VERIFY_WITH_TIMEOUT(!processAlive(m_fake->processId(run)), 20000);
         m_store.reset();
-        m_settings.reset();
+        m_preferences.reset();
         m_fake.reset();
     }
 
@@ -182,7 +177,7 @@ private slots:
         QCOMPARE(settingsOnDisk(m_path), before); // loading writes nothing
 
         store.addProfile();
-        QCOMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
+        QCOMPARE(savedList(), std::optional(profilesOf(store)));
         QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), backup);
     }
 
@@ -211,7 +206,7 @@ private slots:
         QCOMPARE(store.sessions().last(), session);
         QCOMPARE(store.selectedSession(), session);
         QCOMPARE(added.value(0).value(1).toInt(), names.size());
-        QCOMPARE(profilesOnDisk(m_path), std::optional(profiles << session->profile()));
+        QCOMPARE(savedList(), std::optional(profiles << session->profile()));
     }
 
     void removalRepairsSelection_data()
@@ -238,10 +233,10 @@ private slots:
         QCOMPARE(store.selectedID(), profiles.at(expected).id);
         QCOMPARE(selection.size(), selected == removed ? 1 : 0);
         profiles.removeAt(removed);
-        QCOMPARE(profilesOnDisk(m_path), std::optional(profiles)); // saved without the removed one
+        QCOMPARE(savedList(), std::optional(profiles)); // saved without the removed one
         profiles[1].portText = u"08080"_qs; // an edit rewrites the whole list, in order
         store.sessions().at(1)->setProfile(profiles[1]);
-        QCOMPARE(profilesOnDisk(m_path), std::optional(profiles));
+        QCOMPARE(savedList(), std::optional(profiles));
     }
 
     void removingTheLastServiceAddsAFreshOne()
@@ -253,7 +248,7 @@ private slots:
         const TunnelProfile fresh = store.sessions().first()->profile();
         QCOMPARE(fresh.name, u"代理服务 1"_qs);
         QCOMPARE(store.selectedID(), fresh.id);
-        QCOMPARE(profilesOnDisk(m_path), std::optional(QList<TunnelProfile> { fresh }));
+        QCOMPARE(savedList(), std::optional(QList<TunnelProfile> { fresh }));
         QTRY_VERIFY(only.isNull());
     }
 
@@ -266,6 +261,7 @@ private slots:
         TunnelStore &store = makeStore();
         store.addProfile();
         TunnelSession *third = store.addProfile();
+        store.savePendingChanges();
         QVERIFY2(store.saveError().contains(u"无法创建文件夹 %1"_qs.arg(blocked)), qPrintable(store.saveError()));
         QCOMPARE(store.sessions().size(), 3);
 
@@ -273,8 +269,8 @@ private slots:
         TunnelProfile edited = third->profile();
         edited.name = u"后来保存"_qs;
         third->setProfile(edited);
+        QCOMPARE(savedList(), std::optional(profilesOf(store)));
         QVERIFY(store.saveError().isEmpty());
-        QCOMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
     }
 
     void killedWriterLeavesAWholeList()
@@ -298,6 +294,94 @@ private slots:
             for (qsizetype i = 0; i < seeded.size(); ++i)
                 QCOMPARE(list->at(i).id, seeded.at(i).id);
         }
+    }
+
+    void savesWaitForAPauseInTheChanges()
+    {
+        Timings timings;
+        timings.saveDelay = 1s;
+        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) }, timings);
+        const auto before = profilesOnDisk(m_path);
+        TunnelSession *session = store.sessions().first();
+        for (int i = 0; i < 5; ++i) {
+            TunnelProfile profile = session->profile();
+            profile.name = u"a%1"_qs.arg(i);
+            session->setProfile(profile);
+        }
+        QCOMPARE(profilesOnDisk(m_path), before);
+        // Nothing more is asked of the store: the pause alone brings the last state to disk.
+        QTRY_COMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
+    }
+
+    void settingsLockHoldsNoSave_data()
+    {
+        QTest::addColumn<bool>("live");
+        QTest::newRow("empty lock left by a killed save") << false;
+        QTest::newRow("lock of a live process") << true;
+    }
+
+    void settingsLockHoldsNoSave()
+    {
+        QFETCH(bool, live);
+        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) });
+        QLockFile held(m_path + u".lock"_qs);
+        QVERIFY(live ? held.tryLock(0) : QFile(m_path + u".lock"_qs).open(QIODevice::WriteOnly));
+        QElapsedTimer clock;
+        clock.start();
+        store.addProfile();
+        QCOMPARE(savedList(), std::optional(profilesOf(store)));
+        // Waiting on the lock would freeze the window for 30 s.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void fullDiskKeepsTheSavedListAndRetries()
+    {
+        const QString folder = m_dir->filePath(u"disk"_qs);
+        QVERIFY(QDir().mkpath(folder));
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.start(QStringLiteral(FULL_DISK_STORE), { folder });
+        QVERIFY(helper.waitForFinished(60000));
+        QCOMPARE(helper.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(helper.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        qInfo("%s", qPrintable(lines.first()));
+        QCOMPARE(lines.mid(1),
+            (QStringList { u"failure reported"_qs, u"previous list kept"_qs, u"list kept in memory"_qs,
+                u"retried and saved"_qs }));
+    }
+
+    void unreadableListIsToldOnceAndItsBackupGoesLater()
+    {
+        const QByteArray damaged("[{\"id\":\"\xff", 9);
+        writeSettingsFile(m_path, { { Preferences::profilesKey, damaged } });
+        Timings timings;
+        timings.saveDelay = 1h; // saved only when asked
+        TunnelStore *store = &makeStore({}, timings);
+        const QString notice = store->unreadableNotice();
+        QVERIFY2(notice.contains(m_path) && notice.contains(Preferences::unreadableProfilesKey), qPrintable(notice));
+
+        store->addProfile();
+        savedList();
+        QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), QVariant(damaged));
+        QCOMPARE(store->unreadableNotice(), notice); // saving is not telling
+        QSignalSpy changed(store, &TunnelStore::changed);
+        store->dismissUnreadableNotice();
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(store->unreadableNotice(), QString());
+        store->savePendingChanges();
+        QVariantMap onDisk = settingsOnDisk(m_path);
+        QCOMPARE(onDisk.value(Preferences::unreadableProfilesKey), QVariant(damaged)); // no later list yet
+        QCOMPARE(onDisk.value(Preferences::unreadableNoticeSeenKey).toString(), u"true"_qs);
+
+        // Told once: not again at the next start; the next list saved takes the backup away.
+        store = &makeStore({}, timings);
+        QCOMPARE(store->unreadableNotice(), QString());
+        store->addProfile();
+        QCOMPARE(savedList(), std::optional(profilesOf(*store)));
+        onDisk = settingsOnDisk(m_path);
+        QVERIFY(!onDisk.contains(Preferences::unreadableProfilesKey));
+        QVERIFY(!onDisk.contains(Preferences::unreadableNoticeSeenKey));
     }
 
     void runningServices()
@@ -393,10 +477,8 @@ private slots:
         if (former == 1)
             writeSettingsFile(legacyPath, legacy);
         const QByteArray legacyBefore = contents(legacyPath);
-        {
-            QSettings settings(m_path, QSettings::IniFormat);
-            LegacySettingsMigrator::migrateIfNeeded(settings, former == 2 ? std::optional(legacy) : std::nullopt);
-        }
+        Preferences preferences(QSettings(m_path, QSettings::IniFormat));
+        LegacySettingsMigrator::migrateIfNeeded(preferences, former == 2 ? std::optional(legacy) : std::nullopt);
         QVariantMap found = settingsOnDisk(m_path);
         QCOMPARE(found.take(Preferences::migrationMarkerKey).toString(), u"true"_qs);
         QCOMPARE(found, asRead(expected));

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QSettings>
+#include <QUuid>
 
 #include <csignal>
 
@@ -46,4 +48,18 @@ Timings quickTimings()
     timings.localProbeTimeout = 1500ms;
     timings.probeGrace = 500ms;
     return timings;
+}
+
+QVariantMap settingsOnDisk(const QString &path)
+{
+    const QString copy = path + QStringLiteral(".copy-") + QUuid::createUuid().toString(QUuid::Id128);
+    QFile::copy(path, copy);
+    QVariantMap values;
+    {
+        const QSettings settings(copy, QSettings::IniFormat);
+        for (const QString &key : settings.allKeys())
+            values.insert(key, settings.value(key));
+    }
+    QFile::remove(copy);
+    return values;
 }

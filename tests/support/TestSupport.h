@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariantMap>
 
 /// Writes \a content to \a path and makes it executable (a fake `cloudflared`, say).
 bool writeExecutable(const QString &path, const QByteArray &content);
@@ -19,3 +20,7 @@ TunnelProfile localProfile(quint16 port, OriginScheme scheme = OriginScheme::htt
 
 /// Short probe time-outs and debounce; no periodic or post-online check unless a test asks for one.
 Timings quickTimings();
+
+/// Every value of the settings file at \a path as it is on disk. QSettings shares what one instance
+/// holds with every instance on that path in a process, so the file is read through a private copy.
+QVariantMap settingsOnDisk(const QString &path);

@@ -28,14 +28,15 @@ private slots:
         const QString path = folder + QStringLiteral("/orvanta.conf");
         QVERIFY(QDir().mkdir(path)); // a folder where the file should be: every save fails
         QSettings settings(path, QSettings::IniFormat);
-        Preferences preferences(&settings);
-        TunnelStore store(&settings);
+        Preferences preferences(settings);
+        TunnelStore store(&preferences);
         ContentView view(&store, &preferences);
         auto *banner = view.findChild<QWidget *>(QStringLiteral("saveErrorBanner"));
         auto *reason = view.findChild<QLabel *>(QStringLiteral("saveErrorReason"));
         QVERIFY(banner && reason);
 
         store.addProfile();
+        store.savePendingChanges();
         QVERIFY(!store.saveError().isEmpty());
         QVERIFY(banner->isVisibleTo(&view));
         QCOMPARE(reason->text(), store.saveError());
@@ -50,6 +51,7 @@ private slots:
 
         QVERIFY(QDir(path).removeRecursively());
         store.addProfile();
+        store.savePendingChanges();
         QCOMPARE(store.saveError(), QString());
         QVERIFY(!banner->isVisibleTo(&view));
         store.shutdownAll();
@@ -73,10 +75,10 @@ private slots:
         FakeCloudflared fake(dir.path());
         QVERIFY(fake.install("if [ \"$1\" = --version ]; then " + answer + "fi\nexec sleep 30\n"));
         QSettings settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat);
-        Preferences preferences(&settings);
-        SessionDependencies dependencies{Timings{}, fake.locator(), {}};
+        Preferences preferences(settings);
+        SessionDependencies dependencies { Timings {}, fake.locator(), {} };
         dependencies.timings.versionQueryTimeout = std::chrono::seconds(20);
-        TunnelStore store(&settings, dependencies);
+        TunnelStore store(&preferences, dependencies);
         ContentView view(&store, &preferences);
         auto *version = view.findChild<QLabel *>(QStringLiteral("versionLabel"));
         QVERIFY(version);

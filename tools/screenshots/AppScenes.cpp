@@ -29,7 +29,8 @@ public:
         if (unwritable)
             QDir(m_dir.path()).mkdir(QStringLiteral("orvanta.conf"));
         m_settings.setValue(Preferences::legalAcknowledgementKey, LegalNoticeView::currentVersion);
-        m_store = std::make_unique<TunnelStore>(&m_settings, dependencies);
+        m_preferences = std::make_unique<Preferences>(m_settings);
+        m_store = std::make_unique<TunnelStore>(m_preferences.get(), dependencies);
     }
     ~WindowScene() override
     {
@@ -42,7 +43,8 @@ public:
     /// Call once the store holds what the picture shows.
     QWidget *show()
     {
-        m_content = new ContentView(m_store.get(), &m_preferences, this);
+        m_store->savePendingChanges(); // what the picture shows includes the outcome of saving
+        m_content = new ContentView(m_store.get(), m_preferences.get(), this);
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(m_content);
@@ -61,7 +63,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QSettings m_settings;
-    Preferences m_preferences { &m_settings };
+    std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<TunnelStore> m_store;
     QWidget *m_content = nullptr;
 };

@@ -34,6 +34,7 @@ const std::pair<const char16_t *, const char16_t *> s_table[] = {
     {u"link", u"link"},
     {u"doc.on.doc", u"content_copy"},
     {u"checkmark", u"check"},
+    {u"xmark", u"close"},
     {u"safari", u"explore"},
     {u"link.badge.plus", u"add_link"},
     {u"list.bullet.rectangle", u"list_alt"},
