@@ -60,6 +60,7 @@ private slots:
     void initTestCase()
     {
         // Runtime directories land here, where the test can see them all.
+        qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
         const auto certificate = TestCertificate::generate();
         m_silent.setSilent(true);
