@@ -1,4 +1,3 @@
-#include "FakeCloudflared.h"
 #include "session/CloudflaredProcess.h"
 
 #include <QDir>
@@ -6,7 +5,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,42 +141,6 @@ private slots:
         QVERIFY(!prepared);
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
         QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
-    }
-
-    void childGetsOnlyStandardStreams()
-    {
-        const QString temp = makeFolder(m_temp.path() + u"/streams"_qs, 0700, false);
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", QFile::encodeName(temp));
-        FakeCloudflared fake(m_temp.path() + u"/fake"_qs);
-        // The shell's own descriptors with what each points at, listed by a child so that the listing
-        // itself opens none in the shell.
-        QVERIFY(fake.install("exec > \"$rec/fds.$n\"\nls -l /proc/$$/fd"));
-        const QByteArray inherited = QFile::encodeName(m_temp.path() + u"/inherited"_qs);
-        const int descriptor = ::open(inherited.constData(), O_CREAT | O_RDONLY, 0600); // no O_CLOEXEC
-        QVERIFY(descriptor >= 3);
-        const auto closeInherited = qScopeGuard([descriptor] { ::close(descriptor); });
-
-        CloudflaredProcess child(std::chrono::seconds(1));
-        QString error;
-        QVERIFY2(child.prepare(&error), qPrintable(error));
-        QSignalSpy exited(&child, &CloudflaredProcess::exited);
-        child.start(fake.path(), {});
-        QVERIFY(exited.wait(10000));
-        QCOMPARE(exited.first().first().toInt(), 0);
-
-        const QRegularExpression entry(u"(\\d+) -> (.*)$"_qs);
-        QList<int> numbers;
-        for (const QString &line : QString::fromLocal8Bit(fake.record("fds")).split(u'\n')) {
-            const QRegularExpressionMatch match = entry.match(line);
-            if (!match.hasMatch())
-                continue; // the total
-            // Beyond the standard three only the script the shell reads; never what this test opened.
-            numbers << match.captured(1).toInt();
-            QVERIFY2(numbers.last() <= 2 || match.captured(2) == fake.path(), qPrintable(line));
-        }
-        std::sort(numbers.begin(), numbers.end());
-        QCOMPARE(numbers.mid(0, 3), QList<int>({ 0, 1, 2 }));
     }
 };
 

@@ -31,7 +31,6 @@ private slots:
         QTest::addColumn<int>("checks");
         QTest::addColumn<QList<int>>("withdrawn"); // released while still waiting
         QTest::addColumn<QList<int>>("order");
-        QTest::newRow("fewer than the bound") << 8 << 3 << QList<int> {} << QList<int> { 0, 1, 2 };
         QTest::newRow("more than the bound, in order, none dropped")
             << 2 << 7 << QList<int> {} << QList<int> { 0, 1, 2, 3, 4, 5, 6 };
         QTest::newRow("withdrawn checks never run") << 1 << 5 << QList<int> { 1, 3 } << QList<int> { 0, 2, 4 };
@@ -66,13 +65,6 @@ private slots:
 
     void firstChecksSpreadOut()
     {
-        ProbeNetwork network;
-        QCOMPARE(network.firstCheckDelay(10ms), 0ms);
-        const auto second = network.firstCheckDelay(10ms);
-        const auto third = network.firstCheckDelay(10ms);
-        QVERIFY2(second >= 5ms && second <= 10ms, qPrintable(QString::number(second.count())));
-        QVERIFY2(third >= second + 9ms && third <= 20ms, qPrintable(QString::number(third.count())));
-
         // Sessions beginning together check one after the other, however quickly each check ends.
         Timings timings = quickTimings();
         timings.firstCheckSpacing = 40ms;
