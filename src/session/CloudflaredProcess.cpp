@@ -146,9 +146,7 @@ void CloudflaredProcess::confineChildren(QProcess &process)
             ::_exit(127);
         // Marked rather than closed: QProcess reports a failed exec through a pipe of its own.
         if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-            struct rlimit limit
-            {
-            };
+            rlimit limit {};
             const rlim_t end
                 = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? limit.rlim_cur : 65536;
             for (rlim_t fd = 3; fd < end; ++fd) {

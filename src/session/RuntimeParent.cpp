@@ -12,9 +12,7 @@ namespace {
 
 std::optional<struct stat> directoryStatus(const QString &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return std::nullopt;
     return info;
