@@ -37,8 +37,10 @@ void OriginProbe::start(const Request &request)
         = request.route == Route::direct ? m_network.localManager() : m_network.publicManager();
     QNetworkRequest networkRequest(url);
     networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
-    // A kept-alive connection per service would hold a descriptor each between checks.
+    // A connection kept for reuse holds a descriptor (a refused one too) for minutes: with a port per
+    // service, a thousand services would use up the process's descriptors.
     networkRequest.setRawHeader("Connection", "close");
+    networkRequest.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
     networkRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     networkRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     m_reply = manager->head(networkRequest);
