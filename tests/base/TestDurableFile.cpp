@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +13,6 @@ class TestDurableFile : public QObject
 
 private slots:
     void roundTripsThroughQSettings();
-    void fullDiskKeepsTheFormerFile();
     void leftoversOfKilledSavesGo();
 };
 
@@ -41,21 +39,6 @@ void TestDurableFile::roundTripsThroughQSettings()
     QVERIFY(written.open(QIODevice::ReadOnly) && plain.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), plain.readAll());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-void TestDurableFile::fullDiskKeepsTheFormerFile()
-{
-    QTemporaryDir dir;
-    QProcess writer;
-    writer.start(QStringLiteral(DISK_FULL_WRITER), { dir.path() });
-    QVERIFY(writer.waitForFinished(30000));
-    QCOMPARE(writer.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(writer.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
-    qInfo("%s", qPrintable(lines.first()));
-    QCOMPARE(lines.mid(1),
-        (QStringList { QStringLiteral("settings failed"), QStringLiteral("file failed"),
-            QStringLiteral("original kept"), QStringLiteral("nothing left behind") }));
 }
 
 void TestDurableFile::leftoversOfKilledSavesGo()
