@@ -116,7 +116,7 @@ void Application::installTrayIcon()
 
 void Application::serveCommandLine(SingleInstance &instance)
 {
-    Preferences *preferences = m_preferences.get();
+    Preferences *preferences = m_preferences;
     m_control = std::make_unique<ControlService>(m_store.get(),
         [preferences] { return preferences->legalAcknowledgementVersion() >= LegalNoticeView::currentVersion; });
     instance.setRequestHandler(

@@ -11,6 +11,7 @@ struct Timings
     ms startupTimeout{30000};   ///< connecting → failed when not online by then
     ms killGrace{3000};         ///< SIGTERM → SIGKILL after a stop
     ms monitorPause{10000};     ///< between two checks of the health monitor
+    ms firstCheckSpacing{2};    ///< between the first checks of services that begin monitoring together
     ms healthDebounce{450};     ///< quiet time after a profile edit before its check
     ms postOnlineCheck{2000};   ///< check after going online
     ms localProbeTimeout{4000};

@@ -1,18 +1,23 @@
 #include "session/CloudflaredProcess.h"
 
+#include "base/DurableFile.h"
 #include "base/Logging.h"
 #include "session/ChildReaper.h"
+#include "session/RuntimeParent.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +35,7 @@ CloudflaredProcess::CloudflaredProcess(std::chrono::milliseconds killGrace, QObj
 {
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->setStandardInputFile(QProcess::nullDevice());
-    setDeathSignal(*m_process);
+    confineChildren(*m_process);
     m_killTimer.setSingleShot(true);
     m_killTimer.setInterval(killGrace);
 
@@ -54,29 +59,18 @@ CloudflaredProcess::~CloudflaredProcess()
 
 bool CloudflaredProcess::prepare(QString *error)
 {
-    // QDir::tempPath() is empty while the directory named by TMPDIR does not exist.
-    QString temp = QDir::tempPath();
-    if (temp.isEmpty()) {
-        errno = ENOENT;
-        const QString wanted = qEnvironmentVariable("TMPDIR");
-        if (!wanted.isEmpty() && QDir().mkpath(wanted))
-            temp = QDir::tempPath();
-    }
-    if (temp.isEmpty()) {
-        *error = systemErrorText(errno);
+    const auto parent = RuntimeParent::choose(error);
+    if (!parent)
         return false;
-    }
     const QString directory
-        = temp + QStringLiteral("/orvanta-runtime-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        = *parent + QStringLiteral("/orvanta-runtime-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     if (::mkdir(QFile::encodeName(directory).constData(), 0700) != 0) {
         *error = systemErrorText(errno);
         return false;
     }
     m_runtimeDirectory = directory;
 
-    QSaveFile file(configurationPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write("{}\n", 3) != 3 || !file.commit()) {
-        *error = file.errorString();
+    if (!DurableFile::write(configurationPath(), "{}\n", 0600, error)) {
         removeRuntimeDirectory();
         return false;
     }
@@ -142,7 +136,7 @@ void CloudflaredProcess::kill()
         m_process->kill();
 }
 
-void CloudflaredProcess::setDeathSignal(QProcess &process)
+void CloudflaredProcess::confineChildren(QProcess &process)
 {
     const pid_t parent = ::getpid();
     process.setChildProcessModifier([parent] {
@@ -150,6 +144,17 @@ void CloudflaredProcess::setDeathSignal(QProcess &process)
         // The parent may have died between fork and prctl.
         if (::getppid() != parent)
             ::_exit(127);
+        // Marked rather than closed: QProcess reports a failed exec through a pipe of its own.
+        if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            rlimit limit {};
+            const rlim_t end
+                = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? limit.rlim_cur : 65536;
+            for (rlim_t fd = 3; fd < end; ++fd) {
+                const int flags = ::fcntl(int(fd), F_GETFD);
+                if (flags >= 0)
+                    ::fcntl(int(fd), F_SETFD, flags | FD_CLOEXEC);
+            }
+        }
     });
 }
 

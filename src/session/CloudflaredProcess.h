@@ -23,7 +23,8 @@ public:
     /// A child still running is killed and handed to a ChildReaper: nothing waits for it here.
     ~CloudflaredProcess() override;
 
-    /// Creates "orvanta-runtime-<UUID>" (mode 0700) in the temporary directory with "empty.yml" in it.
+    /// Creates "orvanta-runtime-<UUID>" (mode 0700) with "empty.yml" in it, in the user's runtime
+    /// directory or a temporary directory no one else can change (see RuntimeParent).
     /// On failure returns false with the system's description in \a error and leaves nothing behind.
     bool prepare(QString *error);
     QString configurationPath() const;
@@ -44,8 +45,9 @@ public:
     /// SIGKILL now, if this child still runs.
     void kill();
 
-    /// Makes every child started by \a process die with this program.
-    static void setDeathSignal(QProcess &process);
+    /// Makes every child started by \a process die with this program and keep no descriptor but
+    /// standard input, output and error: whatever this program inherited stays here.
+    static void confineChildren(QProcess &process);
 
 signals:
     /// One complete line of either stream, in the order the streams are read.

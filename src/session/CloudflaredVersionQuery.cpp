@@ -38,7 +38,7 @@ void CloudflaredVersionQuery::start(const CloudflaredLocator &locator, std::chro
     m_process->setStandardInputFile(QProcess::nullDevice());
     // Unread, a full error pipe would stall the child.
     m_process->setStandardErrorFile(QProcess::nullDevice());
-    CloudflaredProcess::setDeathSignal(*m_process);
+    CloudflaredProcess::confineChildren(*m_process);
     connect(m_process, &QProcess::finished, this, &CloudflaredVersionQuery::handleProcessFinished);
     // Queued: QProcess may report a failed start from inside start().
     connect(m_process, &QProcess::errorOccurred, this, &CloudflaredVersionQuery::handleProcessErrorOccurred,

@@ -9,10 +9,10 @@ namespace {
 
 const QString localUnreachable = QStringLiteral("本地服务不可访问");
 
-void probeThroughNetwork(const QUrl &url, std::chrono::milliseconds timeout, std::chrono::milliseconds grace,
-    QObject *context, std::function<void(const ProbeOutcome &)> done)
+void probeThroughNetwork(ProbeNetwork &network, const QUrl &url, std::chrono::milliseconds timeout,
+    std::chrono::milliseconds grace, QObject *context, std::function<void(const ProbeOutcome &)> done)
 {
-    auto *probe = new OriginProbe(context);
+    auto *probe = new OriginProbe(network, context);
     QObject::connect(
         probe, &OriginProbe::finished, context, [probe, done = std::move(done)](const ProbeOutcome &outcome) {
             probe->deleteLater();
@@ -28,6 +28,7 @@ HealthMonitor::HealthMonitor(TunnelSession &session, const SessionDependencies &
     : m_session(session)
     , m_timings(dependencies.timings)
     , m_publicProbe(dependencies.publicProbe)
+    , m_network(dependencies.network)
 {
     for (QTimer *timer : { &m_monitorTimer, &m_debounceTimer, &m_postOnlineTimer })
         timer->setSingleShot(true);
@@ -51,8 +52,8 @@ void HealthMonitor::begin()
     if (m_monitoring)
         return;
     m_monitoring = true;
-    // The first check runs as soon as the event loop gets to it.
-    m_monitorTimer.start(std::chrono::milliseconds(0));
+    // Services that begin together (all of them at start-up) do not all check at once.
+    m_monitorTimer.start(m_network->firstCheckDelay(m_timings.firstCheckSpacing));
 }
 
 void HealthMonitor::requestCheck()
@@ -104,14 +105,20 @@ bool HealthMonitor::refresh()
     if (m_inProgress || m_ended)
         return false;
     m_inProgress = true;
-    m_resolver = new OriginResolver(TunnelConfiguration::from(m_session.profile()), m_timings, this);
+    m_ticket = m_network->enqueue([this] { runCheck(); });
+    return true;
+}
+
+void HealthMonitor::runCheck()
+{
+    // The profile as it is when the turn comes: edits made while waiting count.
+    m_resolver = new OriginResolver(TunnelConfiguration::from(m_session.profile()), m_timings, *m_network, this);
     connect(m_resolver, &OriginResolver::finished, this, &HealthMonitor::handleOriginResolved);
     if (const auto error = m_resolver->start()) {
         delete m_resolver;
         m_resolver = nullptr;
         finishLocalFailure(error->description());
     }
-    return true;
 }
 
 void HealthMonitor::finishLocalFailure(const QString &message)
@@ -162,7 +169,7 @@ void HealthMonitor::probePublicAddress(const QUrl &url)
         m_publicProbe(url, m_timings.publicProbeTimeout, m_publicProbeContext, std::move(done));
     else
         probeThroughNetwork(
-            url, m_timings.publicProbeTimeout, m_timings.probeGrace, m_publicProbeContext, std::move(done));
+            *m_network, url, m_timings.publicProbeTimeout, m_timings.probeGrace, m_publicProbeContext, std::move(done));
 }
 
 void HealthMonitor::handlePublicProbeFinished(const ProbeOutcome &outcome)
@@ -178,6 +185,7 @@ void HealthMonitor::handlePublicProbeFinished(const ProbeOutcome &outcome)
 
 void HealthMonitor::finish()
 {
+    releaseTurn();
     m_inProgress = false;
     if (m_monitorAwaitsCheck) {
         m_monitorAwaitsCheck = false;
@@ -192,5 +200,13 @@ void HealthMonitor::abort()
     m_resolver = nullptr;
     delete m_publicProbeContext;
     m_publicProbeContext = nullptr;
+    releaseTurn();
     m_inProgress = false;
+}
+
+void HealthMonitor::releaseTurn()
+{
+    if (m_ticket)
+        m_network->release(*m_ticket);
+    m_ticket.reset();
 }

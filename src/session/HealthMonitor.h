@@ -14,7 +14,8 @@ struct ResolvedOrigin;
 
 /// \brief Watches one session's local service and public address: a check every pause, a
 /// debounced check after edits, one check soon after going online. At most one check runs at a
-/// time; a check asked for meanwhile is dropped, not queued.
+/// time; a check asked for meanwhile is dropped, not queued. Checks of all sessions wait their turn
+/// on the shared network's bound, in order.
 ///
 /// Health is reported, never acted upon: a check changes the session's health states, its
 /// last-checked time and, while the tunnel is stopped, the origin shown; never its status.
@@ -45,23 +46,27 @@ signals:
 
 private:
     bool refresh();
+    void runCheck();
     void handleOriginResolved(const std::optional<ResolvedOrigin> &origin);
     void probePublicAddress(const QUrl &url);
     void handlePublicProbeFinished(const ProbeOutcome &outcome);
     void finishLocalFailure(const QString &message);
     void finish();
     void abort();
+    void releaseTurn();
     void handleMonitorTimerTimeout();
 
     TunnelSession &m_session;
     const Timings m_timings;
     const PublicProbe m_publicProbe;
+    const std::shared_ptr<ProbeNetwork> m_network;
 
     QTimer m_monitorTimer;
     QTimer m_debounceTimer;
     QTimer m_postOnlineTimer;
     OriginResolver *m_resolver = nullptr;
     QObject *m_publicProbeContext = nullptr;
+    std::optional<ProbeNetwork::Ticket> m_ticket; ///< while a check waits for its turn or runs
     bool m_inProgress = false;
     bool m_monitoring = false;
     bool m_monitorAwaitsCheck = false;

@@ -1,15 +1,16 @@
 #include "session/OriginProbe.h"
 
 #include "session/InsecureTrustDelegate.h"
+#include "session/ProbeNetwork.h"
 
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
 
-OriginProbe::OriginProbe(QObject *parent)
+OriginProbe::OriginProbe(ProbeNetwork &network, QObject *parent)
     : QObject(parent)
+    , m_network(network)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &OriginProbe::handleDeadlineTimeout);
@@ -20,6 +21,8 @@ OriginProbe::~OriginProbe()
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
+        // The reply belongs to the shared manager, which outlives this probe.
+        m_reply->deleteLater();
     }
 }
 
@@ -27,17 +30,18 @@ void OriginProbe::start(const Request &request)
 {
     const QUrl url(request.url, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
-        QTimer::singleShot(0, this, [this] { finish({false, std::nullopt, QStringLiteral("地址无效")}); });
+        QTimer::singleShot(0, this, [this] { finish({ false, std::nullopt, QStringLiteral("地址无效") }); });
         return;
     }
-    // A fresh manager per probe: nothing is reused between probes.
-    m_manager = new QNetworkAccessManager(this);
-    if (request.route == Route::direct)
-        m_manager->setProxy(QNetworkProxy::NoProxy);
-
+    QNetworkAccessManager *manager
+        = request.route == Route::direct ? m_network.localManager() : m_network.publicManager();
     QNetworkRequest networkRequest(url);
     networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
-    m_reply = m_manager->head(networkRequest);
+    // A kept-alive connection per service would hold a descriptor each between checks.
+    networkRequest.setRawHeader("Connection", "close");
+    networkRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    networkRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    m_reply = manager->head(networkRequest);
     if (request.allowInvalidCertificate)
         new InsecureTrustDelegate(m_reply);
     connect(m_reply, &QNetworkReply::finished, this, &OriginProbe::handleReplyFinished);
@@ -76,10 +80,6 @@ void OriginProbe::finish(const ProbeOutcome &outcome)
         m_reply->disconnect(this);
         m_reply->deleteLater();
         m_reply = nullptr;
-    }
-    if (m_manager) {
-        m_manager->deleteLater();
-        m_manager = nullptr;
     }
     emit finished(outcome);
 }

@@ -8,21 +8,21 @@
 #include <chrono>
 #include <optional>
 
-class QNetworkAccessManager;
+class ProbeNetwork;
 class QNetworkReply;
 
 /// \brief What one HEAD request found out.
 struct ProbeOutcome
 {
-    bool reachable = false;           ///< any HTTP response, whatever its status
-    std::optional<int> statusCode;    ///< absent when not reachable
-    QString message;                  ///< empty when reachable; otherwise why not
+    bool reachable = false; ///< any HTTP response, whatever its status
+    std::optional<int> statusCode; ///< absent when not reachable
+    QString message; ///< empty when reachable; otherwise why not
 
     bool operator==(const ProbeOutcome &) const = default;
 };
 
-/// \brief One HTTP HEAD request with a time-out, on a network manager of its own (no cookies,
-/// cache or connections shared with any other probe).
+/// \brief One HTTP HEAD request with a time-out, on the shared network manager of its route. No
+/// cookies, cache or connections carry over to any other probe: the connection closes with the answer.
 ///
 /// finished() is sent exactly once, never from inside start(). Deleting the probe cancels it
 /// quietly. The exchange is aborted at the time-out plus the grace time whatever happens.
@@ -32,7 +32,7 @@ class OriginProbe : public QObject
 
 public:
     enum class Route {
-        direct,      ///< straight to the address, as cloudflared reaches a local origin
+        direct, ///< straight to the address, as cloudflared reaches a local origin
         systemProxy, ///< the application's proxy settings
     };
 
@@ -40,12 +40,12 @@ public:
     {
         QString url;
         bool allowInvalidCertificate = false;
-        std::chrono::milliseconds timeout{4000};
-        std::chrono::milliseconds grace{2000};
+        std::chrono::milliseconds timeout { 4000 };
+        std::chrono::milliseconds grace { 2000 };
         Route route = Route::direct;
     };
 
-    explicit OriginProbe(QObject *parent = nullptr);
+    explicit OriginProbe(ProbeNetwork &network, QObject *parent = nullptr);
     ~OriginProbe() override;
 
     void start(const Request &request);
@@ -58,7 +58,7 @@ private:
     void handleDeadlineTimeout();
     void finish(const ProbeOutcome &outcome);
 
-    QNetworkAccessManager *m_manager = nullptr;
+    ProbeNetwork &m_network;
     QPointer<QNetworkReply> m_reply;
     QTimer m_deadline;
     bool m_finished = false;

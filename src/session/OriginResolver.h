@@ -27,7 +27,8 @@ class OriginResolver : public QObject
     Q_OBJECT
 
 public:
-    OriginResolver(const TunnelConfiguration &configuration, const Timings &timings, QObject *parent = nullptr);
+    OriginResolver(const TunnelConfiguration &configuration, const Timings &timings, ProbeNetwork &network,
+        QObject *parent = nullptr);
 
     /// Validates the candidates, then starts probing. An invalid host or port is returned at once
     /// and no request is sent; otherwise finished() follows.
@@ -50,6 +51,7 @@ private:
 
     const TunnelConfiguration m_configuration;
     const Timings m_timings;
+    ProbeNetwork &m_network;
     QList<Candidate> m_candidates;
     qsizetype m_next = 0;
     OriginProbe *m_probe = nullptr;

@@ -9,8 +9,9 @@ const QString baseDomain = QStringLiteral("trycloudflare.com");
 const QRegularExpression &publicUrlPattern()
 {
     // A tunnel address is a bare host: an address that goes on with a path or a port is the
-    // service's own endpoint, named in lines such as a failed request for a tunnel.
-    static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9-]+\\.")
+    // service's own endpoint, named in lines such as a failed request for a tunnel. Its label is a
+    // DNS label (1-63 letters, digits and inner hyphens); anything else is no address to adopt.
+    static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?\\.")
         + QRegularExpression::escape(baseDomain) + QStringLiteral("(?![a-zA-Z0-9./:-])"));
     return pattern;
 }

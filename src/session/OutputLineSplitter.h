@@ -19,12 +19,10 @@ public:
     static constexpr qsizetype maxLineBytes = qsizetype(64) * 1024;
 
     /// Calls \a onLine(const QString &) for every line that \a chunk completes.
-    template<typename Sink>
-    void feed(QByteArrayView chunk, Sink &&onLine);
+    template <typename Sink> void feed(QByteArrayView chunk, Sink &&onLine);
 
     /// End of stream: the unterminated last line, if any, is a line too.
-    template<typename Sink>
-    void finish(Sink &&onLine);
+    template <typename Sink> void finish(Sink &&onLine);
 
 private:
     // Line feed, vertical tab, form feed and carriage return are 0x0A..0x0D and never occur inside a
@@ -35,11 +33,10 @@ private:
 
     QByteArray m_pending;
     bool m_discarding = false; ///< inside an over-long line, until its end
-    QStringDecoder m_decoder{QStringConverter::Utf8, QStringConverter::Flag::Stateless};
+    QStringDecoder m_decoder { QStringConverter::Utf8, QStringConverter::Flag::Stateless };
 };
 
-template<typename Sink>
-void OutputLineSplitter::feed(QByteArrayView chunk, Sink &&onLine)
+template <typename Sink> void OutputLineSplitter::feed(QByteArrayView chunk, Sink &&onLine)
 {
     const char *data = chunk.data();
     const qsizetype size = chunk.size();
@@ -78,8 +75,7 @@ void OutputLineSplitter::feed(QByteArrayView chunk, Sink &&onLine)
     m_pending.append(tail);
 }
 
-template<typename Sink>
-void OutputLineSplitter::finish(Sink &&onLine)
+template <typename Sink> void OutputLineSplitter::finish(Sink &&onLine)
 {
     if (!m_discarding && !m_pending.isEmpty()) {
         if (auto line = decode(m_pending))

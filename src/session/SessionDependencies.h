@@ -3,12 +3,14 @@
 #include "model/Timings.h"
 #include "session/CloudflaredLocator.h"
 #include "session/OriginProbe.h"
+#include "session/ProbeNetwork.h"
 
 #include <QObject>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 /// Performs the probe of a public address: HEAD \a url within \a timeout, then calls \a done once
 /// with the outcome, on the GUI thread, at once or later. Work still pending when \a context is
@@ -17,10 +19,13 @@ using PublicProbe = std::function<void(const QUrl &url, std::chrono::millisecond
     std::function<void(const ProbeOutcome &)> done)>;
 
 /// \brief What a TunnelSession takes from its surroundings: its durations, where `cloudflared` is,
-/// and how the public address is probed (empty: a real HEAD request through the user's proxy).
+/// how the public address is probed (empty: a real HEAD request through the user's proxy), and the
+/// network its probes share. Copies share that network, so every session made from one set of
+/// dependencies (all of a store's) draws on one pair of network managers and one bound on checks.
 struct SessionDependencies
 {
     Timings timings;
     CloudflaredLocator locator;
     PublicProbe publicProbe;
+    std::shared_ptr<ProbeNetwork> network = std::make_shared<ProbeNetwork>();
 };

@@ -107,7 +107,8 @@ void TunnelSession::cancelPreparation()
 
 void TunnelSession::handlePreparationTimerTimeout()
 {
-    m_preparation = new OriginResolver(m_preparationConfiguration, timings(), this);
+    // A start the user asked for does not queue behind the health checks; it is one probe at a time.
+    m_preparation = new OriginResolver(m_preparationConfiguration, timings(), *m_dependencies.network, this);
     connect(m_preparation, &OriginResolver::finished, this, &TunnelSession::handlePreparationResolved);
     if (const auto error = m_preparation->start()) {
         cancelPreparation();

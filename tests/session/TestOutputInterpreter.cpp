@@ -78,6 +78,15 @@ private slots:
             u"failed to request quick Tunnel: Post \"https://api.trycloudflare.com/tunnel\": dial tcp"_qs,
             Kind::ignored);
         row("URL with a port is no tunnel address", u"INF https://abc.trycloudflare.com:8443"_qs, Kind::ignored);
+        const auto host = [](const QString &label) { return u"https://"_qs + label + u".trycloudflare.com"_qs; };
+        row("label of a hyphen is no address", u"INF |  "_qs + host(u"-"_qs) + u"  |"_qs, Kind::ignored);
+        row("label starting with a hyphen", u"INF "_qs + host(u"-abc"_qs), Kind::ignored);
+        row("label ending with a hyphen", u"INF "_qs + host(u"abc-"_qs), Kind::ignored);
+        row("label of 64 characters", u"INF "_qs + host(QString(64, u'a')), Kind::ignored);
+        row("label of 63 characters", u"INF "_qs + host(QString(63, u'a')), Kind::publicUrl, host(QString(63, u'a')));
+        row("label of one character", u"INF "_qs + host(u"a"_qs), Kind::publicUrl, host(u"a"_qs));
+        row("an invalid address does not hide the real one", u"INF "_qs + host(u"-"_qs) + u" "_qs + url,
+            Kind::publicUrl, url);
         row("registration wins over an error tag", u"T ERR Registered tunnel connection connIndex=0"_qs,
             Kind::edgeRegistered);
         row("address request", u"T INF Requesting new quick Tunnel on trycloudflare.com..."_qs, Kind::addressRequested);

@@ -6,6 +6,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -60,6 +62,7 @@ private slots:
     void initTestCase()
     {
         // Runtime directories land here, where the test can see them all.
+        qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
         const auto certificate = TestCertificate::generate();
         m_silent.setSilent(true);
@@ -142,9 +145,15 @@ private slots:
     {
         QFETCH(OriginScheme, scheme);
         QFETCH(QString, tail);
-        // The waiting child notes the signal it gets when we die (PR_GET_PDEATHSIG).
-        QVERIFY(m_fake->install(
-            FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+        // The waiting child notes the signal it gets when we die (PR_GET_PDEATHSIG). Before, a child of
+        // the shell lists the shell's descriptors (to a file: standard output is not needed later), so
+        // that listing them opens none in the shell.
+        const QByteArray inherited = QFile::encodeName(m_temp.path() + u"/inherited"_qs);
+        const int descriptor = ::open(inherited.constData(), O_CREAT | O_RDONLY, 0600); // no O_CLOEXEC
+        const auto closeInherited = qScopeGuard([descriptor] { ::close(descriptor); });
+        QVERIFY(descriptor > 2);
+        QVERIFY(m_fake->install("exec > \"$rec/fds.$n\"\nls -l /proc/$$/fd\n"
+            + FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
             + "exec python3 -c 'import ctypes, time; s = ctypes.c_int(-1); "
               "ctypes.CDLL(None).prctl(2, ctypes.byref(s), 0, 0, 0); "
               "open(\"pdeathsig\", \"w\").write(str(s.value)); time.sleep(30)'"));
@@ -173,6 +182,17 @@ private slots:
             QByteArrayList({ "HOME=" + QFile::encodeName(runtime), "NO_AUTOUPDATE=true",
                 "PATH=/usr/bin:/bin:/usr/sbin:/sbin", "TMPDIR=" + QFile::encodeName(QDir::tempPath()) }));
         QTRY_COMPARE(contents(runtime + u"/pdeathsig"_qs), QByteArray::number(SIGKILL));
+        // Only the standard three reach the child, and the script its shell reads.
+        QList<int> descriptors;
+        const QRegularExpression entry(u"(\\d+) -> (.*)$"_qs);
+        for (const QString &line : QString::fromLocal8Bit(m_fake->record("fds")).split(u'\n')) {
+            if (const QRegularExpressionMatch match = entry.match(line); match.hasMatch()) {
+                descriptors << match.captured(1).toInt();
+                QVERIFY2(descriptors.last() <= 2 || match.captured(2) == m_fake->path(), qPrintable(line));
+            }
+        }
+        std::sort(descriptors.begin(), descriptors.end());
+        QCOMPARE(descriptors.mid(0, 3), QList<int>({ 0, 1, 2 }));
         session->stop();
         QTRY_COMPARE(session->status(), TunnelStatus::idle());
     }

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QSslConfiguration>
 #include <QSslServer>
+#include <QTimer>
 
 std::optional<TestCertificate> TestCertificate::generate()
 {
@@ -57,6 +58,8 @@ void LocalHttpServer::handleServerPendingConnectionAvailable()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        m_mostOpen = std::max(m_mostOpen, ++m_open);
+        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             // One request per connection, answered once its head is complete.
             const QByteArray head = socket->peek(socket->bytesAvailable());
@@ -72,9 +75,15 @@ void LocalHttpServer::handleServerPendingConnectionAvailable()
             m_requests.append(head.left(head.indexOf("\r\n")));
             if (m_silent)
                 return;
-            socket->write("HTTP/1.1 " + QByteArray::number(m_statusCode)
-                + " Test\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            socket->disconnectFromHost();
+            const auto answer = [this, socket] {
+                socket->write("HTTP/1.1 " + QByteArray::number(m_statusCode)
+                    + " Test\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            };
+            if (m_answerDelay.count() > 0)
+                QTimer::singleShot(m_answerDelay, socket, answer);
+            else
+                answer();
         });
     }
 }

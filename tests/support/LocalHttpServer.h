@@ -6,6 +6,7 @@
 #include <QSslKey>
 #include <QTcpServer>
 
+#include <chrono>
 #include <optional>
 
 /// \brief A self-signed certificate for 127.0.0.1, made at test time with the openssl tool.
@@ -40,11 +41,16 @@ public:
 
     void setStatusCode(int code) { m_statusCode = code; }
     void setSilent(bool silent) { m_silent = silent; }
+    /// Answers this long after a request is complete, holding its connection open meanwhile.
+    void setAnswerDelay(std::chrono::milliseconds delay) { m_answerDelay = delay; }
 
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }
     /// Request lines received, "HEAD / HTTP/1.1" and the like; on a plain HTTP server, "TLS" for
     /// each connection that opened with a TLS handshake (refused at once).
     const QByteArrayList &requests() const { return m_requests; }
+
+    /// The most connections that were open at the same time.
+    int mostConnectionsAtOnce() const { return m_mostOpen; }
 
     /// A port on 127.0.0.1 that nothing listens on (just released).
     static quint16 unusedPort();
@@ -57,4 +63,7 @@ private:
     QByteArrayList m_requests;
     int m_statusCode = 200;
     bool m_silent = false;
+    std::chrono::milliseconds m_answerDelay { 0 };
+    int m_open = 0;
+    int m_mostOpen = 0;
 };

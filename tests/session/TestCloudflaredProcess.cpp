@@ -1,0 +1,148 @@
+#include "session/CloudflaredProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int unset = -1; // no such variable
+constexpr int missing = -2; // a variable naming nothing
+constexpr uid_t nobody = 65534;
+
+// A folder for the runtime-directory tests: \a mode with \a other as owner, or as described above.
+QString makeFolder(const QString &path, int mode, bool other)
+{
+    if (mode == unset)
+        return {};
+    if (mode == missing)
+        return path;
+    if (!QDir().mkpath(path) || ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) != 0)
+        return {};
+    if (other && ::chown(QFile::encodeName(path).constData(), nobody, nobody) != 0)
+        return {};
+    return path;
+}
+
+QStringList runtimeDirectories(const QString &folder)
+{
+    return QDir(folder).entryList({ u"orvanta-runtime-*"_qs }, QDir::Dirs);
+}
+
+} // namespace
+
+class TestCloudflaredProcess : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_temp;
+    QByteArray m_runtimeVariable;
+    QByteArray m_tempVariable;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_temp.isValid());
+        m_runtimeVariable = qgetenv("XDG_RUNTIME_DIR");
+        m_tempVariable = qgetenv("TMPDIR");
+    }
+
+    void cleanup()
+    {
+        qputenv("XDG_RUNTIME_DIR", m_runtimeVariable);
+        qputenv("TMPDIR", m_tempVariable);
+    }
+
+    void runtimeParent_data()
+    {
+        QTest::addColumn<int>("runtimeMode");
+        QTest::addColumn<bool>("runtimeOther"); // owned by another user
+        QTest::addColumn<int>("tempMode");
+        QTest::addColumn<bool>("tempOther");
+        QTest::addColumn<QString>("chosen"); // "runtime", "temp", or empty: refused
+        const auto row = [](const char *name, int runtimeMode, bool runtimeOther, int tempMode, bool tempOther,
+                             const QString &chosen) {
+            QTest::newRow(name) << runtimeMode << runtimeOther << tempMode << tempOther << chosen;
+        };
+        row("own runtime directory first", 0700, false, 01777, false, u"runtime"_qs);
+        row("runtime directory open to the group", 0750, false, 0700, false, u"temp"_qs);
+        row("runtime directory of another user", 0700, true, 0700, false, u"temp"_qs);
+        row("runtime directory missing", missing, false, 0700, false, u"temp"_qs);
+        row("own closed temporary directory", unset, false, 0755, false, u"temp"_qs);
+        row("shared temporary directory with sticky bit", unset, false, 01777, false, u"temp"_qs);
+        row("writable by all without sticky bit", unset, false, 0777, false, {});
+        row("writable by the group without sticky bit", 0750, false, 0770, false, {});
+        row("another user's, even with sticky bit", unset, false, 01777, true, {});
+        row("another user's, closed", unset, false, 0755, true, {});
+    }
+
+    void runtimeParent()
+    {
+        QFETCH(int, runtimeMode);
+        QFETCH(bool, runtimeOther);
+        QFETCH(int, tempMode);
+        QFETCH(bool, tempOther);
+        QFETCH(QString, chosen);
+        if ((runtimeOther || tempOther) && ::geteuid() != 0)
+            QSKIP("giving a folder to another user takes root");
+        const QString base = m_temp.path() + u'/' + QString::fromLatin1(QTest::currentDataTag());
+        const QString runtime = makeFolder(base + u"/runtime"_qs, runtimeMode, runtimeOther);
+        const QString temp = makeFolder(base + u"/temp"_qs, tempMode, tempOther);
+        QVERIFY(!temp.isEmpty() && (runtimeMode == unset) == runtime.isEmpty());
+        if (runtime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        qputenv("TMPDIR", QFile::encodeName(temp));
+
+        CloudflaredProcess child(std::chrono::seconds(1));
+        QString error;
+        const bool prepared = child.prepare(&error);
+        if (chosen.isEmpty()) {
+            QVERIFY(!prepared);
+            QVERIFY2(error.contains(temp) && error.contains(u"其他用户"_qs), qPrintable(error));
+            QCOMPARE(runtimeDirectories(temp), QStringList());
+            return;
+        }
+        QVERIFY2(prepared, qPrintable(error));
+        const QFileInfo directory(QFileInfo(child.configurationPath()).path());
+        QCOMPARE(directory.path(), chosen == u"runtime"_qs ? runtime : temp);
+        QVERIFY(directory.fileName().startsWith(u"orvanta-runtime-"_qs));
+        QCOMPARE(directory.permissions() & 0x7777,
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser
+                | QFile::ExeUser);
+        QFile configuration(child.configurationPath());
+        QVERIFY(configuration.open(QIODevice::ReadOnly));
+        QCOMPARE(configuration.readAll(), QByteArray("{}\n"));
+    }
+
+    // A configuration that cannot be written whole fails the start with the system's reason.
+    void unwritableConfigurationFailsAndLeavesNothing()
+    {
+        const QString temp = makeFolder(m_temp.path() + u"/full"_qs, 0700, false);
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(temp));
+        rlimit original {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &original) == 0);
+        rlimit lowered = original;
+        lowered.rlim_cur = 1; // room for one byte of the three
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        CloudflaredProcess child(std::chrono::seconds(1));
+        QString error;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &lowered) == 0);
+        const bool prepared = child.prepare(&error);
+        ::setrlimit(RLIMIT_FSIZE, &original);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!prepared);
+        QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCloudflaredProcess)
+#include "TestCloudflaredProcess.moc"
