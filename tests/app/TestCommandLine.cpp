@@ -55,12 +55,13 @@ private slots:
             profile.portText = port;
             profiles << profile;
         }
-        QSettings settings(path(u"config/orvanta/orvanta.conf"_qs), QSettings::IniFormat);
-        Preferences preferences(&settings);
+        QVERIFY(QDir().mkpath(path(u"config/orvanta"_qs)));
+        Preferences preferences(QSettings(path(u"config/orvanta/orvanta.conf"_qs), QSettings::IniFormat));
         preferences.setStoredProfiles(encodeProfiles(profiles));
         preferences.adoptFormerEdition({});
         preferences.setLegalAcknowledgementVersion(2);
-        settings.sync();
+        QString error;
+        QVERIFY2(preferences.save(&error), qPrintable(error));
 
         QProcessEnvironment instanceEnv = m_env;
         instanceEnv.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
@@ -165,8 +166,8 @@ private slots:
 
     void startNeedsTheTermsAccepted()
     {
-        QSettings settings(path(u"unaccepted.conf"_qs), QSettings::IniFormat);
-        TunnelStore store(&settings, SessionDependencies { quickTimings(), m_fake.locator(), {} });
+        Preferences preferences(QSettings(path(u"unaccepted.conf"_qs), QSettings::IniFormat));
+        TunnelStore store(&preferences, SessionDependencies { quickTimings(), m_fake.locator(), {} });
         const ControlService control(&store, [] { return false; });
         const QJsonObject answer
             = QJsonDocument::fromJson(control.answer(R"({"command":"start","all":true})")).object();
