@@ -314,36 +314,30 @@ private slots:
         QTRY_VERIFY(!window->isMinimized());
     }
 
-    void editCommandsReachTheFocusedField_data()
+    void editCommandsReachTheFocusedWidget()
     {
-        QTest::addColumn<bool>("textArea");
-        QTest::newRow("line edit") << false;
-        QTest::newRow("text area") << true;
-    }
-
-    void editCommandsReachTheFocusedField()
-    {
-        QFETCH(bool, textArea);
-        std::unique_ptr<QWidget> field(textArea ? static_cast<QWidget *>(new QPlainTextEdit) : new QLineEdit);
-        const auto text = [&] { return field->property(textArea ? "plainText" : "text").toString(); };
-        QTest::keyClicks(field.get(), u"8080"_qs);
-        for (const EditCommand command : { EditCommand::selectAll, EditCommand::cut })
-            QVERIFY(performEditCommand(field.get(), command));
-        QVERIFY(text().isEmpty() && QGuiApplication::clipboard()->text() == u"8080"_qs);
-        for (const EditCommand command : { EditCommand::paste, EditCommand::paste })
-            QVERIFY(performEditCommand(field.get(), command));
-        QCOMPARE(text(), u"80808080"_qs);
-        QVERIFY(performEditCommand(field.get(), EditCommand::undo));
-        QCOMPARE(text(), u"8080"_qs);
-        QVERIFY(!performEditCommand(new QPushButton(field.get()), EditCommand::paste)
+        QLineEdit line;
+        QPlainTextEdit area;
+        for (QWidget *field : { static_cast<QWidget *>(&line), static_cast<QWidget *>(&area) }) {
+            const auto text = [&] { return field->property(field == &area ? "plainText" : "text").toString(); };
+            QGuiApplication::clipboard()->clear(); // what is pasted must come from this field
+            QTest::keyClicks(field, u"8080"_qs);
+            for (const EditCommand command : { EditCommand::selectAll, EditCommand::cut })
+                QVERIFY(performEditCommand(field, command));
+            QVERIFY(text().isEmpty() && QGuiApplication::clipboard()->text() == u"8080"_qs);
+            for (const EditCommand command : { EditCommand::paste, EditCommand::paste })
+                QVERIFY(performEditCommand(field, command));
+            QCOMPARE(text(), u"80808080"_qs);
+            QVERIFY(performEditCommand(field, EditCommand::undo));
+            QCOMPARE(text(), u"8080"_qs);
+        }
+        QVERIFY(!performEditCommand(new QPushButton(&line), EditCommand::paste)
             && !performEditCommand(nullptr, EditCommand::copy));
-    }
 
-    void labelsOnlyCopyAndSelect()
-    {
+        // A label only copies and selects, and only once it is selectable.
         const QString address = u"https://four-random-words-here.trycloudflare.com"_qs;
         QLabel label(address);
-        QVERIFY(!performEditCommand(&label, EditCommand::selectAll)); // not selectable
+        QVERIFY(!performEditCommand(&label, EditCommand::selectAll));
         label.setTextInteractionFlags(Qt::TextSelectableByMouse);
         QGuiApplication::clipboard()->clear();
         QVERIFY(performEditCommand(&label, EditCommand::selectAll) && performEditCommand(&label, EditCommand::copy));
