@@ -137,17 +137,10 @@ private slots:
             "(?=.*--wait)(?=.*不会再弹出公开确认)(?=.*  3  奥文塔没有在运行)"_qs);
         add("help of a command", u"stop --help"_qs, 0, u"^用法 Usage:\n"_qs);
         add("version", u"--version"_qs, 0, u"^orvanta " ORVANTA_VERSION "\ncloudflared 2024\\.5\\.0\n$"_qs);
-        add("url without a name", u"url"_qs, 2, u"^$"_qs, usage);
-        add("start without a name", u"start"_qs, 2, u"^$"_qs, usage);
-        add("a name and --all", u"stop web --all"_qs, 2, u"^$"_qs, usage);
-        add("two names", u"start web db"_qs, 2, u"^$"_qs, usage);
-        add("list takes no name", u"list web"_qs, 2, u"^$"_qs, usage);
-        add("url takes no --all", u"url --all"_qs, 2, u"^$"_qs, usage);
-        add("wait without seconds", u"url web --wait"_qs, 2, u"^$"_qs, usage);
-        add("wait for words", u"url web --wait soon"_qs, 2, u"^$"_qs, usage);
-        add("negative wait", u"url web --wait=-1"_qs, 2, u"^$"_qs, usage);
-        add("unknown command", u"lsit"_qs, 2, u"^$"_qs, usage);
-        add("unknown option", u"--hiden"_qs, 2, u"^$"_qs, usage);
+        // Misuse: a name missing, doubled or not taken, a bad wait, an unknown word.
+        for (const char *misuse : { "url", "start", "stop web --all", "start web db", "list web", "url --all",
+                 "url web --wait", "url web --wait soon", "url web --wait=-1", "lsit", "--hiden" })
+            add(misuse, QString::fromLatin1(misuse), 2, u"^$"_qs, usage);
     }
 
     void commands()

@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,50 +11,8 @@ class TestDurableFile : public QObject
     Q_OBJECT
 
 private slots:
-    void roundTripsThroughQSettings();
-    void fullDiskKeepsTheFormerFile();
     void leftoversOfKilledSavesGo();
 };
-
-void TestDurableFile::roundTripsThroughQSettings()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("orvanta.conf"));
-    const QVariantMap values { { QStringLiteral("tunnelProfilesV2"), QByteArray("[{\"name\":\"é\\\"=;\"}]\n\x01", 17) },
-        { QStringLiteral("legalAcknowledgementVersion"), qint64(2) },
-        { QStringLiteral("didMigrateLegacyProductSettingsV1"), true },
-        { QStringLiteral("originHost"), QStringLiteral(" 主机 ") } };
-    QString error;
-    QVERIFY2(DurableFile::writeSettings(path, values, &error), qPrintable(error));
-
-    // The bytes are those QSettings writes itself, so either can read the other's file.
-    const QString plainPath = dir.filePath(QStringLiteral("plain.conf"));
-    {
-        QSettings plain(plainPath, QSettings::IniFormat);
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            plain.setValue(it.key(), it.value());
-    }
-    QFile written(path);
-    QFile plain(plainPath);
-    QVERIFY(written.open(QIODevice::ReadOnly) && plain.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), plain.readAll());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-void TestDurableFile::fullDiskKeepsTheFormerFile()
-{
-    QTemporaryDir dir;
-    QProcess writer;
-    writer.start(QStringLiteral(DISK_FULL_WRITER), { dir.path() });
-    QVERIFY(writer.waitForFinished(30000));
-    QCOMPARE(writer.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(writer.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
-    qInfo("%s", qPrintable(lines.first()));
-    QCOMPARE(lines.mid(1),
-        (QStringList { QStringLiteral("settings failed"), QStringLiteral("file failed"),
-            QStringLiteral("original kept"), QStringLiteral("nothing left behind") }));
-}
 
 void TestDurableFile::leftoversOfKilledSavesGo()
 {

@@ -9,6 +9,7 @@
 #include "store/TunnelStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 
@@ -69,6 +70,10 @@ int main(int argc, char *argv[])
     say(namesOnDisk(path) == QStringList(2, QStringLiteral("第一版")), "previous list kept", "previous list lost");
     say(store.sessions().size() == 2 && store.sessions().first()->profile().name == large, "list kept in memory",
         "list lost in memory");
+    const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+    say(left == QStringList { QStringLiteral("filler"), QStringLiteral("orvanta.conf") }
+            || left == QStringList { QStringLiteral("orvanta.conf") },
+        "nothing left behind", "leftovers");
 
     // Room again: the changes that could not be saved are still pending and go with the next save.
     SmallDisk::makeRoom(dir, tmpfs);
