@@ -135,11 +135,13 @@ private slots:
             localUp ? QList<QUrl> { QUrl(u"https://four-random-words-here.trycloudflare.com"_qs) } : QList<QUrl> {});
     }
 
-    void fiveQuickEditsMakeOneCheck()
+    void quickEditsMakeOneCheckAndTheMonitorRepeatsUntilShutdown()
     {
         const qsizetype requests = m_http.requests().size();
         TunnelProfile profile = localProfile(m_http.port());
-        TunnelSession session(profile, {}, noChild(quickTimings()));
+        Timings timings = quickTimings();
+        timings.monitorPause = 150ms;
+        TunnelSession session(profile, {}, noChild(timings));
         QSignalSpy checked(&session, &TunnelSession::healthChecked);
         // Only the last edit points at a live service: an undelayed check would see a dead one.
         const quint16 dead = LocalHttpServer::unusedPort();
@@ -149,23 +151,14 @@ private slots:
         }
         QVERIFY(checked.wait(10000));
         QCOMPARE(session.localHealth(), HealthState::healthy());
-        QVERIFY(!checked.wait(3 * int(quickTimings().healthDebounce.count())));
+        QVERIFY(!checked.wait(3 * int(timings.healthDebounce.count())));
         QCOMPARE(checked.size(), 1);
         QCOMPARE(m_http.requests().size(), requests + 1);
-    }
-
-    void monitorRepeatsUntilShutdown()
-    {
         // Even checks that validation refuses keep the monitor going.
-        TunnelProfile profile = localProfile(m_http.port());
         profile.host = u"a/b"_qs;
-        Timings timings = quickTimings();
-        timings.monitorPause = 150ms;
-        TunnelSession session(profile, {}, noChild(timings));
-        QSignalSpy checked(&session, &TunnelSession::healthChecked);
+        session.setProfile(profile);
         session.beginMonitoring();
-        session.beginMonitoring(); // a second call starts no second loop
-        QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(checked.size() >= 4, 10000);
         session.shutdown();
         checked.clear();
         session.setProfile(profile);

@@ -18,6 +18,19 @@ int openDescriptors()
     return int(QDir(u"/proc/self/fd"_qs).entryList(QDir::Files | QDir::System).size());
 }
 
+/// \a count sessions for \a port that begin monitoring together, each check reported to \a checked.
+std::vector<std::unique_ptr<TunnelSession>> monitoringSessions(
+    int count, quint16 port, const SessionDependencies &dependencies, const std::function<void()> &checked)
+{
+    std::vector<std::unique_ptr<TunnelSession>> sessions;
+    for (int i = 0; i < count; ++i) {
+        sessions.push_back(std::make_unique<TunnelSession>(localProfile(port), nullptr, dependencies));
+        QObject::connect(sessions.back().get(), &TunnelSession::healthChecked, checked);
+        sessions.back()->beginMonitoring();
+    }
+    return sessions;
+}
+
 } // namespace
 
 class TestProbeNetwork : public QObject
@@ -72,13 +85,8 @@ private slots:
         int checked = 0;
         QElapsedTimer clock;
         clock.start();
-        std::vector<std::unique_ptr<TunnelSession>> sessions;
-        for (int i = 0; i < 3; ++i) {
-            sessions.push_back(
-                std::make_unique<TunnelSession>(localProfile(LocalHttpServer::unusedPort()), nullptr, dependencies));
-            connect(sessions.back().get(), &TunnelSession::healthChecked, this, [&checked] { ++checked; });
-            sessions.back()->beginMonitoring();
-        }
+        const auto sessions
+            = monitoringSessions(3, LocalHttpServer::unusedPort(), dependencies, [&checked] { ++checked; });
         QTRY_COMPARE(checked, 3);
         QVERIFY2(clock.elapsed() >= 80, qPrintable(QString::number(clock.elapsed())));
     }
@@ -107,16 +115,10 @@ private slots:
         dependencies.network = std::make_shared<ProbeNetwork>(bound);
         int checked = 0;
         int mostDescriptors = before;
-        std::vector<std::unique_ptr<TunnelSession>> sessions;
-        for (int i = 0; i < services; ++i) {
-            auto session = std::make_unique<TunnelSession>(localProfile(server.port()), nullptr, dependencies);
-            connect(session.get(), &TunnelSession::healthChecked, this, [&] {
-                ++checked;
-                mostDescriptors = std::max(mostDescriptors, openDescriptors());
-            });
-            session->beginMonitoring();
-            sessions.push_back(std::move(session));
-        }
+        const auto sessions = monitoringSessions(services, server.port(), dependencies, [&] {
+            ++checked;
+            mostDescriptors = std::max(mostDescriptors, openDescriptors());
+        });
         QTRY_COMPARE_WITH_TIMEOUT(checked, services, 60000);
         for (const auto &session : sessions)
             QCOMPARE(session->localHealth(), HealthState::healthy());

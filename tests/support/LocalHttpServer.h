@@ -25,10 +25,7 @@ class LocalHttpServer : public QObject
     Q_OBJECT
 
 public:
-    explicit LocalHttpServer(QObject *parent = nullptr)
-        : QObject(parent)
-    {
-    }
+    using QObject::QObject;
 
     bool listenHttp(quint16 port = 0);
     bool listenHttps(const TestCertificate &certificate, quint16 port = 0);
