@@ -126,6 +126,26 @@ private slots:
         // Two ends per connection, plus the two managers' own.
         QVERIFY2(mostDescriptors - before <= 2 * bound + 24, qPrintable(QString::number(mostDescriptors - before)));
     }
+
+    // A service per port, none answering: a refused connection must not stay cached per port, or a
+    // thousand services hold a thousand descriptors for minutes.
+    void refusedPortsHoldNoDescriptors()
+    {
+        constexpr int services = 100;
+        const int before = openDescriptors();
+        Timings timings = quickTimings();
+        timings.firstCheckSpacing = 0ms;
+        SessionDependencies dependencies { timings, CloudflaredLocator(QStringList()), {} };
+        dependencies.network = std::make_shared<ProbeNetwork>(8);
+        int checked = 0;
+        std::vector<std::unique_ptr<TunnelSession>> sessions;
+        for (int i = 0; i < services; ++i) {
+            auto unanswered = monitoringSessions(1, LocalHttpServer::unusedPort(), dependencies, [&] { ++checked; });
+            sessions.push_back(std::move(unanswered.front()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(checked, services, 60000);
+        QVERIFY2(openDescriptors() - before <= 24, qPrintable(QString::number(openDescriptors() - before)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProbeNetwork)
