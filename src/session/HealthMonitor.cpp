@@ -1,5 +1,6 @@
 #include "session/HealthMonitor.h"
 
+#include "session/OriginAdvice.h"
 #include "session/OriginResolver.h"
 #include "session/TunnelSession.h"
 
@@ -131,21 +132,33 @@ void HealthMonitor::finishLocalFailure(const QString &message)
     finish();
 }
 
-void HealthMonitor::handleOriginResolved(const std::optional<ResolvedOrigin> &origin)
+void HealthMonitor::handleOriginResolved(const OriginVerdict &verdict)
 {
     m_resolver->deleteLater();
     m_resolver = nullptr;
-    if (!origin) {
-        finishLocalFailure(localUnreachable);
+    if (!verdict.origin) {
+        finishLocalFailure(verdict.problem.isEmpty() ? localUnreachable : verdict.problem);
         return;
     }
-    m_session.setLocalHealth(HealthState::healthy());
+    m_session.setLocalHealth(
+        verdict.problem.isEmpty() ? HealthState::healthy() : HealthState::unhealthy(verdict.problem));
     const bool stopped = !m_session.status().isActive();
     // A running tunnel keeps showing the origin it was launched with.
     if (stopped)
-        m_session.setActiveOrigin(origin->url);
+        m_session.setActiveOrigin(verdict.origin->url);
 
     if (m_session.status().is(TunnelStatus::Kind::online) && m_session.publicURL()) {
+        // The public address answers whatever the origin gives cloudflared; a page visitors cannot
+        // use must not pass for health.
+        const QString wrong = verdict.problem.isEmpty()
+            ? OriginAdvice::schemeMismatchText(m_session.activeOrigin(), verdict.origin->scheme)
+            : verdict.problem;
+        if (!wrong.isEmpty()) {
+            m_session.setPublicHealth(HealthState::unhealthy(wrong));
+            m_session.setLastCheckedAt(QDateTime::currentDateTime());
+            finish();
+            return;
+        }
         if (!m_session.publicHealth().is(HealthState::Kind::healthy))
             m_session.setPublicHealth(HealthState::checking());
         probePublicAddress(*m_session.publicURL());

@@ -10,7 +10,7 @@
 
 class OriginResolver;
 class TunnelSession;
-struct ResolvedOrigin;
+struct OriginVerdict;
 
 /// \brief Watches one session's local service and public address: a check every pause, a
 /// debounced check after edits, one check soon after going online. At most one check runs at a
@@ -47,7 +47,7 @@ signals:
 private:
     bool refresh();
     void runCheck();
-    void handleOriginResolved(const std::optional<ResolvedOrigin> &origin);
+    void handleOriginResolved(const OriginVerdict &verdict);
     void probePublicAddress(const QUrl &url);
     void handlePublicProbeFinished(const ProbeOutcome &outcome);
     void finishLocalFailure(const QString &message);

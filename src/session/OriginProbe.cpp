@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QUrl>
 
 OriginProbe::OriginProbe(ProbeNetwork &network, QObject *parent)
@@ -43,9 +44,15 @@ void OriginProbe::start(const Request &request)
     networkRequest.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
     networkRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     networkRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    // cloudflared hands the first answer to the visitor as it is; a probe that followed a redirect
+    // would judge a page the visitor never gets.
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    m_allowInvalidCertificate = request.allowInvalidCertificate;
     m_reply = manager->head(networkRequest);
     if (request.allowInvalidCertificate)
         new InsecureTrustDelegate(m_reply);
+    connect(m_reply, &QNetworkReply::sslErrors, this, &OriginProbe::handleReplySslErrors);
+    connect(m_reply, &QNetworkReply::requestSent, this, [this] { m_requestSent = true; });
     connect(m_reply, &QNetworkReply::finished, this, &OriginProbe::handleReplyFinished);
     m_deadline.start(request.timeout + request.grace);
 }
@@ -53,17 +60,33 @@ void OriginProbe::start(const Request &request)
 void OriginProbe::handleReplyFinished()
 {
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError error = m_reply->error();
     ProbeOutcome outcome;
-    // Any HTTP status means the service answered; Qt counts 404 as an error, we do not.
-    if (status.isValid()) {
+    // Any HTTP status means the service answered; Qt counts 404 as an error, we do not. A failed
+    // handshake never counts, whatever came before it.
+    if (error != QNetworkReply::SslHandshakeFailedError && (status.isValid() || error == QNetworkReply::NoError)) {
         outcome.reachable = true;
-        outcome.statusCode = status.toInt();
-    } else if (m_reply->error() == QNetworkReply::NoError) {
-        outcome.reachable = true;
-    } else {
-        outcome.message = m_reply->errorString();
+        if (status.isValid())
+            outcome.statusCode = status.toInt();
+        outcome.location = QString::fromUtf8(m_reply->rawHeader("Location"));
+        finish(outcome);
+        return;
     }
+    outcome.message = m_reply->errorString();
+    const bool timedOut = error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError;
+    if (m_certificateRejected)
+        outcome.failure = ProbeOutcome::Failure::untrustedCertificate;
+    else if (timedOut && m_requestSent)
+        outcome.failure = ProbeOutcome::Failure::silent;
+    else
+        outcome.failure = ProbeOutcome::Failure::transport;
     finish(outcome);
+}
+
+void OriginProbe::handleReplySslErrors(const QList<QSslError> &errors)
+{
+    if (!m_allowInvalidCertificate && !errors.isEmpty())
+        m_certificateRejected = true;
 }
 
 void OriginProbe::handleDeadlineTimeout()

@@ -7,16 +7,39 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 class ProbeNetwork;
 class QNetworkReply;
+class QSslError;
 
-/// \brief What one HEAD request found out.
+/// \brief What one HEAD request found out from the first answer; redirects are not followed.
 struct ProbeOutcome
 {
+    /// Why nothing usable came back.
+    enum class Failure {
+        none,
+        transport, ///< refused, closed, TLS handshake failed, unknown host and the like
+        silent, ///< the request went out, but no answer came before the time-out
+        untrustedCertificate, ///< TLS stopped at the server's certificate (self-signed, unknown issuer, expired…)
+    };
+
+    ProbeOutcome() = default;
+    ProbeOutcome(bool reachable, std::optional<int> statusCode, QString message, Failure failure = Failure::none,
+        QString location = {})
+        : reachable(reachable)
+        , statusCode(statusCode)
+        , message(std::move(message))
+        , failure(failure)
+        , location(std::move(location))
+    {
+    }
+
     bool reachable = false; ///< any HTTP response, whatever its status
     std::optional<int> statusCode; ///< absent when not reachable
     QString message; ///< empty when reachable; otherwise why not
+    Failure failure = Failure::none;
+    QString location; ///< the Location header of the answer, as sent
 
     bool operator==(const ProbeOutcome &) const = default;
 };
@@ -55,11 +78,15 @@ signals:
 
 private:
     void handleReplyFinished();
+    void handleReplySslErrors(const QList<QSslError> &errors);
     void handleDeadlineTimeout();
     void finish(const ProbeOutcome &outcome);
 
     ProbeNetwork &m_network;
     QPointer<QNetworkReply> m_reply;
     QTimer m_deadline;
+    bool m_allowInvalidCertificate = false;
+    bool m_certificateRejected = false;
+    bool m_requestSent = false;
     bool m_finished = false;
 };

@@ -4,7 +4,6 @@
 #include "model/TunnelProfile.h"
 #include "session/OriginProbe.h"
 
-#include <QList>
 #include <QObject>
 
 #include <optional>
@@ -18,8 +17,20 @@ struct ResolvedOrigin
     bool operator==(const ResolvedOrigin &) const = default;
 };
 
-/// \brief Finds the first candidate origin of a configuration that answers: the chosen scheme, or
-/// for automatic plain HTTP first, then HTTPS. Local probes go direct, never through a proxy.
+/// \brief What the local probes concluded.
+struct OriginVerdict
+{
+    std::optional<ResolvedOrigin> origin; ///< absent when no origin serves visitors
+    /// With an origin: what visitors would get wrong from it. Without: why none serves, or empty when
+    /// nothing answered at all.
+    QString problem;
+
+    bool operator==(const OriginVerdict &) const = default;
+};
+
+/// \brief Finds the origin of a configuration that serves visitors: the chosen scheme, or for
+/// automatic plain HTTP first, then HTTPS when HTTP does not answer or its answer asks for HTTPS.
+/// Local probes go direct, never through a proxy.
 ///
 /// Deleting the resolver aborts the probe in flight without a word.
 class OriginResolver : public QObject
@@ -35,24 +46,22 @@ public:
     std::optional<TunnelError> start();
 
 signals:
-    /// Absent when no candidate answered.
-    void finished(const std::optional<ResolvedOrigin> &origin);
+    void finished(const OriginVerdict &verdict);
 
 private:
-    struct Candidate
-    {
-        OriginScheme scheme;
-        QString url;
-        bool allowInvalidCertificate;
-    };
-
-    void probeNext();
+    void probe(OriginScheme scheme);
     void handleProbeFinished(const ProbeOutcome &outcome);
+    void handleHttpsAnswer(const ProbeOutcome &outcome);
+    void accept(OriginScheme scheme, const ProbeOutcome &outcome);
+    void refuse(const ProbeOutcome &outcome);
 
     const TunnelConfiguration m_configuration;
     const Timings m_timings;
     ProbeNetwork &m_network;
-    QList<Candidate> m_candidates;
-    qsizetype m_next = 0;
+    QString m_httpUrl;
+    QString m_httpsUrl;
+    OriginScheme m_probing = OriginScheme::http;
+    /// The plain-HTTP answer that asked for HTTPS; it stands when HTTPS turns out not to work.
+    std::optional<ProbeOutcome> m_httpAnswer;
     OriginProbe *m_probe = nullptr;
 };

@@ -116,13 +116,16 @@ void TunnelSession::handlePreparationTimerTimeout()
     }
 }
 
-void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin> &resolved)
+void TunnelSession::handlePreparationResolved(const OriginVerdict &verdict)
 {
     m_preparation->deleteLater();
     m_preparation = nullptr;
     const TunnelConfiguration &configuration = m_preparationConfiguration;
+    const std::optional<ResolvedOrigin> &resolved = verdict.origin;
     if (!resolved) {
-        failStart(TunnelError::originUnavailable(configuration.host + u':' + configuration.portText).description());
+        failStart(verdict.problem.isEmpty()
+                ? TunnelError::originUnavailable(configuration.host + u':' + configuration.portText).description()
+                : verdict.problem);
         return;
     }
     if (configuration.scheme == OriginScheme::automatic)
@@ -134,8 +137,10 @@ void TunnelSession::handlePreparationResolved(const std::optional<ResolvedOrigin
         failStart((origin ? hostHeader.error() : origin.error()).description());
         return;
     }
-    setLocalHealth(HealthState::healthy());
+    setLocalHealth(verdict.problem.isEmpty() ? HealthState::healthy() : HealthState::unhealthy(verdict.problem));
     append(ActivityLevel::success, QStringLiteral("本地服务可访问：") + origin.value());
+    if (!verdict.problem.isEmpty())
+        append(ActivityLevel::warning, verdict.problem);
 
     // Someone watching the changes above may have stopped the start.
     if (!m_status.is(TunnelStatus::Kind::preparing))

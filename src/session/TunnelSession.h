@@ -18,7 +18,7 @@
 class CloudflaredProcess;
 class OriginResolver;
 struct OutputEvent;
-struct ResolvedOrigin;
+struct OriginVerdict;
 
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
 /// follows its output and lets a HealthMonitor watch the local service and the public address.
@@ -103,7 +103,7 @@ private:
 
     void cancelPreparation();
     void handlePreparationTimerTimeout();
-    void handlePreparationResolved(const std::optional<ResolvedOrigin> &origin);
+    void handlePreparationResolved(const OriginVerdict &verdict);
     void launch(const QString &executable, const QString &origin, const QString &hostHeader,
         OriginScheme resolvedScheme, bool skipTLSVerification);
     void detachChild();

@@ -3,6 +3,7 @@
 #include <QByteArrayList>
 #include <QObject>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QTcpServer>
 
@@ -19,7 +20,11 @@ struct TestCertificate
 };
 
 /// \brief A small HTTP or HTTPS server on 127.0.0.1 that answers every request with one status
-/// and an empty body, or, when silent, accepts connections and never answers.
+/// and an empty body, or with bytes of the test's choosing, or, when silent, accepts connections and
+/// never answers (not even a TLS handshake).
+///
+/// An HTTPS server tells a TLS handshake from a plain request on the same port, as real servers do:
+/// the plain one gets the plain answer if one is set, otherwise its connection is closed.
 class LocalHttpServer : public QObject
 {
     Q_OBJECT
@@ -37,13 +42,18 @@ public:
     }
 
     void setStatusCode(int code) { m_statusCode = code; }
+    /// Sent as it is to every request instead of the status.
+    void setAnswer(const QByteArray &answer) { m_answer = answer; }
+    /// What a plain-HTTP request to an HTTPS server gets, as it is.
+    void setPlainAnswer(const QByteArray &answer) { m_plainAnswer = answer; }
     void setSilent(bool silent) { m_silent = silent; }
     /// Answers this long after a request is complete, holding its connection open meanwhile.
     void setAnswerDelay(std::chrono::milliseconds delay) { m_answerDelay = delay; }
 
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }
     /// Request lines received, "HEAD / HTTP/1.1" and the like; on a plain HTTP server, "TLS" for
-    /// each connection that opened with a TLS handshake (refused at once).
+    /// each connection that opened with a TLS handshake (refused at once); on an HTTPS server,
+    /// "plain HEAD / HTTP/1.1" for a plain request that got the plain answer.
     const QByteArrayList &requests() const { return m_requests; }
 
     /// The most connections that were open at the same time.
@@ -53,10 +63,16 @@ public:
     static quint16 unusedPort();
 
 private:
-    bool listenOn(QTcpServer *server, quint16 port);
-    void handleServerPendingConnectionAvailable();
+    bool listen(bool tls, quint16 port);
+    void handleIncoming(qintptr descriptor);
+    void handleFirstByte(qintptr descriptor, char first);
+    void serve(QTcpSocket *socket, bool plainOnTls);
 
     QTcpServer *m_server = nullptr;
+    bool m_tls = false;
+    QSslConfiguration m_tlsConfiguration;
+    QByteArray m_answer;
+    QByteArray m_plainAnswer;
     QByteArrayList m_requests;
     int m_statusCode = 200;
     bool m_silent = false;
