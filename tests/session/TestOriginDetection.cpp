@@ -13,40 +13,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray withBody(const QByteArray &head, const QByteArray &body)
+// What real servers answer, bodies included (a plain-HTTP request on a TLS port, a redirect).
+QByteArray answer(const QByteArray &status, const QByteArray &headers, const QByteArray &body)
 {
-    return head + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + QByteArray::number(body.size())
+        + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-// What real servers send back to a plain-HTTP request on their TLS port.
-QByteArray nginxPlainToTls()
-{
-    return withBody("HTTP/1.1 400 Bad Request\r\nServer: nginx/1.22.1\r\nContent-Type: text/html\r\n",
-        "<html>\r\n<head><title>400 The plain HTTP request was sent to HTTPS port</title></head>\r\n<body>\r\n"
-        "<center><h1>400 Bad Request</h1></center>\r\n<center>The plain HTTP request was sent to HTTPS port</center>"
-        "\r\n<hr><center>nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n");
-}
+const QByteArray nginxPlainToTls = answer("400 Bad Request", "Server: nginx/1.22.1\r\nContent-Type: text/html\r\n",
+    "<html>\r\n<head><title>400 The plain HTTP request was sent to HTTPS port</title></head>\r\n<body>\r\n<center>"
+    "<h1>400 Bad Request</h1></center>\r\n<center>The plain HTTP request was sent to HTTPS port</center>\r\n</body>"
+    "\r\n</html>\r\n");
+const QByteArray apachePlainToTls = answer("400 Bad Request", "Server: Apache/2.4.57 (Debian)\r\n",
+    "<html><head>\n<title>400 Bad Request</title>\n</head><body>\n<h1>Bad Request</h1>\n<p>Your browser sent a "
+    "request that this server could not understand.<br />\nReason: You're speaking plain HTTP to an SSL-enabled "
+    "server port.<br />\n Instead use the HTTPS scheme to access this URL, please.<br />\n</p>\n</body></html>\n");
+const QByteArray caddyPlainToTls = "HTTP/1.0 400 Bad Request\r\n\r\nClient sent an HTTP request to an HTTPS server.\n";
 
-QByteArray apachePlainToTls(quint16 port)
+QByteArray redirect(quint16 port)
 {
-    return withBody("HTTP/1.1 400 Bad Request\r\nServer: Apache/2.4.57 (Debian)\r\n"
-                    "Content-Type: text/html; charset=iso-8859-1\r\n",
-        "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n<title>400 Bad Request</title>\n"
-        "</head><body>\n<h1>Bad Request</h1>\n<p>Your browser sent a request that this server could not "
-        "understand.<br />\nReason: You're speaking plain HTTP to an SSL-enabled server port.<br />\n Instead use "
-        "the HTTPS scheme to access this URL, please.<br />\n</p>\n<hr>\n<address>Apache/2.4.57 (Debian) Server at "
-        "127.0.0.1 Port "
-            + QByteArray::number(port) + "</address>\n</body></html>\n");
-}
-
-QByteArray redirect(const QByteArray &location)
-{
-    return withBody("HTTP/1.1 301 Moved Permanently\r\nServer: nginx/1.22.1\r\nContent-Type: text/html\r\n"
-                    "Location: "
-            + location + "\r\n",
-        "<html>\r\n<head><title>301 Moved Permanently</title></head>\r\n<body>\r\n"
-        "<center><h1>301 Moved "
-        "Permanently</h1></center>\r\n<hr><center>nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n");
+    return answer("301 Moved Permanently", "Location: https://127.0.0.1:" + QByteArray::number(port) + "/\r\n",
+        "<html>\r\n<head><title>301 Moved Permanently</title></head>\r\n</html>\r\n");
 }
 
 QStringList warnings(const TunnelSession &session)
@@ -81,17 +68,12 @@ class TestOriginDetection : public QObject
         return *server;
     }
 
-    static Timings timings()
+    std::unique_ptr<TunnelSession> session(const TunnelProfile &profile)
     {
         Timings timings = quickTimings();
         timings.postOnlineCheck = 50ms;
-        return timings;
-    }
-
-    std::unique_ptr<TunnelSession> session(const TunnelProfile &profile)
-    {
         return std::make_unique<TunnelSession>(profile, nullptr,
-            SessionDependencies { timings(), m_fake.locator(), answeringPublicProbe({ true, 404, {} }) });
+            SessionDependencies { timings, m_fake.locator(), answeringPublicProbe({ true, 404, {} }) });
     }
 
 private slots:
@@ -100,14 +82,12 @@ private slots:
         m_certificate = TestCertificate::generate();
         QVERIFY(m_certificate && m_fake.install(FakeCloudflared::onlineBody()));
         add(u"node"_qs, true); // closes a plain request's connection
-        add(u"nginx"_qs, true, nginxPlainToTls());
-        add(u"caddy"_qs, true, "HTTP/1.0 400 Bad Request\r\n\r\nClient sent an HTTP request to an HTTPS server.\n");
-        LocalHttpServer &apache = add(u"apache"_qs, true);
-        apache.setPlainAnswer(apachePlainToTls(apache.port()));
+        add(u"nginx"_qs, true, nginxPlainToTls);
+        add(u"apache"_qs, true, apachePlainToTls);
+        add(u"caddy"_qs, true, caddyPlainToTls);
         LocalHttpServer &nginx497 = add(u"nginx 497"_qs, true);
-        nginx497.setPlainAnswer(redirect("https://127.0.0.1:" + QByteArray::number(nginx497.port()) + '/'));
-        add(u"redirect to another port"_qs, false)
-            .setAnswer(redirect("https://127.0.0.1:" + QByteArray::number(server(u"node"_qs).port()) + '/'));
+        nginx497.setPlainAnswer(redirect(nginx497.port()));
+        add(u"redirect to another port"_qs, false).setAnswer(redirect(server(u"node"_qs).port()));
         add(u"plain 400"_qs, false).setStatusCode(400);
         add(u"silent"_qs, false).setSilent(true);
     }
@@ -194,7 +174,7 @@ private slots:
         tunnel->start();
         QTRY_COMPARE_WITH_TIMEOUT(tunnel->publicHealth(), HealthState::healthy(), 10000);
         QVERIFY(service.listenHttps(*m_certificate, service.port()));
-        service.setPlainAnswer(nginxPlainToTls());
+        service.setPlainAnswer(nginxPlainToTls);
         QSignalSpy checked(tunnel.get(), &TunnelSession::healthChecked);
         tunnel->requestImmediateHealthCheck();
         QVERIFY(checked.wait(10000));
@@ -215,20 +195,13 @@ private slots:
             QTest::newRow(name) << status << QString::fromLatin1(location) << strands;
         };
         row("loopback", 302, "http://127.0.0.1:3000/login", true);
-        row("loopback range", 301, "http://127.1.2.3/", true);
         row("IPv6 loopback", 307, "https://[::1]:8443/", true);
         row("mapped IPv4 loopback", 301, "https://[::ffff:127.0.0.1]/", true);
         row("localhost, any case", 302, "https://LocalHost:8443/", true);
         row("single-label name", 302, "http://devbox:8080/", true);
-        row("mDNS name", 302, "http://devbox.local/", true);
-        row("10/8", 302, "http://10.1.2.3/", true);
         row("172.16/12", 302, "http://172.31.255.1/", true);
         row("outside 172.16/12", 302, "http://172.32.0.1/", false);
-        row("192.168/16", 302, "http://192.168.1.20/", true);
-        row("link-local", 302, "http://169.254.1.1/", true);
-        row("unique local IPv6", 302, "http://[fd00::1]/", true);
         row("public name", 301, "https://example.com/", false);
-        row("public address", 301, "https://93.184.216.34/", false);
         row("relative stays on the public address", 302, "/login", false);
         row("not a redirect", 200, "http://127.0.0.1/", false);
     }
