@@ -6,6 +6,7 @@
 #include "legal/MiravoBrand.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
+#include "ui/CloudflaredNotice.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
@@ -70,6 +71,9 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     m_unreadableBanner = new WarningBanner(QStringLiteral("unreadableList"), true);
     connect(m_unreadableBanner, &WarningBanner::closed, m_store, &TunnelStore::dismissUnreadableNotice);
     root->addWidget(m_unreadableBanner);
+    m_cloudflaredNotice = new CloudflaredNotice;
+    connect(m_cloudflaredNotice, &CloudflaredNotice::redetectRequested, m_store, &TunnelStore::redetectCloudflared);
+    root->addWidget(m_cloudflaredNotice);
     auto *middle = new QHBoxLayout;
     ViewParts::space(middle, 0, 0, 0);
     middle->addWidget(makeSidebar());
@@ -271,12 +275,16 @@ void ContentView::handleStoreChanged()
 {
     m_saveErrorBanner->setReason(m_store->saveError());
     m_unreadableBanner->setReason(m_store->unreadableNotice());
+    m_cloudflaredNotice->setState(m_store->cloudflaredVersion(), m_store->isDetectingCloudflared());
     const QString version = versionText(m_store->cloudflaredVersion());
     if (m_versionLabel->text() != version)
         m_versionLabel->setText(version);
 
     const int services = int(m_store->sessions().size());
     const int running = m_store->runningCount();
+    // A start is about to look for `cloudflared` itself; the notice and the footer should agree with it.
+    if (running > m_shownRunning && m_shownRunning >= 0)
+        redetectIfUnusable();
     if (services != m_shownServices || running != m_shownRunning) {
         m_shownServices = services;
         m_shownRunning = running;
@@ -373,6 +381,21 @@ void ContentView::handleStartAllClicked()
     });
     m_startAllConfirmation = box;
     box->open();
+}
+
+void ContentView::changeEvent(QEvent *event)
+{
+    // Coming back to the window is when someone who just installed `cloudflared` expects it seen.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        redetectIfUnusable();
+    QWidget::changeEvent(event);
+}
+
+void ContentView::redetectIfUnusable()
+{
+    const QString version = m_store->cloudflaredVersion();
+    if (version == CloudflaredNotice::notFound() || version == QStringLiteral("不可用"))
+        m_store->redetectCloudflared();
 }
 
 LegalNoticeView *ContentView::legalNotice() const

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+class CloudflaredNotice;
 class LegalNoticeGate;
 class QLabel;
 class QScrollArea;
@@ -45,6 +46,9 @@ signals:
     /// The user declined the notice: the program should quit.
     void quitRequested();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     QWidget *makeHeader();
     QWidget *makeSidebar();
@@ -60,11 +64,14 @@ private:
     void handleSelectionChanged();
     void handleStartAllClicked();
     void rebuildDetail();
+    /// Looks for `cloudflared` again when the last look found none that works.
+    void redetectIfUnusable();
 
     TunnelStore *m_store;
     LegalNoticeGate *m_gate;
     WarningBanner *m_saveErrorBanner = nullptr;
     WarningBanner *m_unreadableBanner = nullptr;
+    CloudflaredNotice *m_cloudflaredNotice = nullptr;
 
     SummaryPill *m_servicesPill = nullptr;
     SummaryPill *m_runningPill = nullptr;
