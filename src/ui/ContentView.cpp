@@ -7,6 +7,7 @@
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
 #include "ui/CloudflaredNotice.h"
+#include "ui/ServiceActions.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
@@ -86,6 +87,10 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     root->addLayout(middle, 1);
     root->addWidget(new Divider(Qt::Horizontal));
     root->addWidget(makeFooter());
+
+    m_actions = new ServiceActions(
+        m_store, [this] { return qobject_cast<TunnelDetailView *>(m_detail); }, this);
+    addActions(m_actions->actions());
 
     connect(m_store, &TunnelStore::changed, this, &ContentView::handleStoreChanged);
     connect(m_store, &TunnelStore::sessionAdded, this, &ContentView::handleSessionAdded);
@@ -203,7 +208,12 @@ void ContentView::insertRow(TunnelSession *session, int index)
 {
     auto *row = new ServiceSidebarRow(session);
     const QUuid id = session->id();
-    connect(row, &QAbstractButton::clicked, this, [this, id] { m_store->setSelectedID(id); });
+    connect(row, &QAbstractButton::clicked, this, [this, row, id] {
+        // The clicked row is where the arrow keys go on from.
+        row->setFocus(Qt::MouseFocusReason);
+        m_store->setSelectedID(id);
+    });
+    connect(row, &ServiceSidebarRow::navigationRequested, this, [this, id](int key) { handleRowNavigation(id, key); });
     row->setSelected(m_store->selectedID() == id);
     m_rows.insert(id, row);
     m_rowsLayout->insertWidget(qBound(0, index, m_rowsLayout->count() - 1), row);
@@ -275,6 +285,7 @@ void ContentView::handleStoreChanged()
 {
     m_saveErrorBanner->setReason(m_store->saveError());
     m_unreadableBanner->setReason(m_store->unreadableNotice());
+    m_actions->refresh();
     m_cloudflaredNotice->setState(m_store->cloudflaredVersion(), m_store->isDetectingCloudflared());
     const QString version = versionText(m_store->cloudflaredVersion());
     if (m_versionLabel->text() != version)
@@ -329,6 +340,27 @@ void ContentView::handleSelectionChanged()
             });
     }
     rebuildDetail();
+}
+
+void ContentView::handleRowNavigation(const QUuid &from, int key)
+{
+    const QList<TunnelSession *> &sessions = m_store->sessions();
+    const auto at = std::find_if(
+        sessions.cbegin(), sessions.cend(), [&from](const TunnelSession *session) { return session->id() == from; });
+    if (at == sessions.cend())
+        return;
+    const qsizetype last = sessions.size() - 1;
+    qsizetype index = at - sessions.cbegin();
+    if (key == Qt::Key_Up)
+        index = qMax<qsizetype>(0, index - 1);
+    else if (key == Qt::Key_Down)
+        index = qMin(last, index + 1);
+    else
+        index = key == Qt::Key_Home ? 0 : last;
+    const QUuid id = sessions.at(index)->id();
+    m_store->setSelectedID(id);
+    if (ServiceSidebarRow *row = m_rows.value(id))
+        row->setFocus(Qt::OtherFocusReason);
 }
 
 void ContentView::rebuildDetail()
@@ -396,6 +428,11 @@ void ContentView::redetectIfUnusable()
     const QString version = m_store->cloudflaredVersion();
     if (version == CloudflaredNotice::notFound() || version == QStringLiteral("不可用"))
         m_store->redetectCloudflared();
+}
+
+QList<QAction *> ContentView::serviceActions() const
+{
+    return m_actions->actions();
 }
 
 LegalNoticeView *ContentView::legalNotice() const

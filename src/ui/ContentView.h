@@ -16,6 +16,7 @@ class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 class Preferences;
+class ServiceActions;
 class ServiceSidebarRow;
 class SummaryPill;
 class ActionButton;
@@ -38,6 +39,9 @@ public:
     LegalNoticeView *legalNotice() const;
     /// The detail pane of the selected service, or the empty detail.
     QWidget *detail() const { return m_detail; }
+
+    /// Add, delete, start or stop, copy the address: with their shortcuts, for the menu bar.
+    QList<QAction *> serviceActions() const;
 
     /// Opens the notice: asking for agreement while it is not accepted, for reading otherwise.
     void showLegalNotice();
@@ -62,6 +66,7 @@ private:
     void handleSessionAdded(TunnelSession *session, int index);
     void handleSessionRemoved(const QUuid &id, int index);
     void handleSelectionChanged();
+    void handleRowNavigation(const QUuid &from, int key);
     void handleStartAllClicked();
     void rebuildDetail();
     /// Looks for `cloudflared` again when the last look found none that works.
@@ -69,6 +74,7 @@ private:
 
     TunnelStore *m_store;
     LegalNoticeGate *m_gate;
+    ServiceActions *m_actions = nullptr;
     WarningBanner *m_saveErrorBanner = nullptr;
     WarningBanner *m_unreadableBanner = nullptr;
     CloudflaredNotice *m_cloudflaredNotice = nullptr;

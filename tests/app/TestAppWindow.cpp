@@ -300,7 +300,7 @@ private slots:
         qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         App app;
         MainWindow *window = app.delegate->mainWindow();
-        QCOMPARE(window->menuBar()->actions().size(), 3);
+        QCOMPARE(window->menuBar()->actions().size(), 4);
         // The log folder opens in the file manager even before anything was logged there.
         QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
         window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
