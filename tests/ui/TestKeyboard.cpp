@@ -120,6 +120,9 @@ private slots:
     {
         Window window(1);
         QVERIFY(window.ready);
+        // The icon a 200 % desktop shows at 256 px is drawn from a source twice that size.
+        const QList<QSize> iconSizes = window.window->windowIcon().availableSizes();
+        QVERIFY(!iconSizes.isEmpty() && iconSizes.constLast().width() >= 512);
         auto *menu = window.window->findChild<QMenu *>(QStringLiteral("serviceMenu"));
         QVERIFY(menu);
         QCOMPARE(menu->title(), QStringLiteral("服务"));

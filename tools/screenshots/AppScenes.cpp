@@ -124,7 +124,7 @@ const SceneRegistrar saveFailed { { QStringLiteral("window-save-failed"), { 1080
         return scene->show();
     } } };
 
-const SceneRegistrar noCloudflared { { QStringLiteral("window-no-cloudflared"), { 1080, 760 },
+const SceneRegistrar noCloudflared { { QStringLiteral("window-no-cloudflared"), { 980, 680 },
     [](SceneKit &kit) -> QWidget * {
         auto *scene = new WindowScene(kit.dependencies());
         TunnelStore *store = scene->store();
