@@ -32,6 +32,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // The version is asked for in the background and arrives a little after the window.
@@ -293,9 +295,7 @@ void ContentView::handleStoreChanged()
 
     const int services = int(m_store->sessions().size());
     const int running = m_store->runningCount();
-    // A start is about to look for `cloudflared` itself; the notice and the footer should agree with it.
-    if (running > m_shownRunning && m_shownRunning >= 0)
-        redetectIfUnusable();
+    const bool started = m_shownRunning >= 0 && running > m_shownRunning;
     if (services != m_shownServices || running != m_shownRunning) {
         m_shownServices = services;
         m_shownRunning = running;
@@ -308,6 +308,9 @@ void ContentView::handleStoreChanged()
         m_stopAll->setEnabled(canStop);
         m_stopAll->setOpacity(canStop ? 1.0 : dimmedOpacity);
     }
+    // A start looks for `cloudflared` itself; the notice and the footer should agree with what it finds.
+    if (started)
+        redetectIfUnusable();
 }
 
 void ContentView::handleSessionAdded(TunnelSession *session, int index)
