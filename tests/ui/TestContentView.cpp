@@ -13,28 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-/// The window's content over a real store and settings file, with \a fake as the only `cloudflared`.
-struct Window
-{
-    explicit Window(const FakeCloudflared &fake)
-        : settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat)
-        , preferences(settings)
-        , store(&preferences, { { .versionQueryTimeout = std::chrono::seconds(20) }, fake.locator(), {} })
-        , view(&store, &preferences)
-    {
-    }
-    ~Window() { store.shutdownAll(); }
-    template <typename T = QWidget> T *find(const char *name) const { return view.findChild<T *>(QLatin1String(name)); }
-
-    QTemporaryDir dir;
-    QSettings settings;
-    Preferences preferences;
-    TunnelStore store;
-    ContentView view;
-};
-} // namespace
-
 /// The window's content over a real store and settings file.
 class TestContentView : public QObject
 {
@@ -86,8 +64,9 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("shown");
         QTest::newRow("answers") << QByteArray("echo 'cloudflared version 2024.5.0 (built 2024-05-01)'; exit 0\n")
-                                 << QStringLiteral("2024.5.0");
-        QTest::newRow("still silent") << QByteArray("exec sleep 30\n") << QStringLiteral("检测中…");
+                                 << QStringLiteral("· cloudflared 2024.5.0 · 仅限临时开发测试");
+        QTest::newRow("still silent") << QByteArray("exec sleep 30\n")
+                                      << QStringLiteral("· cloudflared 检测中… · 仅限临时开发测试");
     }
 
     void footerShowsVersionOnceKnown()
@@ -97,10 +76,16 @@ private slots:
         QTemporaryDir dir;
         FakeCloudflared fake(dir.path());
         QVERIFY(fake.install("if [ \"$1\" = --version ]; then " + answer + "fi\nexec sleep 30\n"));
-        Window window(fake);
-        QTRY_COMPARE(window.find<QLabel>("versionLabel")->text(),
-            QStringLiteral("· cloudflared ") + shown + QStringLiteral(" · 仅限临时开发测试"));
-        QVERIFY(!window.find("cloudflaredNotice")->isVisibleTo(&window.view));
+        QSettings settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat);
+        Preferences preferences(settings);
+        SessionDependencies dependencies { Timings {}, fake.locator(), {} };
+        dependencies.timings.versionQueryTimeout = std::chrono::seconds(20);
+        TunnelStore store(&preferences, dependencies);
+        ContentView view(&store, &preferences);
+        auto *version = view.findChild<QLabel *>(QStringLiteral("versionLabel"));
+        QVERIFY(version);
+        QTRY_COMPARE(version->text(), shown);
+        store.shutdownAll();
     }
 
     void cloudflaredInstalledLaterIsFound_data()
@@ -116,26 +101,30 @@ private slots:
         QFETCH(QString, how);
         QTemporaryDir dir;
         FakeCloudflared fake(dir.path());
-        Window window(fake);
-        QWidget *notice = window.find("cloudflaredNotice");
-        auto *version = window.find<QLabel>("versionLabel");
-        window.view.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window.view));
+        QSettings settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat);
+        Preferences preferences(settings);
+        TunnelStore store(&preferences, { {}, fake.locator(), {} });
+        ContentView view(&store, &preferences);
+        const auto find = [&view](const char *name) { return view.findChild<QWidget *>(QLatin1String(name)); };
+        QWidget *notice = find("cloudflaredNotice");
+        auto *version = view.findChild<QLabel *>(QStringLiteral("versionLabel"));
+        auto *redetect = qobject_cast<QAbstractButton *>(find("redetectButton"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
         QTRY_COMPARE(version->text(), QStringLiteral("· cloudflared 未找到 · 仅限临时开发测试"));
-        QVERIFY(notice->isVisibleTo(&window.view));
-        QStringList texts;
-        for (const QLabel *label : notice->findChildren<QLabel *>())
-            texts << label->text();
+        QVERIFY(notice->isVisibleTo(&view));
         // Where to get it, by name and address; never a command to paste.
-        const QString all = texts.join(u'\n');
+        QString all;
+        for (const QLabel *label : notice->findChildren<QLabel *>())
+            all += label->text() + u'\n';
         for (const char *needed : { "Debian / Ubuntu", "Fedora", "Arch Linux", "APT", "RPM", "pkg.cloudflare.com",
                  "github.com/cloudflare/cloudflared/releases" })
             QVERIFY2(all.contains(QString::fromUtf8(needed)), needed);
         for (const char *command : { "curl", "wget", "sudo", "| sh", "apt install", "dnf ", "pacman -" })
             QVERIFY2(!all.contains(QString::fromUtf8(command)), command);
         // Looking again while it is still missing says so, rather than seeming to do nothing.
-        QTest::mouseClick(window.find<QAbstractButton>("redetectButton"), Qt::LeftButton);
-        QTRY_VERIFY(window.find<QLabel>("redetectOutcome")->text().startsWith(QStringLiteral("仍未找到")));
+        QTest::mouseClick(redetect, Qt::LeftButton);
+        QTRY_VERIFY(find("redetectOutcome")->property("text").toString().startsWith(QStringLiteral("仍未找到")));
 
         QWidget elsewhere;
         elsewhere.show();
@@ -143,16 +132,16 @@ private slots:
         QVERIFY(fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2025.1.1'; exit 0; fi\n"
             + FakeCloudflared::onlineBody()));
         if (how == u"button")
-            QTest::mouseClick(window.find<QAbstractButton>("redetectButton"), Qt::LeftButton);
+            QTest::mouseClick(redetect, Qt::LeftButton);
         else if (how == u"activation")
-            window.view.activateWindow();
+            view.activateWindow();
         else
-            window.store.sessions().constFirst()->start();
+            store.sessions().constFirst()->start();
         QTRY_COMPARE(version->text(), QStringLiteral("· cloudflared 2025.1.1 · 仅限临时开发测试"));
-        QVERIFY(!notice->isVisibleTo(&window.view));
+        QVERIFY(!notice->isVisibleTo(&view));
         // Once found, coming back to the window runs nothing more.
         const int runs = fake.runs();
-        for (QWidget *active : { &elsewhere, static_cast<QWidget *>(&window.view) }) {
+        for (QWidget *active : { &elsewhere, static_cast<QWidget *>(&view) }) {
             active->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(active));
         }
