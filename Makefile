@@ -71,7 +71,8 @@ package: deps
 
 screenshots: build
 	@if [ -x $(BUILD_DIR)/bin/orvanta-screenshots ]; then \
-	    QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots; \
+	    QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots && \
+	    QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD_DIR)/bin/orvanta-screenshots $(BUILD_DIR)/screenshots/200; \
 	else echo "No views to render yet."; fi
 
 format:

@@ -1,6 +1,7 @@
 #include "app/MainMenu.h"
 
 #include "app/AutostartEntry.h"
+#include "ui/ContentView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,6 +120,12 @@ void install(QMainWindow *window, const std::function<void()> &quit, const QStri
     addEdit(QStringLiteral("复制"), QStringLiteral("copyAction"), Qt::Key_C, EditCommand::copy);
     addEdit(QStringLiteral("粘贴"), QStringLiteral("pasteAction"), Qt::Key_V, EditCommand::paste);
     addEdit(QStringLiteral("全选"), QStringLiteral("selectAllAction"), Qt::Key_A, EditCommand::selectAll);
+
+    if (const auto *content = qobject_cast<ContentView *>(window->centralWidget())) {
+        QMenu *serviceMenu = bar->addMenu(QStringLiteral("服务"));
+        serviceMenu->setObjectName(QStringLiteral("serviceMenu"));
+        serviceMenu->addActions(content->serviceActions());
+    }
 
     QMenu *windowMenu = bar->addMenu(QStringLiteral("窗口"));
     windowMenu->setObjectName(QStringLiteral("windowMenu"));

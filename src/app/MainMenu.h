@@ -6,7 +6,8 @@ class QMainWindow;
 class QString;
 class QWidget;
 
-/// \brief The menu bar: "奥文塔" (log folder, start at login, quit), "编辑" (acting on the focused field) and "窗口".
+/// \brief The menu bar: "奥文塔" (log folder, start at login, quit), "编辑" (acting on the focused field),
+/// "服务" (the main window's service actions) and "窗口".
 namespace MainMenu {
 
 enum class EditCommand {

@@ -83,13 +83,23 @@ TunnelStore::TunnelStore(Preferences *preferences, SessionDependencies dependenc
         session->beginMonitoring();
     }
 
+    redetectCloudflared();
+}
+
+void TunnelStore::redetectCloudflared()
+{
+    if (m_versionQueryRunning)
+        return;
+    m_versionQueryRunning = true;
     auto *versionQuery = new CloudflaredVersionQuery(this);
     connect(versionQuery, &CloudflaredVersionQuery::finished, this, [this, versionQuery](const QString &version) {
         versionQuery->deleteLater();
+        m_versionQueryRunning = false;
         m_cloudflaredVersion = version;
         emit changed();
     });
     versionQuery->start(m_dependencies.locator, m_dependencies.timings.versionQueryTimeout);
+    emit changed();
 }
 
 TunnelStore::~TunnelStore()

@@ -41,6 +41,10 @@ public:
 
     /// Empty until `cloudflared` has answered (changed() follows), then its version, "未找到" or "不可用".
     QString cloudflaredVersion() const { return m_cloudflaredVersion; }
+    /// Asks `cloudflared` for its version again, so one installed or removed since is noticed; the answer
+    /// replaces cloudflaredVersion() and changed() follows. A query still under way answers this call too.
+    void redetectCloudflared();
+    bool isDetectingCloudflared() const { return m_versionQueryRunning; }
     /// Sessions that are preparing, connecting, online or stopping.
     int runningCount() const;
 
@@ -95,6 +99,7 @@ private:
     QList<TunnelSession *> m_sessions;
     std::optional<QUuid> m_selectedID;
     QString m_cloudflaredVersion;
+    bool m_versionQueryRunning = false;
     QHash<QUuid, QMetaObject::Connection> m_sessionObservers;
     /// The stored value that did not decode, until it has been backed up.
     std::optional<QVariant> m_unreadableStoredValue;

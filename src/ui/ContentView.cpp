@@ -6,6 +6,8 @@
 #include "legal/MiravoBrand.h"
 #include "session/TunnelSession.h"
 #include "store/TunnelStore.h"
+#include "ui/CloudflaredNotice.h"
+#include "ui/ServiceActions.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
@@ -29,6 +31,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -70,6 +74,9 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     m_unreadableBanner = new WarningBanner(QStringLiteral("unreadableList"), true);
     connect(m_unreadableBanner, &WarningBanner::closed, m_store, &TunnelStore::dismissUnreadableNotice);
     root->addWidget(m_unreadableBanner);
+    m_cloudflaredNotice = new CloudflaredNotice;
+    connect(m_cloudflaredNotice, &CloudflaredNotice::redetectRequested, m_store, &TunnelStore::redetectCloudflared);
+    root->addWidget(m_cloudflaredNotice);
     auto *middle = new QHBoxLayout;
     ViewParts::space(middle, 0, 0, 0);
     middle->addWidget(makeSidebar());
@@ -82,6 +89,10 @@ ContentView::ContentView(TunnelStore *store, Preferences *preferences, QWidget *
     root->addLayout(middle, 1);
     root->addWidget(new Divider(Qt::Horizontal));
     root->addWidget(makeFooter());
+
+    m_actions = new ServiceActions(
+        m_store, [this] { return qobject_cast<TunnelDetailView *>(m_detail); }, this);
+    addActions(m_actions->actions());
 
     connect(m_store, &TunnelStore::changed, this, &ContentView::handleStoreChanged);
     connect(m_store, &TunnelStore::sessionAdded, this, &ContentView::handleSessionAdded);
@@ -199,7 +210,12 @@ void ContentView::insertRow(TunnelSession *session, int index)
 {
     auto *row = new ServiceSidebarRow(session);
     const QUuid id = session->id();
-    connect(row, &QAbstractButton::clicked, this, [this, id] { m_store->setSelectedID(id); });
+    connect(row, &QAbstractButton::clicked, this, [this, row, id] {
+        // The clicked row is where the arrow keys go on from.
+        row->setFocus(Qt::MouseFocusReason);
+        m_store->setSelectedID(id);
+    });
+    connect(row, &ServiceSidebarRow::navigationRequested, this, [this, id](int key) { handleRowNavigation(id, key); });
     row->setSelected(m_store->selectedID() == id);
     m_rows.insert(id, row);
     m_rowsLayout->insertWidget(qBound(0, index, m_rowsLayout->count() - 1), row);
@@ -271,12 +287,15 @@ void ContentView::handleStoreChanged()
 {
     m_saveErrorBanner->setReason(m_store->saveError());
     m_unreadableBanner->setReason(m_store->unreadableNotice());
+    m_actions->refresh();
+    m_cloudflaredNotice->setState(m_store->cloudflaredVersion(), m_store->isDetectingCloudflared());
     const QString version = versionText(m_store->cloudflaredVersion());
     if (m_versionLabel->text() != version)
         m_versionLabel->setText(version);
 
     const int services = int(m_store->sessions().size());
     const int running = m_store->runningCount();
+    const bool started = m_shownRunning >= 0 && running > m_shownRunning;
     if (services != m_shownServices || running != m_shownRunning) {
         m_shownServices = services;
         m_shownRunning = running;
@@ -289,6 +308,9 @@ void ContentView::handleStoreChanged()
         m_stopAll->setEnabled(canStop);
         m_stopAll->setOpacity(canStop ? 1.0 : dimmedOpacity);
     }
+    // A start looks for `cloudflared` itself; the notice and the footer should agree with what it finds.
+    if (started)
+        redetectIfUnusable();
 }
 
 void ContentView::handleSessionAdded(TunnelSession *session, int index)
@@ -321,6 +343,27 @@ void ContentView::handleSelectionChanged()
             });
     }
     rebuildDetail();
+}
+
+void ContentView::handleRowNavigation(const QUuid &from, int key)
+{
+    const QList<TunnelSession *> &sessions = m_store->sessions();
+    const auto at = std::find_if(
+        sessions.cbegin(), sessions.cend(), [&from](const TunnelSession *session) { return session->id() == from; });
+    if (at == sessions.cend())
+        return;
+    const qsizetype last = sessions.size() - 1;
+    qsizetype index = at - sessions.cbegin();
+    if (key == Qt::Key_Up)
+        index = qMax<qsizetype>(0, index - 1);
+    else if (key == Qt::Key_Down)
+        index = qMin(last, index + 1);
+    else
+        index = key == Qt::Key_Home ? 0 : last;
+    const QUuid id = sessions.at(index)->id();
+    m_store->setSelectedID(id);
+    if (ServiceSidebarRow *row = m_rows.value(id))
+        row->setFocus(Qt::OtherFocusReason);
 }
 
 void ContentView::rebuildDetail()
@@ -373,6 +416,26 @@ void ContentView::handleStartAllClicked()
     });
     m_startAllConfirmation = box;
     box->open();
+}
+
+void ContentView::changeEvent(QEvent *event)
+{
+    // Coming back to the window is when someone who just installed `cloudflared` expects it seen.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        redetectIfUnusable();
+    QWidget::changeEvent(event);
+}
+
+void ContentView::redetectIfUnusable()
+{
+    const QString version = m_store->cloudflaredVersion();
+    if (version == CloudflaredNotice::notFound() || version == QStringLiteral("不可用"))
+        m_store->redetectCloudflared();
+}
+
+QList<QAction *> ContentView::serviceActions() const
+{
+    return m_actions->actions();
 }
 
 LegalNoticeView *ContentView::legalNotice() const

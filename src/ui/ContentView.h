@@ -10,11 +10,13 @@
 
 #include <optional>
 
+class CloudflaredNotice;
 class LegalNoticeGate;
 class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 class Preferences;
+class ServiceActions;
 class ServiceSidebarRow;
 class SummaryPill;
 class ActionButton;
@@ -38,12 +40,18 @@ public:
     /// The detail pane of the selected service, or the empty detail.
     QWidget *detail() const { return m_detail; }
 
+    /// Add, delete, start or stop, copy the address: with their shortcuts, for the menu bar.
+    QList<QAction *> serviceActions() const;
+
     /// Opens the notice: asking for agreement while it is not accepted, for reading otherwise.
     void showLegalNotice();
 
 signals:
     /// The user declined the notice: the program should quit.
     void quitRequested();
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 private:
     QWidget *makeHeader();
@@ -58,13 +66,18 @@ private:
     void handleSessionAdded(TunnelSession *session, int index);
     void handleSessionRemoved(const QUuid &id, int index);
     void handleSelectionChanged();
+    void handleRowNavigation(const QUuid &from, int key);
     void handleStartAllClicked();
     void rebuildDetail();
+    /// Looks for `cloudflared` again when the last look found none that works.
+    void redetectIfUnusable();
 
     TunnelStore *m_store;
     LegalNoticeGate *m_gate;
+    ServiceActions *m_actions = nullptr;
     WarningBanner *m_saveErrorBanner = nullptr;
     WarningBanner *m_unreadableBanner = nullptr;
+    CloudflaredNotice *m_cloudflaredNotice = nullptr;
 
     SummaryPill *m_servicesPill = nullptr;
     SummaryPill *m_runningPill = nullptr;

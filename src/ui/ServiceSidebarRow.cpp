@@ -9,6 +9,7 @@
 #include <QFontMetricsF>
 #include <QGraphicsEffect>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace {
@@ -124,6 +125,23 @@ void ServiceSidebarRow::leaveEvent(QEvent *event)
     ButtonBase::leaveEvent(event);
 }
 
+void ServiceSidebarRow::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (event->modifiers() == Qt::NoModifier
+        && (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End)) {
+        emit navigationRequested(key);
+        return;
+    }
+    ButtonBase::keyPressEvent(event);
+}
+
+void ServiceSidebarRow::focusInEvent(QFocusEvent *event)
+{
+    m_focusFromMouse = event->reason() == Qt::MouseFocusReason;
+    ButtonBase::focusInEvent(event);
+}
+
 bool ServiceSidebarRow::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip) {
@@ -144,7 +162,7 @@ void ServiceSidebarRow::paintEvent(QPaintEvent *)
         Painting::roundedRect(painter, area, radius, Theme::accentSoft, Theme::withOpacity(Theme::accent, 0.18));
     else if (m_hovering)
         Painting::roundedRect(painter, area, radius, Theme::withOpacity(Theme::panel, 0.72), Theme::border);
-    if (hasFocus())
+    if (hasFocus() && !m_focusFromMouse)
         Painting::focusRing(painter, area, radius);
 
     const QColor color = rowColor();

@@ -24,7 +24,13 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    /// Up, Down, Home or End was pressed on the row: the list should select another.
+    void navigationRequested(int key);
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
@@ -41,6 +47,8 @@ private:
     QPointer<TunnelSession> m_session;
     bool m_selected = false;
     bool m_hovering = false;
+    /// The focus came from a click: the row is where arrow keys act, but shows no focus ring.
+    bool m_focusFromMouse = false;
     // What the row last drew besides its texts, to skip repaints when a change leaves it alone.
     QRgb m_shownColor = 0;
     bool m_shownActive = false;

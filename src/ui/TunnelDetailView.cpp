@@ -44,7 +44,7 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
     auto *layout = ViewParts::column(15, content);
     layout->setContentsMargins(20, 20, 20, 20);
     m_header = new DetailHeader(session, content);
-    connect(m_header, &DetailHeader::deleteClicked, this, &TunnelDetailView::handleDeleteClicked);
+    connect(m_header, &DetailHeader::deleteClicked, this, &TunnelDetailView::askToDelete);
     layout->addWidget(m_header);
     m_health = new HealthRow(content);
     layout->addWidget(m_health);
@@ -80,6 +80,22 @@ bool TunnelDetailView::isCopied() const
 bool TunnelDetailView::showAdvanced() const
 {
     return m_configuration->showAdvanced();
+}
+
+void TunnelDetailView::startOrStop()
+{
+    if (!m_session)
+        return;
+    const TunnelStatus status = m_session->status();
+    if (!status.isActive())
+        handleStartClicked();
+    else if (!status.is(TunnelStatus::Kind::stopping))
+        m_session->stop();
+}
+
+void TunnelDetailView::copyPublicAddress()
+{
+    m_publicLink->copyAddress();
 }
 
 void TunnelDetailView::setTabOrder()
@@ -166,7 +182,7 @@ void TunnelDetailView::handleStartClicked()
     box->open();
 }
 
-void TunnelDetailView::handleDeleteClicked()
+void TunnelDetailView::askToDelete()
 {
     if (m_deleteAlert || !m_session)
         return;

@@ -39,6 +39,14 @@ public:
     /// Redraws from the session at once; session changes do this at most once per frame by themselves.
     void refresh();
 
+    // What the pane's buttons do, for the keyboard and the menu.
+    /// Asks before deleting, as the delete button does.
+    void askToDelete();
+    /// An idle or failed service asks before starting, as the start button does; a running one stops.
+    /// Nothing while it is stopping.
+    void startOrStop();
+    void copyPublicAddress();
+
 signals:
     /// The user confirmed deleting this service. Emitted from the event loop, never from inside the alert.
     void deleteConfirmed(const QUuid &id);
@@ -50,7 +58,6 @@ private:
     void refreshActivity();
     QMessageBox *makeAlert(const QString &title, const QString &message);
     void handleStartClicked();
-    void handleDeleteClicked();
 
     QPointer<TunnelSession> m_session;
     QTimer m_refreshTimer;

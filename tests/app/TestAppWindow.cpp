@@ -300,18 +300,83 @@ private slots:
         qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
         App app;
         MainWindow *window = app.delegate->mainWindow();
-        QCOMPARE(window->menuBar()->actions().size(), 3);
+        QCOMPARE(window->menuBar()->actions().size(), 4);
         // The log folder opens in the file manager even before anything was logged there.
         QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
         window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
         QDesktopServices::unsetUrlHandler(u"file"_qs);
         QCOMPARE(m_opened, QUrl::fromLocalFile(state.filePath(u"orvanta"_qs)));
         QVERIFY(QFileInfo(m_opened.toLocalFile()).isDir());
+        // The icon a 200 % desktop shows at 256 px is drawn from a source twice that size.
+        QVERIFY(window->windowIcon().availableSizes().constLast().width() >= 512);
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
         QTRY_VERIFY(window->isMinimized());
         window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
         QTRY_VERIFY(!window->isMinimized());
+    }
+
+    void keyboardReachesEveryServiceAction()
+    {
+        App app(2, 2);
+        MainWindow *window = app.delegate->mainWindow();
+        QVERIFY(app.ready && QTest::qWaitForWindowActive(window));
+        const auto press = [window](QKeyCombination keys) { QTest::keySequence(window, QKeySequence(keys)); };
+        const auto selected = [&] { return app.store()->sessions().indexOf(app.store()->selectedSession()); };
+        const auto answer = [&](const QString &button, const QString &question) {
+            const bool answered = app.answerAlert(button, question);
+            if (!QTest::qWaitFor([&] { return !app.view()->findChild<QMessageBox *>(); }, 5000))
+                return false;
+            window->activateWindow(); // what the desktop does once an alert closes
+            return answered && QTest::qWaitForWindowActive(window);
+        };
+        QStringList shown;
+        for (const QAction *action : window->findChild<QMenu *>(u"serviceMenu"_qs)->actions())
+            shown << action->text() + u' ' + action->shortcut().toString();
+        QCOMPARE(shown,
+            QStringList({ u"添加代理服务 Ctrl+N"_qs, u"删除此服务… Del"_qs, u"启动此服务… Ctrl+Return"_qs,
+                u"复制公网地址 Ctrl+Shift+C"_qs }));
+
+        press(Qt::CTRL | Qt::Key_N);
+        QCOMPARE(selected(), 2);
+        QTRY_COMPARE(app.rows().size(), 3);
+        // The arrows go on from the clicked row, taking the focus along.
+        QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
+        for (const auto &[key, index] : { std::pair(Qt::Key_Down, 2), { Qt::Key_Down, 2 }, { Qt::Key_Up, 1 },
+                 { Qt::Key_Home, 0 }, { Qt::Key_Up, 0 }, { Qt::Key_End, 2 } }) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            QCOMPARE(selected(), index);
+            QCOMPARE(QApplication::focusWidget(), app.rows().at(index));
+        }
+
+        // Delete belongs to a text field being edited; elsewhere it asks to delete the service.
+        auto *name = app.pane()->findChild<QLineEdit *>(u"nameField"_qs);
+        name->setFocus();
+        name->setCursorPosition(0);
+        const QString typed = name->text();
+        QTest::keyClick(name, Qt::Key_Delete);
+        QVERIFY(name->text() == typed.mid(1) && !app.view()->findChild<QMessageBox *>());
+        app.rows().at(2)->setFocus();
+        QTest::keyClick(app.rows().at(2), Qt::Key_Delete);
+        QVERIFY(answer(u"删除"_qs, TunnelDetailView::deleteTitle(typed.mid(1))));
+        QTRY_COMPARE(app.store()->sessions().size(), 2);
+
+        // Starting asks as the start button does; stopping asks nothing.
+        app.aim();
+        TunnelSession *session = app.store()->selectedSession();
+        const QString question = u"确认发布到公网？"_qs;
+        press(Qt::CTRL | Qt::Key_Return);
+        QVERIFY(answer(QString(), question) && session->status().is(TunnelStatus::Kind::idle));
+        press(Qt::CTRL | Qt::Key_Return);
+        QVERIFY(answer(u"确认启动"_qs, question));
+        QTRY_VERIFY_WITH_TIMEOUT(session->status().is(TunnelStatus::Kind::online), 30000);
+        QGuiApplication::clipboard()->clear();
+        press(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
+        QCOMPARE(QGuiApplication::clipboard()->text(), session->publicURL()->toString());
+        QVERIFY(app.pane()->isCopied());
+        press(Qt::CTRL | Qt::Key_Return);
+        QVERIFY(!app.view()->findChild<QMessageBox *>());
+        QTRY_VERIFY_WITH_TIMEOUT(session->status().is(TunnelStatus::Kind::idle), 30000);
     }
 
     void editCommandsReachTheFocusedWidget()

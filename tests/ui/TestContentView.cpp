@@ -1,9 +1,11 @@
 #include "FakeCloudflared.h"
+#include "session/TunnelSession.h"
 #include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 #include "ui/style/Theme.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -84,6 +86,66 @@ private slots:
         QVERIFY(version);
         QTRY_COMPARE(version->text(), shown);
         store.shutdownAll();
+    }
+
+    void cloudflaredInstalledLaterIsFound_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("the button") << QStringLiteral("button");
+        QTest::newRow("coming back to the window") << QStringLiteral("activation");
+        QTest::newRow("a start") << QStringLiteral("start");
+    }
+
+    void cloudflaredInstalledLaterIsFound()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir dir;
+        FakeCloudflared fake(dir.path());
+        QSettings settings(dir.filePath(QStringLiteral("orvanta.conf")), QSettings::IniFormat);
+        Preferences preferences(settings);
+        TunnelStore store(&preferences, { {}, fake.locator(), {} });
+        ContentView view(&store, &preferences);
+        const auto find = [&view](const char *name) { return view.findChild<QWidget *>(QLatin1String(name)); };
+        QWidget *notice = find("cloudflaredNotice");
+        auto *version = view.findChild<QLabel *>(QStringLiteral("versionLabel"));
+        auto *redetect = qobject_cast<QAbstractButton *>(find("redetectButton"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QTRY_COMPARE(version->text(), QStringLiteral("· cloudflared 未找到 · 仅限临时开发测试"));
+        QVERIFY(notice->isVisibleTo(&view));
+        // Where to get it, by name and address; never a command to paste.
+        QString all;
+        for (const QLabel *label : notice->findChildren<QLabel *>())
+            all += label->text() + u'\n';
+        for (const char *needed : { "Debian / Ubuntu", "Fedora", "Arch Linux", "APT", "RPM", "pkg.cloudflare.com",
+                 "github.com/cloudflare/cloudflared/releases" })
+            QVERIFY2(all.contains(QString::fromUtf8(needed)), needed);
+        for (const char *command : { "curl", "wget", "sudo", "| sh", "apt install", "dnf ", "pacman -" })
+            QVERIFY2(!all.contains(QString::fromUtf8(command)), command);
+        // Looking again while it is still missing says so, rather than seeming to do nothing.
+        QTest::mouseClick(redetect, Qt::LeftButton);
+        QTRY_VERIFY(find("redetectOutcome")->property("text").toString().startsWith(QStringLiteral("仍未找到")));
+
+        QWidget elsewhere;
+        elsewhere.show();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QVERIFY(fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2025.1.1'; exit 0; fi\n"
+            + FakeCloudflared::onlineBody()));
+        if (how == u"button")
+            QTest::mouseClick(redetect, Qt::LeftButton);
+        else if (how == u"activation")
+            view.activateWindow();
+        else
+            store.sessions().constFirst()->start();
+        QTRY_COMPARE(version->text(), QStringLiteral("· cloudflared 2025.1.1 · 仅限临时开发测试"));
+        QVERIFY(!notice->isVisibleTo(&view));
+        // Once found, coming back to the window runs nothing more.
+        const int runs = fake.runs();
+        for (QWidget *active : { &elsewhere, static_cast<QWidget *>(&view) }) {
+            active->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(active));
+        }
+        QCOMPARE(fake.runs(), runs);
     }
 };
 

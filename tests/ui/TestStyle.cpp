@@ -7,6 +7,8 @@
 #include "ui/widgets/LogoTile.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLineEdit>
@@ -213,6 +215,12 @@ private slots:
                 white = near(tile.pixelColor(x, y), Qt::white, 30);
         QVERIFY2(white, "monogram not drawn");
 
+        // A picture that would be blown up on a 200 % screen is not used: 79 px for a 40 px tile.
+        QImage small(200, 79, QImage::Format_RGB32);
+        small.fill(Qt::green);
+        QVERIFY(small.save(dir.filePath(LogoTile::resourceName(v))));
+        QVERIFY(near(render(logo).pixelColor(6, 6), Theme::accent, 12));
+
         // A wide picture fills the tile and is cropped at the sides, never letter-boxed.
         QImage picture(200, 100, QImage::Format_RGB32);
         picture.fill(Qt::green);
@@ -220,6 +228,10 @@ private slots:
             for (int y = 0; y < 100; ++y)
                 picture.setPixelColor(x, y, Qt::red);
         QVERIFY(picture.save(dir.filePath(LogoTile::resourceName(v))));
+        // Pictures are read again when their time changes; two saves may share a clock tick.
+        QFile saved(dir.filePath(LogoTile::resourceName(v)));
+        QVERIFY(saved.open(QIODevice::ReadWrite)
+            && saved.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         tile = render(logo);
         QVERIFY(near(tile.pixelColor(20, 2), Qt::green, 30));
         QVERIFY(near(tile.pixelColor(20, 37), Qt::green, 30));

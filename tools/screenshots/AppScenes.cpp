@@ -124,6 +124,15 @@ const SceneRegistrar saveFailed { { QStringLiteral("window-save-failed"), { 1080
         return scene->show();
     } } };
 
+const SceneRegistrar noCloudflared { { QStringLiteral("window-no-cloudflared"), { 980, 680 },
+    [](SceneKit &kit) -> QWidget * {
+        auto *scene = new WindowScene(kit.dependencies());
+        TunnelStore *store = scene->store();
+        scene->configure(store->sessions().constFirst(), QStringLiteral("默认服务"), kit.healthyPort());
+        const bool reached = SceneKit::waitUntil([store] { return !store->cloudflaredVersion().isEmpty(); });
+        return reached ? scene->show() : nullptr;
+    } } };
+
 const SceneRegistrar noticeAcceptance { { QStringLiteral("legal-notice-acceptance"), { 690, 610 },
     [](SceneKit &) { return static_cast<QWidget *>(new LegalNoticeView(true)); } } };
 

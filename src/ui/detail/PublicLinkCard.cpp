@@ -76,7 +76,7 @@ QWidget *PublicLinkCard::makeLinkBlock()
     m_copyButton = new ActionButton(SecondaryButtonStyle {}, m_linkBlock);
     m_copyButton->setObjectName(QStringLiteral("copyButton"));
     m_copyButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(m_copyButton, &QAbstractButton::clicked, this, &PublicLinkCard::handleCopyClicked);
+    connect(m_copyButton, &QAbstractButton::clicked, this, &PublicLinkCard::copyAddress);
     auto *openButton = new ActionButton(SecondaryButtonStyle {}, m_linkBlock);
     openButton->setObjectName(QStringLiteral("openButton"));
     openButton->setSymbol(QStringLiteral("safari"));
@@ -145,7 +145,7 @@ void PublicLinkCard::refreshCopyButton()
     m_copyButton->setAccessibleName(m_copyButton->text());
 }
 
-void PublicLinkCard::handleCopyClicked()
+void PublicLinkCard::copyAddress()
 {
     // An address Qt cannot parse has no text to copy; claiming "已复制" would be a lie.
     if (!m_session || !m_session->publicURL() || !m_session->publicURL()->isValid())

@@ -22,12 +22,13 @@ public:
     void refresh(const TunnelSession &session);
     /// Whether the copy button reads "已复制".
     bool isCopied() const { return m_copied; }
+    /// What the copy button does; nothing while there is no address.
+    void copyAddress();
 
 private:
     QWidget *makeLinkBlock();
     QWidget *makeEmptyLink();
     void refreshCopyButton();
-    void handleCopyClicked();
 
     QPointer<TunnelSession> m_session;
     bool m_copied = false;

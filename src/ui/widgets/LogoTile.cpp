@@ -69,7 +69,10 @@ void LogoTile::paintEvent(QPaintEvent *)
 
     const QString path = picturePath(resourceName(m_variant));
     const QImage image = path.isEmpty() ? QImage() : cachedImage(path);
-    if (!image.isNull()) {
+    // A picture with fewer pixels than the tile shows on a 200 % screen would be blown up and blurred;
+    // the drawn tile is sharp at any scale.
+    const qreal needed = m_size * qMax<qreal>(2, devicePixelRatioF());
+    if (!image.isNull() && image.width() >= needed && image.height() >= needed) {
         // Fill the square and crop the overflow; never letter-box.
         const QSizeF scaled = QSizeF(image.size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
         const QRectF target(

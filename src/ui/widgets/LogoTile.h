@@ -8,7 +8,7 @@ enum class LogoTileKind {
 };
 
 /// \brief The logo tile: the maker's or the product's picture from the resources, or a drawn gradient
-/// tile with a monogram when the picture is missing or unreadable.
+/// tile with a monogram when the picture is missing, unreadable or too small to stay sharp at 200 %.
 class LogoTile : public QWidget
 {
     Q_OBJECT
