@@ -78,3 +78,14 @@ QByteArray FakeCloudflared::onlineBody(int seconds)
     return printToStandardError(requestLine() + urlLine() + registeredLine()) + "exec sleep "
         + QByteArray::number(seconds) + '\n';
 }
+
+QByteArray FakeCloudflared::waitFor(const QByteArray &name)
+{
+    return "while [ ! -e \"$rec/" + name + "\" ]; do sleep 0.05; done\n";
+}
+
+bool FakeCloudflared::release(const QByteArray &name) const
+{
+    QFile file(recordDirectory() + u'/' + QString::fromUtf8(name));
+    return file.open(QIODevice::WriteOnly);
+}

@@ -41,6 +41,10 @@ public:
     /// A body that requests, gets its address and registers, then waits (up to \a seconds).
     static QByteArray onlineBody(int seconds = 30);
 
+    /// Shell that waits until the test calls release(\a name).
+    static QByteArray waitFor(const QByteArray &name);
+    bool release(const QByteArray &name) const;
+
 private:
     QString m_directory;
 };
