@@ -109,18 +109,8 @@ private slots:
             later += "T ERR e" + QByteArray::number(i) + '\n';
         QTest::newRow("only the newest lines count") << rateLimited
                 + later << true << TunnelError::cloudflaredReported(u"e%1"_qs.arg(FailureDiagnosis::keptLines));
-        // cloudflared issue 1334: printed by every start on a common Linux set-up.
-        QTest::newRow("routine notices") << QByteArray(
-            "2024-10-01T10:00:00Z WRN The user running cloudflared process has a GID (group ID) that is not "
-            "within ping_group_range. You might need to add that user to a group within that range, or instead "
-            "update the range to encompass a group the user is already in by modifying "
-            "/proc/sys/net/ipv4/ping_group_range. Otherwise cloudflared will not be able to ping this network "
-            "error=\"Group ID 65532 is not between ping group 1 to 0\"\n"
-            "2024-10-01T10:00:00Z WRN ICMP proxy feature is disabled error=\"cannot create ICMPv4 proxy: Group "
-            "ID 65532 is not between ping group 1 to 0 nor ICMPv6 proxy: socket: permission denied\"\n"
-            "failed to sufficiently increase receive buffer size (was: 208 kiB, wanted: 7168 kiB, got: 416 "
-            "kiB). See https://github.com/quic-go/quic-go/wiki/UDP-Buffer-Sizes for details.\n")
-                                         << true << TunnelError::cloudflaredExited(1);
+        QTest::newRow("routine notices") << FakeCloudflared::routineNotices() << true
+                                         << TunnelError::cloudflaredExited(1);
     }
 
     void failureSaysWhy()

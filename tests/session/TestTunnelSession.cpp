@@ -314,9 +314,8 @@ private slots:
 
     void noticesWarningsAndShutdownBySomeoneElse()
     {
-        // Notices that every start prints on a common Linux set-up (cloudflared issue 1334), a warning
-        // that names its error (issue 1105), and the shutdown noise of issues 1038 and 762 after a
-        // SIGTERM that someone else sent.
+        // Routine notices, a warning that names its error (cloudflared issue 1105), and the shutdown
+        // noise of issues 1038 and 762 after a SIGTERM that someone else sent.
         QFile shutdown(m_fake->recordDirectory() + u"/shutdown"_qs);
         QVERIFY(shutdown.open(QIODevice::WriteOnly));
         shutdown.write("2023-08-04T09:42:19Z INF Initiating graceful shutdown due to signal terminated ...\n"
@@ -328,17 +327,8 @@ private slots:
                        "2022-09-22T14:16:56Z ERR no more connections active and exiting\n");
         shutdown.close();
         QVERIFY(m_fake->install("trap 'cat \"$rec/shutdown\" >&2; kill $!; exit 0' TERM\n"
-            + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
-                + "2023-06-06T02:33:14Z WRN The user running cloudflared process has a GID (group ID) that is not "
-                  "within ping_group_range. You might need to add that user to a group within that range, or "
-                  "instead update the range to encompass a group the user is already in by modifying "
-                  "/proc/sys/net/ipv4/ping_group_range. Otherwise cloudflared will not be able to ping this "
-                  "network error=\"Group ID 0 is not between ping group 1 to 0\"\n"
-                  "2023-06-06T02:33:14Z WRN ICMP proxy feature is disabled error=\"cannot create ICMPv4 proxy: "
-                  "Group ID 0 is not between ping group 1 to 0 nor ICMPv6 proxy: socket: permission denied\"\n"
-                  "failed to sufficiently increase receive buffer size (was: 208 kiB, wanted: 7168 kiB, got: 416 "
-                  "kiB). See https://github.com/quic-go/quic-go/wiki/UDP-Buffer-Sizes for details.\n"
-                  "2023-11-17T22:19:00Z WRN Failed to serve quic connection error=\"timeout: no recent network "
+            + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + FakeCloudflared::routineNotices()
+                + "2023-11-17T22:19:00Z WRN Failed to serve quic connection error=\"timeout: no recent network "
                   "activity\" connIndex=0 event=0 ip=198.41.200.43\n"
                 + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
             + "sleep 30 &\nwait\n"));

@@ -35,6 +35,8 @@ public:
     static QByteArray registeredLine(int connIndex = 0);
     static QByteArray originErrorLine();
     static QByteArray warningLine();
+    /// Printed by every start on a common Linux set-up (cloudflared issues 1334 and 1109).
+    static QByteArray routineNotices();
 
     /// Shell that prints \a text (which may hold several lines) on standard error, as cloudflared does.
     static QByteArray printToStandardError(const QByteArray &text);
