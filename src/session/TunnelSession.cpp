@@ -155,7 +155,6 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     m_terminatedAfterFailure = false;
     m_shutdownSignalled = false;
     m_edgeConnected = false;
-    m_edgeLost = false;
     m_diagnosis.clear();
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::checking());
@@ -346,8 +345,7 @@ void TunnelSession::setLocalHealth(HealthState health)
 
 void TunnelSession::setPublicHealth(HealthState health)
 {
-    // A dropped edge connection is the news until cloudflared registers again; a probe in between
-    // may still reach a cached page or an old connection.
+    // A dropped edge connection is the news until cloudflared registers again, whatever a probe says.
     if (m_edgeLost)
         return;
     setHealth(m_publicHealth, std::move(health), "public address ");
@@ -473,8 +471,10 @@ void TunnelSession::markOnlineIfReady()
     if (!m_edgeConnected || !m_publicURL || childIsEnding())
         return;
     m_edgeLost = false;
-    if (!m_status.is(TunnelStatus::Kind::online))
+    if (!m_status.is(TunnelStatus::Kind::online)) {
         qCInfo(lcSession).noquote().nospace() << logName() << "online";
+        m_diagnosis.clear(); // what went wrong on the way here did not stop it
+    }
     assign(m_status, TunnelStatus::online());
     assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
     m_startupTimer.stop();

@@ -61,12 +61,16 @@ private slots:
         QTest::newRow("service answers no id") << request + "failed to parse quick Tunnel ID: invalid UUID length: 0\n"
                                                << true << error(Kind::quickTunnelServiceError);
         QTest::newRow("request unanswered") << request << false << error(Kind::quickTunnelRequestUnanswered);
-        // cloudflared issue 1503, and 617 where the version of the day gave up.
-        QTest::newRow("QUIC dial fails") << request + url
-                + "2025-07-07T15:38:26Z ERR Failed to dial a quic connection error=\"failed to dial to edge with "
-                  "quic: timeout: no recent network activity\" connIndex=0 event=0\n"
-                  "2025-07-07T15:38:26Z INF Retrying connection in up to 2s connIndex=0 event=0\n"
+        // cloudflared issue 1503, then 762, and 617 where the version of the day gave up.
+        const QByteArray quicDial = "2025-07-07T15:38:26Z ERR Failed to dial a quic connection error=\"failed to dial "
+                                    "to edge with quic: timeout: no recent network activity\" connIndex=0 event=0\n";
+        QTest::newRow("QUIC dial fails") << request + url + quicDial
+                + "2025-07-07T15:38:26Z INF Retrying connection in up to 2s connIndex=0\n"
                                          << false << error(Kind::edgeQuicBlocked);
+        QTest::newRow("trouble before going online is past")
+            << url + quicDial + FakeCloudflared::registeredLine()
+                + "2022-09-22T14:16:56Z ERR no more connections active and exiting\n"
+            << true << TunnelError::cloudflaredReported(u"no more connections active and exiting"_qs);
         QTest::newRow("QUIC dial fails, cloudflared gives up") << url
                 + "2022-04-08T04:36:45Z ERR Failed to create new quic connection error=\"failed to dial to edge: "
                   "timeout: no recent network activity\" connIndex=0\n"
