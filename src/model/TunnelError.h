@@ -15,10 +15,19 @@ struct TunnelError
         cloudflaredMissing,
         originUnavailable,
         launchFailed,
+        // Why a running `cloudflared` failed, as read from its output.
+        quickTunnelRateLimited,
+        quickTunnelServiceUnreachable,
+        quickTunnelServiceError,
+        quickTunnelRequestUnanswered,
+        edgeQuicBlocked,
+        startupTimedOut, ///< detail: the last error cloudflared printed, if any
+        cloudflaredReported, ///< detail: the last error cloudflared printed
+        cloudflaredExited, ///< detail: the exit status
     };
 
     Kind kind = Kind::invalidHost;
-    QString detail; ///< only for originUnavailable and launchFailed
+    QString detail; ///< for originUnavailable, launchFailed and the kinds that name it
 
     static TunnelError invalidHost() { return {Kind::invalidHost, {}}; }
     static TunnelError invalidPort() { return {Kind::invalidPort, {}}; }
@@ -26,6 +35,9 @@ struct TunnelError
     static TunnelError cloudflaredMissing() { return {Kind::cloudflaredMissing, {}}; }
     static TunnelError originUnavailable(QString detail) { return {Kind::originUnavailable, std::move(detail)}; }
     static TunnelError launchFailed(QString detail) { return {Kind::launchFailed, std::move(detail)}; }
+    static TunnelError startupTimedOut(QString lastError = {}) { return {Kind::startupTimedOut, std::move(lastError)}; }
+    static TunnelError cloudflaredReported(QString line) { return {Kind::cloudflaredReported, std::move(line)}; }
+    static TunnelError cloudflaredExited(int status) { return {Kind::cloudflaredExited, QString::number(status)}; }
 
     QString description() const;
 

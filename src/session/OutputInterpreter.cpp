@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 const QString baseDomain = QStringLiteral("trycloudflare.com");
@@ -14,6 +16,24 @@ const QRegularExpression &publicUrlPattern()
     static const QRegularExpression pattern(QStringLiteral("https://[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?\\.")
         + QRegularExpression::escape(baseDomain) + QStringLiteral("(?![a-zA-Z0-9./:-])"));
     return pattern;
+}
+
+const QStringView routineNotices[] = {
+    u"ping_group_range",
+    u"ICMP proxy feature is disabled",
+    u"failed to sufficiently increase receive buffer size",
+};
+
+const QStringView connectionLostMarkers[] = {
+    u"Unregistered tunnel connection",
+    u"Connection terminated",
+    u"Serve tunnel error",
+    u"Retrying connection in up to",
+};
+
+bool containsAny(QStringView line, const auto &markers)
+{
+    return std::any_of(std::begin(markers), std::end(markers), [line](QStringView m) { return line.contains(m); });
 }
 
 bool isLineBreak(QChar c)
@@ -45,17 +65,33 @@ OutputEvent OutputInterpreter::interpret(QStringView line, bool publicUrlKnown)
     if (!publicUrlKnown && line.contains(u"https://")) {
         const QRegularExpressionMatch match = publicUrlPattern().match(line);
         if (match.hasMatch())
-            return { Kind::publicUrl, QUrl(match.captured(0)), {}, false };
+            return { Kind::publicUrl, QUrl(match.captured(0)), {}, false, false };
     }
     if (line.contains(u"Registered tunnel connection"))
-        return { Kind::edgeRegistered, {}, {}, false };
+        return { Kind::edgeRegistered, {}, {}, false, false };
     if (line.contains(u"Requesting new quick Tunnel"))
-        return { Kind::addressRequested, {}, {}, false };
-    if (line.contains(u"ERR ") || line.contains(u"error="))
-        return { Kind::error, {}, readableLogLine(line), line.contains(u"Unable to reach the origin service") };
-    if (line.contains(u"WRN "))
-        return { Kind::warning, {}, readableLogLine(line), false };
-    return {};
+        return { Kind::addressRequested, {}, {}, false, false };
+    if (isRoutineNotice(line))
+        return {};
+    if (line.contains(u"Initiating graceful shutdown due to signal"))
+        return { Kind::shutdownSignalled, {}, {}, false, false };
+    OutputEvent event;
+    event.connectionLost = containsAny(line, connectionLostMarkers);
+    // A warning keeps its level when it names the error that caused it.
+    if (line.contains(u"WRN ") && !line.contains(u"ERR ")) {
+        event.kind = Kind::warning;
+        event.text = readableLogLine(line);
+    } else if (line.contains(u"ERR ") || line.contains(u"error=")) {
+        event.kind = Kind::error;
+        event.text = readableLogLine(line);
+        event.originUnreachable = line.contains(u"Unable to reach the origin service");
+    }
+    return event;
+}
+
+bool OutputInterpreter::isRoutineNotice(QStringView line)
+{
+    return containsAny(line, routineNotices);
 }
 
 QString OutputInterpreter::readableLogLine(QStringView line)

@@ -15,12 +15,14 @@ struct OutputEvent
         addressRequested, ///< the public address is being requested
         error, ///< text holds the readable line
         warning, ///< text holds the readable line
+        shutdownSignalled, ///< cloudflared got a signal and winds down
     };
 
     Kind kind = Kind::ignored;
     QUrl url;
     QString text;
     bool originUnreachable = false; ///< an error saying the edge cannot reach the local service
+    bool connectionLost = false; ///< an edge connection dropped; cloudflared retries on its own
 
     bool operator==(const OutputEvent &) const = default;
 };
@@ -43,4 +45,8 @@ public:
 
     /// The log entry for an address request.
     static QString requestMessage();
+
+    /// Whether \a line is one of the notices every start prints on common Linux set-ups (no ICMP
+    /// proxy, a small UDP receive buffer); they change nothing for a quick tunnel.
+    static bool isRoutineNotice(QStringView line);
 };

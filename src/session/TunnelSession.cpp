@@ -157,7 +157,10 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     OriginScheme resolvedScheme, bool skipTLSVerification)
 {
     m_stopRequested = false;
+    m_terminatedAfterFailure = false;
+    m_shutdownSignalled = false;
     m_edgeConnected = false;
+    m_diagnosis.clear();
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::checking());
     assign(m_connectedAt, std::optional<QDateTime>());
@@ -222,20 +225,35 @@ void TunnelSession::handleChildExited(int status)
     if (m_stopRequested) {
         append(ActivityLevel::info, QStringLiteral("隧道已停止，原公网链接已经失效"));
         resetToIdle();
+    } else if (m_terminatedAfterFailure) {
+        // Ended by us because the start failed: the failure and its reason stay.
     } else if (status != 0) {
-        fail(QStringLiteral("cloudflared 异常退出（代码 %1）").arg(status));
+        failExit(status);
     } else {
         append(ActivityLevel::info, QStringLiteral("隧道进程已结束"));
         resetToIdle();
     }
     m_stopRequested = false;
+    m_terminatedAfterFailure = false;
+    m_shutdownSignalled = false;
+}
+
+void TunnelSession::failExit(int status)
+{
+    const TunnelError exited = TunnelError::cloudflaredExited(status);
+    const TunnelError reason = m_diagnosis.diagnoseExit(status);
+    // The status says little to the user, but it belongs in the record.
+    if (reason != exited)
+        append(ActivityLevel::error, exited.description());
+    fail(reason.description());
 }
 
 void TunnelSession::handleStartupTimerTimeout()
 {
     if (m_status.is(TunnelStatus::Kind::online) || !m_child || !m_child->isRunning())
         return;
-    fail(QStringLiteral("连接 Cloudflare 超时，请检查网络后重试"));
+    m_terminatedAfterFailure = true;
+    fail(m_diagnosis.diagnoseTimeOut(m_publicURL.has_value()).description());
     m_child->terminate();
 }
 
@@ -300,6 +318,7 @@ void TunnelSession::appendUnlessLast(ActivityLevel level, const QString &message
 void TunnelSession::fail(const QString &message)
 {
     qCWarning(lcSession).noquote().nospace() << logName() << "failed: " << message;
+    m_edgeLost = false;
     assign(m_status, TunnelStatus::failed(message));
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::unhealthy(message));
@@ -315,6 +334,7 @@ void TunnelSession::failStart(const QString &message)
 
 void TunnelSession::resetToIdle()
 {
+    m_edgeLost = false;
     assign(m_status, TunnelStatus::idle());
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::inactive());
@@ -330,6 +350,9 @@ void TunnelSession::setLocalHealth(HealthState health)
 
 void TunnelSession::setPublicHealth(HealthState health)
 {
+    // A dropped edge connection is the news until cloudflared registers again, whatever a probe says.
+    if (m_edgeLost)
+        return;
     setHealth(m_publicHealth, std::move(health), "public address ");
 }
 
@@ -387,15 +410,16 @@ bool TunnelSession::overallIsHealthy() const
 
 void TunnelSession::handleOutputLine(const QString &text)
 {
-    for (const QStringView line : OutputInterpreter::splitLines(text))
+    for (const QStringView line : OutputInterpreter::splitLines(text)) {
+        if (!childIsEnding())
+            m_diagnosis.record(line);
         apply(OutputInterpreter::interpret(line, m_publicURL.has_value()));
+    }
 }
 
 void TunnelSession::apply(const OutputEvent &event)
 {
     switch (event.kind) {
-    case OutputEvent::Kind::ignored:
-        return;
     case OutputEvent::Kind::publicUrl:
         assign(m_publicURL, std::optional<QUrl>(event.url));
         qCInfo(lcSession).noquote().nospace() << logName() << "public address " << event.url.toString();
@@ -410,29 +434,52 @@ void TunnelSession::apply(const OutputEvent &event)
     case OutputEvent::Kind::addressRequested:
         appendUnlessLast(ActivityLevel::info, OutputInterpreter::requestMessage());
         return;
+    case OutputEvent::Kind::shutdownSignalled:
+        if (!childIsEnding()) {
+            m_shutdownSignalled = true;
+            append(ActivityLevel::info, QStringLiteral("cloudflared 收到退出信号，正在关闭隧道"));
+        }
+        return;
+    case OutputEvent::Kind::ignored:
     case OutputEvent::Kind::error:
     case OutputEvent::Kind::warning:
         break;
     }
-    // While a stop is under way the child's complaints about it are noise.
-    if (m_stopRequested)
+    // While the child is ending, its complaints about it are noise.
+    if (childIsEnding())
         return;
-    if (event.kind == OutputEvent::Kind::warning) {
+    if (event.kind == OutputEvent::Kind::warning)
         append(ActivityLevel::warning, event.text);
-        return;
-    }
-    append(ActivityLevel::error, event.text);
+    else if (event.kind == OutputEvent::Kind::error)
+        append(ActivityLevel::error, event.text);
     if (event.originUnreachable)
         setPublicHealth(HealthState::unhealthy(QStringLiteral("Cloudflare 无法访问本地服务")));
+    if (event.connectionLost)
+        handleConnectionLost();
+}
+
+void TunnelSession::handleConnectionLost()
+{
+    // cloudflared retries by itself; until it registers again visitors get an error page.
+    if (!m_status.is(TunnelStatus::Kind::online) || m_edgeLost)
+        return;
+    const QString lost = QStringLiteral("与 Cloudflare 的连接已断开，正在重连");
+    qCInfo(lcSession).noquote().nospace() << logName() << "edge connection lost";
+    assign(m_publicHealth, HealthState::unhealthy(lost));
+    m_edgeLost = true;
+    append(ActivityLevel::warning, lost);
 }
 
 void TunnelSession::markOnlineIfReady()
 {
     // A registration reported while the child is being stopped must not undo "stopping".
-    if (!m_edgeConnected || !m_publicURL || m_stopRequested)
+    if (!m_edgeConnected || !m_publicURL || childIsEnding())
         return;
-    if (!m_status.is(TunnelStatus::Kind::online))
+    m_edgeLost = false;
+    if (!m_status.is(TunnelStatus::Kind::online)) {
         qCInfo(lcSession).noquote().nospace() << logName() << "online";
+        m_diagnosis.clear(); // what went wrong on the way here did not stop it
+    }
     assign(m_status, TunnelStatus::online());
     assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
     m_startupTimer.stop();

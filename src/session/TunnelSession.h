@@ -2,6 +2,7 @@
 
 #include "model/SessionState.h"
 #include "model/TunnelProfile.h"
+#include "session/FailureDiagnosis.h"
 #include "session/HealthMonitor.h"
 #include "session/SessionDependencies.h"
 
@@ -110,9 +111,14 @@ private:
     void handleChildFailedToStart(const QString &description);
     void handleChildExited(int status);
     void handleStartupTimerTimeout();
+    void failExit(int status);
+    /// The child is on its way out (asked by the user, by the start-up time-out or by someone
+    /// else's signal): what it still prints is shutdown noise.
+    bool childIsEnding() const { return m_stopRequested || m_terminatedAfterFailure || m_shutdownSignalled; }
 
     void apply(const OutputEvent &event);
     void markOnlineIfReady();
+    void handleConnectionLost();
 
     const QUuid m_id;
     TunnelProfile m_profile;
@@ -133,7 +139,11 @@ private:
     QPointer<CloudflaredProcess> m_child;
     QList<QPointer<CloudflaredProcess>> m_staleChildren; ///< of earlier starts, still exiting
     bool m_stopRequested = false;
+    bool m_terminatedAfterFailure = false; ///< the start-up time-out failed the run and ends the child
+    bool m_shutdownSignalled = false; ///< the child got a signal from someone else
     bool m_edgeConnected = false;
+    bool m_edgeLost = false; ///< online, but the edge connection dropped and is being retried
+    FailureDiagnosis m_diagnosis;
     QTimer m_preparationTimer;
     OriginResolver *m_preparation = nullptr;
     TunnelConfiguration m_preparationConfiguration;

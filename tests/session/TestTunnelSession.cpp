@@ -21,6 +21,15 @@ QStringList messages(const TunnelSession &session)
     return result;
 }
 
+/// "level: message" for each entry.
+QStringList levelled(const TunnelSession &session)
+{
+    QStringList result;
+    for (const ActivityEntry &entry : session.activity())
+        result << rawValue(entry.level) + u": "_qs + entry.message;
+    return result;
+}
+
 Timings testTimings(std::chrono::milliseconds startupTimeout = 30s, std::chrono::milliseconds killGrace = 400ms)
 {
     Timings timings = quickTimings();
@@ -119,7 +128,7 @@ private slots:
         row("error texts",
             { u"T WRN Gone error=\"a \"b\"\" k=\"v\""_qs, u"T ERR x error=EOF"_qs, u"T INF x error=\"lost\""_qs,
                 u"2024 ERR  dial failed"_qs },
-            { u"error: a b k=v"_qs, u"error: error=EOF"_qs, u"error: lost"_qs, u"error:  dial failed"_qs });
+            { u"warning: a b k=v"_qs, u"error: error=EOF"_qs, u"error: lost"_qs, u"error:  dial failed"_qs });
         row("origin unreachable", { u"T ERR  error=\"Unable to reach the origin service. down\" connIndex=0"_qs },
             { u"error: Unable to reach the origin service. down connIndex=0"_qs }, {},
             HealthState::unhealthy(QStringLiteral("Cloudflare 无法访问本地服务")));
@@ -141,10 +150,7 @@ private slots:
         TunnelSession session(localProfile(1), {}, { testTimings(), CloudflaredLocator(QStringList()), {} });
         for (const QString &line : lines)
             session.handleOutputLine(line);
-        QStringList seen;
-        for (const ActivityEntry &entry : session.activity())
-            seen << rawValue(entry.level) + u": "_qs + entry.message;
-        QCOMPARE(seen, log);
+        QCOMPARE(levelled(session), log);
         QCOMPARE(session.publicURL().value_or(QUrl()), QUrl(publicURL));
         QCOMPARE(session.publicHealth(), publicHealth);
         const bool online = publicHealth == HealthState::checking();
@@ -232,9 +238,6 @@ private slots:
             {}, 30000, unused);
         row("no cloudflared", {}, TunnelError::cloudflaredMissing().description());
         row("cannot be executed", "#!/nonexistent/interpreter\n", QStringLiteral("启动隧道失败："));
-        row("exit 1, the quick-tunnel service unreachable",
-            FakeCloudflared::printToStandardError("failed to request quick Tunnel: no such host\n") + "exit 1",
-            QStringLiteral("cloudflared 异常退出（代码 1）"));
         row("killed by a signal", url + "kill -KILL $$", QStringLiteral("cloudflared 异常退出（代码 9）"),
             { urlEntry });
         // The URL counts only if its halves are joined and the unterminated last line is judged at the end.
@@ -242,9 +245,13 @@ private slots:
             "printf 'INF Registered tunnel connection\\n'\nprintf '2024-05-01T10:00:03Z INF |  https://split-' >&2\n"
             "sleep 0.3\nprintf 'label.trycloudflare.com   |' >&2\nexit 0",
             {}, { edgeEntry, urlEntry });
-        row("time-out, then ends by SIGTERM", url + "exec sleep 30",
-            QStringLiteral("cloudflared 异常退出（代码 %1）").arg(SIGTERM), { timedOut }, 600);
-        row("time-out, then exits 0 on SIGTERM", url + "trap 'exit 0' TERM\nsleep 5 &\nwait", {}, { timedOut }, 600);
+        // The failure outlives the child it ends, and so does its text: the child's noise is not logged.
+        row("time-out, then ends by SIGTERM", url + "exec sleep 30", timedOut, {}, 600);
+        row("time-out, then exits 0 on SIGTERM",
+            url
+                + "trap 'printf \"T ERR Serve tunnel error error=context canceled\\n\" >&2; exit 0' TERM\nsleep 5 "
+                  "&\nwait",
+            timedOut, {}, 600);
     }
 
     void endings()
@@ -303,6 +310,89 @@ private slots:
         QCOMPARE(messages(*session).count(edgeEntry), 2);
         QVERIFY(!messages(*session).contains(u"going down"_qs)); // complaints during a stop are noise
         QVERIFY(!seen.contains(TunnelStatus::online()));
+    }
+
+    void noticesWarningsAndShutdownBySomeoneElse()
+    {
+        // Routine notices, a warning that names its error (cloudflared issue 1105), and the shutdown
+        // noise of issues 1038 and 762 after a SIGTERM that someone else sent.
+        QFile shutdown(m_fake->recordDirectory() + u"/shutdown"_qs);
+        QVERIFY(shutdown.open(QIODevice::WriteOnly));
+        shutdown.write("2023-08-04T09:42:19Z INF Initiating graceful shutdown due to signal terminated ...\n"
+                       "2023-08-04T09:42:19Z ERR writing finish: Application error 0x0 (remote)\n"
+                       "2023-08-04T09:42:19Z INF Unregistered tunnel connection connIndex=0 event=0 ip=198.41.192.67\n"
+                       "2023-08-04T09:42:19Z ERR Failed to serve quic connection error=\"context canceled\" "
+                       "connIndex=0 event=0 ip=198.41.192.67\n"
+                       "2023-08-04T09:42:19Z INF Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.192.67\n"
+                       "2022-09-22T14:16:56Z ERR no more connections active and exiting\n");
+        shutdown.close();
+        QVERIFY(m_fake->install("trap 'cat \"$rec/shutdown\" >&2; kill $!; exit 0' TERM\n"
+            + FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + FakeCloudflared::routineNotices()
+                + "2023-11-17T22:19:00Z WRN Failed to serve quic connection error=\"timeout: no recent network "
+                  "activity\" connIndex=0 event=0 ip=198.41.200.43\n"
+                + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+            + "sleep 30 &\nwait\n"));
+        const auto session = makeSession(localProfile(m_http.port()));
+        session->start();
+        QTRY_COMPARE(session->status(), TunnelStatus::online());
+        QList<HealthState> publicHealths;
+        connect(session.get(), &TunnelSession::changed, this, [&] { publicHealths << session->publicHealth(); });
+        QCOMPARE(::kill(pid_t(m_fake->processId()), SIGTERM), 0);
+        QTRY_VERIFY(!session->hasChild());
+        QCOMPARE(levelled(*session),
+            QStringList({ QStringLiteral("info: 正在检查本地服务…"),
+                u"success: 本地服务可访问：http://127.0.0.1:%1"_qs.arg(m_http.port()),
+                QStringLiteral("info: 正在启动 Cloudflare Quick Tunnel"),
+                QStringLiteral("info: 正在申请免费的 trycloudflare.com 域名"),
+                u"warning: timeout: no recent network activity connIndex=0 event=0 ip=198.41.200.43"_qs,
+                u"success: "_qs + urlEntry, u"success: "_qs + edgeEntry,
+                QStringLiteral("info: cloudflared 收到退出信号，正在关闭隧道"),
+                QStringLiteral("info: 隧道进程已结束") }));
+        QCOMPARE(session->status(), TunnelStatus::idle());
+        QVERIFY(std::none_of(publicHealths.cbegin(), publicHealths.cend(),
+            [](const HealthState &health) { return health.is(HealthState::Kind::unhealthy); }));
+    }
+
+    void lostEdgeConnectionUntilRegisteredAgain()
+    {
+        // While online, the connection times out and is retried (cloudflared issue 1228).
+        QVERIFY(m_fake->install(
+            FakeCloudflared::printToStandardError(FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
+            + FakeCloudflared::waitFor("drop")
+            + FakeCloudflared::printToStandardError(
+                "2024-04-06T07:20:21Z INF Unregistered tunnel connection connIndex=0 event=0 ip=198.41.200.23\n"
+                "2024-04-06T07:20:21Z ERR Failed to serve quic connection error=\"failed to accept QUIC stream: "
+                "timeout: no recent network activity\" connIndex=0 event=0 ip=198.41.200.23\n"
+                "2024-04-06T07:20:21Z ERR Serve tunnel error error=\"failed to accept QUIC stream: timeout: no "
+                "recent network activity\" connIndex=0 event=0 ip=198.41.200.23\n"
+                "2024-04-06T07:20:21Z INF Retrying connection in up to 1s connIndex=0 event=0 ip=198.41.200.23\n"
+                "2024-04-06T07:20:22Z ERR Connection terminated error=\"failed to accept QUIC stream: timeout: no "
+                "recent network activity\" connIndex=0\n")
+            + FakeCloudflared::waitFor("back")
+            + FakeCloudflared::printToStandardError(FakeCloudflared::registeredLine()) + "exec sleep 30\n"));
+        Timings timings = testTimings();
+        timings.postOnlineCheck = 200ms;
+        const auto session = makeSession(localProfile(m_http.port()), timings);
+        QSignalSpy checks(session.get(), &TunnelSession::healthChecked);
+        session->start();
+        QTRY_COMPARE(session->publicHealth(), HealthState::healthy());
+        QVERIFY(m_fake->release("drop"));
+        const QString lostText = QStringLiteral("与 Cloudflare 的连接已断开，正在重连");
+        QTRY_COMPARE(session->publicHealth(), HealthState::unhealthy(lostText));
+        QCOMPARE(session->status(), TunnelStatus::online());
+        QCOMPARE(session->overallLabel(), QStringLiteral("公网异常"));
+        // A probe that still gets an answer does not hide it.
+        checks.clear();
+        session->requestImmediateHealthCheck();
+        QVERIFY(checks.wait());
+        QCOMPARE(session->publicHealth(), HealthState::unhealthy(lostText));
+        // The next registration brings a check of its own.
+        QVERIFY(m_fake->release("back"));
+        QVERIFY(checks.wait());
+        QCOMPARE(session->publicHealth(), HealthState::healthy());
+        QCOMPARE(levelled(*session).count(u"warning: "_qs + lostText), 1);
+        session->stop();
+        QTRY_COMPARE(session->status(), TunnelStatus::idle());
     }
 
     void killAfterStopSparesTheNextChildButDeletingKillsIt()

@@ -67,6 +67,19 @@ QByteArray FakeCloudflared::warningLine()
     return "2024-05-01T10:00:12Z WRN Connection terminated error=\"timeout: no recent network activity\" connIndex=0\n";
 }
 
+QByteArray FakeCloudflared::routineNotices()
+{
+    return "2024-10-01T10:00:00Z WRN The user running cloudflared process has a GID (group ID) that is not within "
+           "ping_group_range. You might need to add that user to a group within that range, or instead update the "
+           "range to encompass a group the user is already in by modifying /proc/sys/net/ipv4/ping_group_range. "
+           "Otherwise cloudflared will not be able to ping this network error=\"Group ID 65532 is not between ping "
+           "group 1 to 0\"\n"
+           "2024-10-01T10:00:00Z WRN ICMP proxy feature is disabled error=\"cannot create ICMPv4 proxy: Group ID 65532 "
+           "is not between ping group 1 to 0 nor ICMPv6 proxy: socket: permission denied\"\n"
+           "failed to sufficiently increase receive buffer size (was: 208 kiB, wanted: 7168 kiB, got: 416 kiB). See "
+           "https://github.com/quic-go/quic-go/wiki/UDP-Buffer-Sizes for details.\n";
+}
+
 QByteArray FakeCloudflared::printToStandardError(const QByteArray &text)
 {
     // The text's own single quotes are escaped for the shell.
@@ -77,4 +90,15 @@ QByteArray FakeCloudflared::onlineBody(int seconds)
 {
     return printToStandardError(requestLine() + urlLine() + registeredLine()) + "exec sleep "
         + QByteArray::number(seconds) + '\n';
+}
+
+QByteArray FakeCloudflared::waitFor(const QByteArray &name)
+{
+    return "while [ ! -e \"$rec/" + name + "\" ]; do sleep 0.05; done\n";
+}
+
+bool FakeCloudflared::release(const QByteArray &name) const
+{
+    QFile file(recordDirectory() + u'/' + QString::fromUtf8(name));
+    return file.open(QIODevice::WriteOnly);
 }

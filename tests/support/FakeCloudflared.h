@@ -35,11 +35,17 @@ public:
     static QByteArray registeredLine(int connIndex = 0);
     static QByteArray originErrorLine();
     static QByteArray warningLine();
+    /// Printed by every start on a common Linux set-up (cloudflared issues 1334 and 1109).
+    static QByteArray routineNotices();
 
     /// Shell that prints \a text (which may hold several lines) on standard error, as cloudflared does.
     static QByteArray printToStandardError(const QByteArray &text);
     /// A body that requests, gets its address and registers, then waits (up to \a seconds).
     static QByteArray onlineBody(int seconds = 30);
+
+    /// Shell that waits until the test calls release(\a name).
+    static QByteArray waitFor(const QByteArray &name);
+    bool release(const QByteArray &name) const;
 
 private:
     QString m_directory;
