@@ -62,6 +62,7 @@ class TestGatedOrigin : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_temp;
     GateTestOrigin m_origin;
     QNetworkAccessManager m_network;
     const QString m_caddy = resourceDirectory() + QStringLiteral("/caddy");
@@ -120,6 +121,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFileInfo(m_caddy).isExecutable(), "the build bundles caddy; reconfigure the build");
+        // Runtime directories land here, where the test can see them all.
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
         QVERIFY(m_origin.listen());
         m_network.setProxy(QNetworkProxy::NoProxy);
     }
