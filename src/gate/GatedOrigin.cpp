@@ -38,7 +38,11 @@ QString GatedOrigin::start(
     if (settings.passwordOn) {
         if (settings.password.isEmpty())
             return QStringLiteral("已开启访问密码，但还没有设置密码");
-        configuration.passwordHash = GateSecrets::hashPassword(settings.password);
+        if (m_passwordHash.isEmpty() || m_hashedPassword != settings.password) {
+            m_passwordHash = GateSecrets::hashPassword(settings.password);
+            m_hashedPassword = settings.password;
+        }
+        configuration.passwordHash = m_passwordHash;
         if (configuration.passwordHash.isEmpty())
             return QStringLiteral("访问密码无法使用：最长 72 字节，且不能含空字符");
         // A new token at every start: cookies handed out by an earlier run no longer open the gate.

@@ -65,4 +65,7 @@ private:
     QTimer m_startupTimer;
     QString m_url;
     VisitorLog m_visitors;
+    // bcrypt takes tens of milliseconds: a restart with the same password reuses the hash.
+    QString m_hashedPassword;
+    QByteArray m_passwordHash;
 };

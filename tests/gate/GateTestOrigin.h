@@ -36,7 +36,7 @@ private:
     void handleReadyRead(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &body);
 
-    QTcpServer m_server;
+    QTcpServer m_server { this }; // a child, so that it moves along to another thread
     QHash<QTcpSocket *, Connection> m_connections;
     QList<QTcpSocket *> m_streams;
     QByteArray m_lastHeaders;
