@@ -4,6 +4,8 @@ BUILD_DIR      ?= build
 TEST_BUILD_DIR ?= build-test
 JOBS           ?= $(shell nproc)
 CLOUDFLARED    ?=
+# caddy for password gates: a path, empty to take one from PATH or Debian's package, OFF for none.
+CADDY          ?=
 FUZZ_SECONDS   ?= 30
 FUZZ_DIR       ?= build-fuzz
 PACKAGE_DIR    ?= build-package
@@ -30,19 +32,20 @@ deps:
 
 build: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_TESTS=OFF \
-	    -DCLOUDFLARED="$(CLOUDFLARED)" >/dev/null
+	    -DCLOUDFLARED="$(CLOUDFLARED)" -DCADDY="$(CADDY)" >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
 	@$(BUILD_DIR)/bin/orvanta
 
 test: deps
-	@cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON -DORVANTA_WERROR=ON >/dev/null
+	@cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON -DORVANTA_WERROR=ON \
+	    -DCADDY="$(CADDY)" >/dev/null
 	@cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 	cd $(TEST_BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_BENCH=ON >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_BENCH=ON -DCADDY="$(CADDY)" >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench-bin/*; do echo "== $$b"; "$$b" || exit 1; done
 
@@ -61,10 +64,10 @@ fuzz: deps
 	    grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb" $(FUZZ_DIR)/fuzz_$$t.log; \
 	done
 
-# A .deb for `apt install ./orvanta_*.deb`, built in its own tree so no cloudflared is bundled, then checked.
+# A .deb for `apt install ./orvanta_*.deb`, built in its own tree so neither cloudflared nor caddy is bundled, then checked.
 package: deps
 	@$(MAKE) --no-print-directory deps DEPS="dpkg-dev file lintian appstream desktop-file-utils"
-	@cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_TESTS=OFF >/dev/null
+	@cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANTA_BUILD_TESTS=OFF -DCADDY=OFF >/dev/null
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	@cd $(PACKAGE_DIR) && cpack -G DEB >/dev/null
 	@tools/check-package $$(ls -t $(PACKAGE_DIR)/orvanta_*.deb | head -n 1)

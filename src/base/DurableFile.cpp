@@ -138,6 +138,12 @@ bool DurableFile::writeSettings(const QString &path, const QVariantMap &values, 
             QFile::remove(file);
     });
     {
+        // The file may hold a password: readable by its owner only from its first byte on. QSettings'
+        // save keeps the permissions of the file it replaces.
+        const int fd = ::open(QFile::encodeName(staged).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return failWithErrno(error);
+        ::close(fd);
         QSettings writer(staged, QSettings::IniFormat);
         writer.setAtomicSyncRequired(true);
         for (auto it = values.cbegin(); it != values.cend(); ++it)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gate/GateLocator.h"
 #include "model/Timings.h"
 #include "session/CloudflaredLocator.h"
 #include "session/OriginProbe.h"
@@ -28,4 +29,5 @@ struct SessionDependencies
     CloudflaredLocator locator;
     PublicProbe publicProbe;
     std::shared_ptr<ProbeNetwork> network = std::make_shared<ProbeNetwork>();
+    GateLocator gateLocator = GateLocator(); ///< where `caddy` is, for services behind a password gate
 };

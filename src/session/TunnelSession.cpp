@@ -1,6 +1,7 @@
 #include "session/TunnelSession.h"
 
 #include "base/Logging.h"
+#include "gate/GatedOrigin.h"
 #include "session/CloudflaredProcess.h"
 #include "session/OriginResolver.h"
 #include "session/OutputInterpreter.h"
@@ -20,8 +21,11 @@ TunnelSession::TunnelSession(
     , m_profile(std::move(profile))
     , m_onProfileChange(std::move(onProfileChange))
     , m_dependencies(std::move(dependencies))
+    , m_gate(new GatedOrigin(m_dependencies.timings, m_dependencies.gateLocator, this))
     , m_health(*this, m_dependencies)
 {
+    connect(m_gate, &GatedOrigin::ready, this, &TunnelSession::handleGateReady);
+    connect(m_gate, &GatedOrigin::ended, this, &TunnelSession::handleGateEnded);
     m_preparationTimer.setSingleShot(true);
     m_preparationTimer.setInterval(0);
     connect(&m_preparationTimer, &QTimer::timeout, this, &TunnelSession::handlePreparationTimerTimeout);
@@ -67,6 +71,11 @@ void TunnelSession::setProfile(const TunnelProfile &profile)
     requestImmediateHealthCheck();
 }
 
+void TunnelSession::setGateSettings(const GateSettings &settings)
+{
+    assign(m_gateSettings, settings);
+}
+
 void TunnelSession::setActivity(QList<ActivityEntry> activity)
 {
     if (activity.size() > maxActivityEntries)
@@ -85,6 +94,8 @@ void TunnelSession::start()
     qCInfo(lcSession).noquote().nospace() << logName() << "start";
     // A child of an earlier start that timed out may still be exiting; its exit is not ours any more.
     detachChild();
+    m_gate->stop();
+    m_gateFailed = false;
     m_preparationConfiguration = TunnelConfiguration::from(m_profile);
     assign(m_status, TunnelStatus::preparing());
     assign(m_publicURL, std::optional<QUrl>());
@@ -150,11 +161,43 @@ void TunnelSession::handlePreparationResolved(const OriginVerdict &verdict)
         failStart(TunnelError::cloudflaredMissing().description());
         return;
     }
-    launch(executable, origin.value(), hostHeader.value(), resolved->scheme, configuration.skipTLSVerification);
+    if (!m_gateSettings.needsGate()) {
+        launch(executable, origin.value(), hostHeader.value(), resolved->scheme, configuration.skipTLSVerification);
+        return;
+    }
+    // The tunnel starts once the gate listens (handleGateReady).
+    m_pendingLaunch = { executable, origin.value(), hostHeader.value() };
+    const QString error
+        = m_gate->start(m_gateSettings, origin.value(), hostHeader.value(), configuration.skipTLSVerification);
+    if (!error.isEmpty())
+        failStart(error);
+}
+
+void TunnelSession::handleGateReady(const QString &url)
+{
+    if (!m_status.is(TunnelStatus::Kind::preparing)) {
+        m_gate->stop();
+        return;
+    }
+    // The gate speaks plain HTTP on loopback and itself checks the service's certificate as asked.
+    launch(
+        m_pendingLaunch.executable, m_pendingLaunch.origin, m_pendingLaunch.hostHeader, OriginScheme::http, false, url);
+}
+
+void TunnelSession::handleGateEnded(const QString &reason)
+{
+    if (m_child && m_child->isRunning()) {
+        // A tunnel without its gate would serve nothing, or the service unguarded: it goes too.
+        m_gateFailed = true;
+        fail(reason);
+        m_child->stop();
+    } else if (m_status.is(TunnelStatus::Kind::preparing)) {
+        fail(reason);
+    }
 }
 
 void TunnelSession::launch(const QString &executable, const QString &origin, const QString &hostHeader,
-    OriginScheme resolvedScheme, bool skipTLSVerification)
+    OriginScheme resolvedScheme, bool skipTLSVerification, const QString &gateURL)
 {
     m_stopRequested = false;
     m_terminatedAfterFailure = false;
@@ -180,8 +223,8 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::handleChildFailedToStart);
     connect(child, &CloudflaredProcess::exited, this, &TunnelSession::handleChildExited);
     m_child = child;
-    const QStringList arguments = CloudflaredProcess::tunnelArguments(
-        child->configurationPath(), origin, hostHeader, resolvedScheme, skipTLSVerification);
+    const QStringList arguments = CloudflaredProcess::tunnelArguments(child->configurationPath(),
+        gateURL.isEmpty() ? origin : gateURL, hostHeader, resolvedScheme, skipTLSVerification);
     qCInfo(lcSession).noquote().nospace() << logName() << "launching " << executable << ' ' << arguments.join(u' ');
     child->start(executable, arguments);
     m_startupTimer.start();
@@ -209,6 +252,7 @@ void TunnelSession::detachChild()
 
 void TunnelSession::handleChildFailedToStart(const QString &description)
 {
+    m_gate->stop();
     m_child->deleteLater();
     m_child = nullptr;
     m_startupTimer.stop();
@@ -217,12 +261,16 @@ void TunnelSession::handleChildFailedToStart(const QString &description)
 
 void TunnelSession::handleChildExited(int status)
 {
+    m_gate->stop();
     m_child->deleteLater();
     m_child = nullptr;
     m_startupTimer.stop();
     qCInfo(lcSession).noquote().nospace()
         << logName() << "cloudflared exited with " << status << (m_stopRequested ? " after a stop" : "");
-    if (m_stopRequested) {
+    if (m_gateFailed) {
+        // Already failed with the gate's reason, which says more than this exit.
+        m_gateFailed = false;
+    } else if (m_stopRequested) {
         append(ActivityLevel::info, QStringLiteral("隧道已停止，原公网链接已经失效"));
         resetToIdle();
     } else if (m_terminatedAfterFailure) {
@@ -261,6 +309,7 @@ void TunnelSession::stop()
 {
     cancelPreparation();
     m_startupTimer.stop();
+    m_gate->stop();
     if (m_child && m_child->isRunning()) {
         qCInfo(lcSession).noquote().nospace() << logName() << "stop";
         m_stopRequested = true;
@@ -282,7 +331,7 @@ void TunnelSession::shutdown()
 
 bool TunnelSession::hasChild() const
 {
-    if (m_child)
+    if (m_child || m_gate->hasChild())
         return true;
     return std::any_of(m_staleChildren.cbegin(), m_staleChildren.cend(),
         [](const QPointer<CloudflaredProcess> &child) { return child && child->isRunning(); });
@@ -290,6 +339,7 @@ bool TunnelSession::hasChild() const
 
 void TunnelSession::killChild()
 {
+    m_gate->kill();
     if (m_child)
         m_child->kill();
     for (const auto &child : std::as_const(m_staleChildren)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gate/GateSettings.h"
 #include "model/SessionState.h"
 #include "model/TunnelProfile.h"
 #include "session/FailureDiagnosis.h"
@@ -17,6 +18,7 @@
 #include <optional>
 
 class CloudflaredProcess;
+class GatedOrigin;
 class OriginResolver;
 struct OutputEvent;
 struct OriginVerdict;
@@ -56,6 +58,12 @@ public:
     void setActivity(QList<ActivityEntry> activity);
 
     const Timings &timings() const { return m_dependencies.timings; }
+
+    /// Password and visitor log of this service; taken up at the next start.
+    const GateSettings &gateSettings() const { return m_gateSettings; }
+    void setGateSettings(const GateSettings &settings);
+    /// The gate in front of the service while either switch is on: its visitors and their changes.
+    const GatedOrigin *gate() const { return m_gate; }
 
     void start();
     void stop();
@@ -106,7 +114,9 @@ private:
     void handlePreparationTimerTimeout();
     void handlePreparationResolved(const OriginVerdict &verdict);
     void launch(const QString &executable, const QString &origin, const QString &hostHeader,
-        OriginScheme resolvedScheme, bool skipTLSVerification);
+        OriginScheme resolvedScheme, bool skipTLSVerification, const QString &gateURL = {});
+    void handleGateReady(const QString &url);
+    void handleGateEnded(const QString &reason);
     void detachChild();
     void handleChildFailedToStart(const QString &description);
     void handleChildExited(int status);
@@ -148,6 +158,17 @@ private:
     OriginResolver *m_preparation = nullptr;
     TunnelConfiguration m_preparationConfiguration;
     QTimer m_startupTimer;
+
+    // The gate: started before the child, and the two end together.
+    GateSettings m_gateSettings;
+    GatedOrigin *m_gate;
+    struct PendingLaunch
+    {
+        QString executable;
+        QString origin;
+        QString hostHeader;
+    } m_pendingLaunch;
+    bool m_gateFailed = false; ///< the gate ended under a running child, which is being stopped
 
     /// Last, so that it goes first: its probes report to the fields above.
     HealthMonitor m_health;

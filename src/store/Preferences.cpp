@@ -121,3 +121,33 @@ bool Preferences::setLegalAcknowledgementVersion(qint64 version)
     m_values.insert(legalAcknowledgementKey, version);
     return save(nullptr);
 }
+
+QString Preferences::gateKey(const QUuid &id, const char *name)
+{
+    return gateGroup + u'/' + id.toString(QUuid::WithoutBraces).toUpper() + u'/' + QLatin1StringView(name);
+}
+
+GateSettings Preferences::gateSettings(const QUuid &id) const
+{
+    GateSettings settings;
+    settings.passwordOn = settingsBool(value(gateKey(id, "passwordOn"))).value_or(false);
+    settings.visitorLogOn = settingsBool(value(gateKey(id, "visitorLogOn"))).value_or(false);
+    settings.password = settingsText(value(gateKey(id, "password"))).value_or(QString());
+    return settings;
+}
+
+void Preferences::setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword)
+{
+    m_values.insert(gateKey(id, "passwordOn"), settings.passwordOn);
+    m_values.insert(gateKey(id, "visitorLogOn"), settings.visitorLogOn);
+    if (keepPassword && !settings.password.isEmpty())
+        m_values.insert(gateKey(id, "password"), settings.password);
+    else
+        m_values.remove(gateKey(id, "password"));
+}
+
+void Preferences::removeGateSettings(const QUuid &id)
+{
+    for (const char *name : { "passwordOn", "visitorLogOn", "password" })
+        m_values.remove(gateKey(id, name));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gate/GateSettings.h"
 #include "model/TunnelProfile.h"
 
 #include <QString>
@@ -29,6 +30,9 @@ public:
     static inline const QString skipTLSVerificationKey = QStringLiteral("skipTLSVerification");
     static inline const QString migrationMarkerKey = QStringLiteral("didMigrateLegacyProductSettingsV1");
     static inline const QString legalAcknowledgementKey = QStringLiteral("legalAcknowledgementVersion");
+    /// Per service, under "gateV1/<service id>/": "passwordOn", "visitorLogOn" and, where no Secret
+    /// Service keeps it, "password". Apart from the stored list, which keeps its format.
+    static inline const QString gateGroup = QStringLiteral("gateV1");
 
     /// Takes every value \a settings holds, including changes it has not written, and its file name.
     /// \a settings is not needed afterwards and must never be synced again.
@@ -70,8 +74,17 @@ public:
     /// Records \a version and saves at once.
     bool setLegalAcknowledgementVersion(qint64 version);
 
+    /// The gate switches of service \a id and its password if kept here; all off when nothing is stored.
+    GateSettings gateSettings(const QUuid &id) const;
+    /// Keeps \a settings for service \a id; the password only when \a keepPassword (otherwise a stored
+    /// one is dropped). Saved with the next save(); the file is readable by its owner only.
+    void setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword);
+    /// Forgets everything of the gate of service \a id (the service was deleted).
+    void removeGateSettings(const QUuid &id);
+
 private:
     QVariant value(const QString &key) const { return m_values.value(key); }
+    static QString gateKey(const QUuid &id, const char *name);
 
     QString m_fileName;
     QVariantMap m_values;

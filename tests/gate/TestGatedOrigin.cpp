@@ -1,0 +1,318 @@
+#include "GateTestOrigin.h"
+#include "LocalHttpServer.h"
+#include "TestSupport.h"
+#include "base/Resources.h"
+#include "gate/GateConfiguration.h"
+#include "gate/GatedOrigin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString password = QStringLiteral("correct horse 马 battery");
+
+struct Answer
+{
+    int status = 0;
+    QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
+};
+
+int modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+QByteArray procFile(qint64 pid, const char *name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1StringView(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The origin shares this thread: sockets are read on the event loop, never by a blocking wait.
+#define READ_UNTIL(socket, received, wanted)                                                                           \
+    QTRY_VERIFY_WITH_TIMEOUT(((received) += (socket).readAll()).contains(wanted), 10000)
+
+} // namespace
+
+class TestGatedOrigin : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_temp;
+    GateTestOrigin m_origin;
+    QNetworkAccessManager m_network;
+    const QString m_caddy = resourceDirectory() + QStringLiteral("/caddy");
+
+    std::unique_ptr<GatedOrigin> startGate(const GateSettings &settings, const QString &origin = {})
+    {
+        Timings timings = quickTimings();
+        auto gate = std::make_unique<GatedOrigin>(timings, GateLocator({ m_caddy }));
+        QSignalSpy ready(gate.get(), &GatedOrigin::ready);
+        const QString error = gate->start(settings,
+            origin.isEmpty() ? QStringLiteral("http://127.0.0.1:%1").arg(m_origin.port()) : origin,
+            QStringLiteral("app.internal:8080"), false);
+        if (!error.isEmpty()) {
+            qWarning() << error;
+            return nullptr;
+        }
+        if (!ready.wait(10000))
+            return nullptr;
+        return gate;
+    }
+
+    Answer request(const GatedOrigin &gate, const QString &path,
+        const QList<QPair<QByteArray, QByteArray>> &headers = {}, const QByteArray &method = "GET",
+        const QByteArray &body = {})
+    {
+        QNetworkRequest request(QUrl(gate.url() + path));
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+        QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        Answer answer;
+        if (reply->isFinished() || finished.wait(60000)) {
+            answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            answer.body = reply->readAll();
+            answer.headers = reply->rawHeaderPairs();
+        }
+        reply->deleteLater();
+        return answer;
+    }
+
+    static QByteArray basic(const QString &secret)
+    {
+        return "Basic " + (GateConfiguration::userName + u':' + secret).toUtf8().toBase64();
+    }
+
+    // Logs in through the auth path and returns the cookie pair ("orvanta_gate=…").
+    QByteArray logIn(const GatedOrigin &gate)
+    {
+        const Answer answer
+            = request(gate, GateConfiguration::authPath, { { "Authorization", basic(password) } }, "POST");
+        return answer.header("Set-Cookie").split(';').first();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(m_caddy).isExecutable(), "the build bundles caddy; reconfigure the build");
+        // Runtime directories land here, where the test can see them all.
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
+        QVERIFY(m_origin.listen());
+        m_network.setProxy(QNetworkProxy::NoProxy);
+    }
+
+    void cleanup()
+    {
+        QTRY_COMPARE(QDir(QDir::tempPath()).entryList({ u"orvanta-gate-*"_qs }, QDir::Dirs), QStringList());
+    }
+
+    // The whole visit: asked for the password, refused, let in, kept in; a new run forgets old cookies.
+    void passwordGate()
+    {
+        auto gate = startGate({ true, false, password });
+        QVERIFY(gate);
+
+        const Answer login = request(*gate, u"/private"_qs);
+        QCOMPARE(login.status, 401);
+        QVERIFY(login.header("WWW-Authenticate").isEmpty());
+        QVERIFY(QString::fromUtf8(login.body).contains(u"访问密码"));
+
+        const QList<QPair<QByteArray, QByteArray>> wrongAnswers[]
+            = { { { "Authorization", basic(u"wrong"_qs) } }, { { "Authorization", basic(password.left(5)) } }, {} };
+        for (const auto &headers : wrongAnswers) {
+            const Answer refused = request(*gate, GateConfiguration::authPath, headers, "POST");
+            QCOMPARE(refused.status, 401);
+            QVERIFY(refused.header("WWW-Authenticate").isEmpty());
+            QVERIFY(refused.header("Set-Cookie").isEmpty());
+        }
+
+        const Answer accepted
+            = request(*gate, GateConfiguration::authPath, { { "Authorization", basic(password) } }, "POST");
+        QCOMPARE(accepted.status, 204);
+        const QByteArray setCookie = accepted.header("Set-Cookie");
+        for (const char *attribute : { "HttpOnly", "Secure", "SameSite=Lax", "Path=/" })
+            QVERIFY2(setCookie.contains(attribute), setCookie.constData());
+        const QByteArray cookie = setCookie.split(';').first();
+        QVERIFY(cookie.startsWith("orvanta_gate=") && cookie.size() > 40);
+
+        for (const QString &path : { u"/a?x=1"_qs, u"/b"_qs }) {
+            const Answer passed = request(*gate, path, { { "Cookie", "theme=dark; " + cookie } });
+            QCOMPARE(passed.status, 200);
+            QCOMPARE(passed.body, "origin GET " + path.toUtf8() + " host=app.internal:8080");
+        }
+        const Answer forged = request(*gate, u"/a"_qs, { { "Cookie", "orvanta_gate=" + QByteArray(64, 'a') } });
+        QCOMPARE(forged.status, 401);
+
+        gate.reset();
+        gate = startGate({ true, false, password });
+        QVERIFY(gate);
+        QCOMPARE(request(*gate, u"/a"_qs, { { "Cookie", cookie } }).status, 401);
+        QCOMPARE(request(*gate, u"/a"_qs, { { "Cookie", logIn(*gate) } }).status, 200);
+    }
+
+    // Without a password every request passes, and the service's failure shows our own page.
+    void openGateAndServiceDown()
+    {
+        auto gate = startGate({ false, true, {} });
+        QVERIFY(gate);
+        QCOMPARE(request(*gate, u"/open"_qs).body, "origin GET /open host=app.internal:8080");
+
+        gate = startGate({ false, true, {} }, QStringLiteral("http://127.0.0.1:%1").arg(LocalHttpServer::unusedPort()));
+        QVERIFY(gate);
+        const Answer down = request(*gate, u"/"_qs);
+        QCOMPARE(down.status, 502);
+        QVERIFY(QString::fromUtf8(down.body).contains(u"服务暂时不可用"));
+    }
+
+    // Streams pass as they are written, uploads pass whole.
+    void streamsAndUploads()
+    {
+        auto gate = startGate({ true, false, password });
+        QVERIFY(gate);
+        const QByteArray cookie = logIn(*gate);
+        const quint16 port = QUrl(gate->url()).port();
+
+        QTcpSocket events;
+        events.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(events.waitForConnected(5000));
+        events.write("GET /events HTTP/1.1\r\nHost: x\r\nAccept: text/event-stream\r\nCookie: " + cookie + "\r\n\r\n");
+        QByteArray stream;
+        READ_UNTIL(events, stream, "text/event-stream");
+        m_origin.sendEvent("first");
+        READ_UNTIL(events, stream, "data: first");
+        m_origin.sendEvent("second");
+        READ_UNTIL(events, stream, "data: second");
+
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nCookie: "
+            + cookie + "\r\n\r\n");
+        QByteArray received;
+        READ_UNTIL(socket, received, "\r\n\r\n");
+        QVERIFY(received.startsWith("HTTP/1.1 101"));
+        socket.write("ping");
+        READ_UNTIL(socket, received, "echo:ping");
+        socket.write("again");
+        READ_UNTIL(socket, received, "echo:again");
+
+        const QByteArray upload(50 * 1024 * 1024, 'u');
+        const Answer uploaded = request(*gate, u"/upload"_qs,
+            { { "Cookie", cookie }, { "Content-Type", "application/octet-stream" } }, "POST", upload);
+        QCOMPARE(uploaded.status, 200);
+        QCOMPARE(uploaded.body, QByteArray::number(upload.size()));
+    }
+
+    // The password reaches the child only as a hash in a private file; everything goes with the child.
+    void privateFilesAndSecrets()
+    {
+        auto gate = startGate({ true, true, password });
+        QVERIFY(gate);
+        const qint64 pid = gate->processId();
+        QVERIFY(pid > 0);
+        const QString runtime = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
+        QVERIFY(QFileInfo(runtime).fileName().startsWith(u"orvanta-gate-"));
+        QCOMPARE(modeOf(runtime), 0700);
+        QCOMPARE(modeOf(runtime + u"/gate.json"_qs), 0600);
+
+        QFile configuration(runtime + u"/gate.json"_qs);
+        QVERIFY(configuration.open(QIODevice::ReadOnly));
+        const QByteArray contents = configuration.readAll();
+        QVERIFY(contents.contains("$2b$10$"));
+        const QByteArray environment = procFile(pid, "environ");
+        QVERIFY(environment.contains("HOME=" + QFile::encodeName(runtime)));
+        for (const QByteArray &where : { procFile(pid, "cmdline"), environment, contents }) {
+            QVERIFY(!where.isEmpty());
+            QVERIFY(!where.contains(password.toUtf8()));
+            QVERIFY(!where.contains(password.left(7).toUtf8()));
+        }
+        QVERIFY(environment.contains("XDG_DATA_HOME=" + QFile::encodeName(runtime)));
+
+        gate->stop();
+        QTRY_VERIFY(!processAlive(pid));
+        QTRY_VERIFY(!QFileInfo::exists(runtime));
+    }
+
+    // Each request with the Cloudflare headers becomes an entry; refused passwords are marked.
+    void visitorLog()
+    {
+        auto gate = startGate({ true, true, password });
+        QVERIFY(gate);
+        QSignalSpy changed(gate.get(), &GatedOrigin::visitorsChanged);
+        request(*gate, u"/"_qs, { { "Cf-Connecting-IP", "203.0.113.7" }, { "Cf-Ipcountry", "DE" } });
+        request(*gate, GateConfiguration::authPath,
+            { { "Authorization", basic(u"guess"_qs) }, { "Cf-Connecting-IP", "203.0.113.7" } }, "POST");
+        const QByteArray cookie = logIn(*gate);
+        request(*gate, u"/inside?q=1"_qs,
+            { { "Cookie", cookie }, { "Cf-Connecting-IP", "2001:db8::5" }, { "Cf-Ipcountry", "JP" } }, "PUT", "body");
+        QTRY_COMPARE(gate->visitors().requestCount(), 4);
+
+        const auto &entries = gate->visitors().entries();
+        const VisitorEntry &newest = entries.front();
+        QCOMPARE(newest.method, u"PUT"_qs);
+        QCOMPARE(newest.path, u"/inside?q=1"_qs);
+        QCOMPARE(newest.status, 200);
+        QCOMPARE(newest.address, u"2001:db8::5"_qs);
+        QCOMPARE(newest.country, u"JP"_qs);
+        QVERIFY(newest.durationSeconds > 0 && newest.durationSeconds < 10);
+        QVERIFY(qAbs(newest.time.secsTo(QDateTime::currentDateTime())) < 60);
+        QVERIFY(!newest.failedLogin);
+        QVERIFY(entries.at(2).failedLogin);
+        QCOMPARE(entries.at(2).address, u"203.0.113.7"_qs);
+        QCOMPARE(entries.back().country, u"DE"_qs);
+        QVERIFY(!entries.back().failedLogin);
+        QCOMPARE(gate->visitors().visitorCount(), 3); // two by header, the log-in without one by peer address
+        QCOMPARE(gate->visitors().failedLoginCount(), 1);
+        QVERIFY(!changed.isEmpty());
+    }
+
+    // A gate that goes without being asked says so; one that never comes up is given up.
+    void unaskedEnds()
+    {
+        auto gate = startGate({ false, true, {} });
+        QVERIFY(gate);
+        QSignalSpy ended(gate.get(), &GatedOrigin::ended);
+        ::kill(pid_t(gate->processId()), SIGKILL);
+        QVERIFY(ended.wait(10000));
+        QVERIFY(ended.first().first().toString().contains(u"访问密码网关异常退出"));
+        QVERIFY(!gate->hasChild());
+
+        GatedOrigin missing(quickTimings(), GateLocator({ u"/nonexistent/caddy"_qs }));
+        QCOMPARE(missing.start({ true, false, password }, u"http://127.0.0.1:1"_qs, u"h"_qs, false),
+            GateLocator::unavailableMessage());
+        GatedOrigin noPassword(quickTimings(), GateLocator({ m_caddy }));
+        QVERIFY(!noPassword.start({ true, false, {} }, u"http://127.0.0.1:1"_qs, u"h"_qs, false).isEmpty());
+        QVERIFY(!noPassword.hasChild());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGatedOrigin)
+#include "TestGatedOrigin.moc"
