@@ -20,4 +20,5 @@ struct Timings
     ms copiedLabel{1400};       ///< "已复制" shown after a copy
     ms versionQueryTimeout{3000}; ///< longest wait for `cloudflared --version`
     ms saveDelay{300};          ///< quiet time after the last change of the list before it is saved
+    ms notificationSpacing{10000}; ///< at least this long between two desktop notices of one kind for one service
 };

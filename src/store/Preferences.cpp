@@ -121,3 +121,14 @@ bool Preferences::setLegalAcknowledgementVersion(qint64 version)
     m_values.insert(legalAcknowledgementKey, version);
     return save(nullptr);
 }
+
+bool Preferences::desktopNotifications() const
+{
+    return settingsBool(value(desktopNotificationsKey)).value_or(true);
+}
+
+bool Preferences::setDesktopNotifications(bool enabled)
+{
+    m_values.insert(desktopNotificationsKey, enabled);
+    return save(nullptr);
+}

@@ -29,6 +29,7 @@ public:
     static inline const QString skipTLSVerificationKey = QStringLiteral("skipTLSVerification");
     static inline const QString migrationMarkerKey = QStringLiteral("didMigrateLegacyProductSettingsV1");
     static inline const QString legalAcknowledgementKey = QStringLiteral("legalAcknowledgementVersion");
+    static inline const QString desktopNotificationsKey = QStringLiteral("desktopNotifications");
 
     /// Takes every value \a settings holds, including changes it has not written, and its file name.
     /// \a settings is not needed afterwards and must never be synced again.
@@ -69,6 +70,11 @@ public:
     qint64 legalAcknowledgementVersion() const;
     /// Records \a version and saves at once.
     bool setLegalAcknowledgementVersion(qint64 version);
+
+    /// Whether tunnels that come online, fail, drop or come back are told on the desktop; on unless turned off.
+    bool desktopNotifications() const;
+    /// Records \a enabled and saves at once.
+    bool setDesktopNotifications(bool enabled);
 
 private:
     QVariant value(const QString &key) const { return m_values.value(key); }
