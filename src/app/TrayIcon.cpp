@@ -14,6 +14,7 @@ TrayIcon::TrayIcon(const QIcon &icon, TunnelStore *store, QObject *parent)
     , m_tray(icon)
 {
     m_servicesEnd = m_menu->addSeparator();
+    m_servicesEnd->setVisible(false); // until a service runs
     QAction *show = m_menu->addAction(QStringLiteral("显示主窗口"));
     show->setObjectName(QStringLiteral("trayShowAction"));
     connect(show, &QAction::triggered, this, &TrayIcon::showWindowRequested);
