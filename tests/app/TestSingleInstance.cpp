@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include <QThread>
 #include <QtNetwork>
 #include <QtTest>
 
@@ -71,6 +72,8 @@ private slots:
         QTest::addColumn<int>("activations");
         QTest::newRow("a question") << QByteArray("{\"q\":1}\n") << QByteArray("seen {\"q\":1}\n") << 0;
         QTest::newRow("activation") << QByteArray("activate\n") << QByteArray() << 1;
+        QTest::newRow("a question while quitting") << QByteArray("{\"q\":1}\n") << QByteArray() << 0;
+        QTest::newRow("activation while quitting") << QByteArray("activate\n") << QByteArray("quitting\n") << 0;
         QTest::newRow("neither") << QByteArray("hello\nactivate\n") << QByteArray() << 0;
         QTest::newRow("too long") << "{" + QByteArray(SingleInstance::maxRequestBytes, ' ') + "}\n"
                                   << QByteArray() << 0;
@@ -83,8 +86,11 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, answer);
         QFETCH(int, activations);
+        const bool quitting = QByteArray(QTest::currentDataTag()).endsWith("while quitting");
         SingleInstance instance(m_dir->path());
         QCOMPARE(instance.claim(), Role::primary);
+        if (quitting)
+            instance.stopAcceptingHandovers();
         instance.setRequestTimeout(std::chrono::milliseconds(300));
         instance.setRequestHandler([](const QByteArray &request) { return "seen " + request; });
         QSignalSpy activated(&instance, &SingleInstance::activationRequested);
@@ -96,6 +102,50 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, 5000);
         QCOMPARE(client.readAll(), answer);
         QCOMPARE(activated.size(), activations);
+    }
+
+    void quittingInstanceIsWaitedFor_data()
+    {
+        QTest::addColumn<int>("endsAfterMs"); // -1: not before the test ends it
+        QTest::addColumn<Role>("role");
+        QTest::newRow("ends within the wait") << 300 << Role::primary;
+        QTest::newRow("outlasts the wait") << -1 << Role::unanswered;
+    }
+
+    void quittingInstanceIsWaitedFor()
+    {
+        QFETCH(int, endsAfterMs);
+        QFETCH(Role, role);
+        // The quitting instance answers from its own thread while the later start blocks in claim().
+        QThread thread;
+        thread.start();
+        auto *quitting = new SingleInstance(m_dir->path());
+        quitting->moveToThread(&thread);
+        QSignalSpy activations(quitting, &SingleInstance::activationRequested);
+        Role first = Role::unanswered;
+        QMetaObject::invokeMethod(
+            quitting,
+            [&] {
+                first = quitting->claim();
+                quitting->stopAcceptingHandovers();
+                if (endsAfterMs >= 0)
+                    QTimer::singleShot(endsAfterMs, quitting, &QObject::deleteLater);
+            },
+            Qt::BlockingQueuedConnection);
+        QCOMPARE(first, Role::primary);
+
+        SingleInstance later(m_dir->path());
+        later.setQuitWait(std::chrono::milliseconds(1500));
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(later.claim(), role);
+        QVERIFY(role == Role::primary ? waited.elapsed() < 1500 : waited.elapsed() >= 1500);
+        if (endsAfterMs < 0)
+            QMetaObject::invokeMethod(
+                quitting, [quitting] { delete quitting; }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+        QCOMPARE(activations.size(), 0);
     }
 
     void socketThatCannotBeListenedOn()
