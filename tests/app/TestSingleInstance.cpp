@@ -104,50 +104,6 @@ private slots:
         QCOMPARE(activated.size(), activations);
     }
 
-    void quittingInstanceIsWaitedFor_data()
-    {
-        QTest::addColumn<int>("endsAfterMs"); // -1: not before the test ends it
-        QTest::addColumn<Role>("role");
-        QTest::newRow("ends within the wait") << 300 << Role::primary;
-        QTest::newRow("outlasts the wait") << -1 << Role::unanswered;
-    }
-
-    void quittingInstanceIsWaitedFor()
-    {
-        QFETCH(int, endsAfterMs);
-        QFETCH(Role, role);
-        // The quitting instance answers from its own thread while the later start blocks in claim().
-        QThread thread;
-        thread.start();
-        auto *quitting = new SingleInstance(m_dir->path());
-        quitting->moveToThread(&thread);
-        QSignalSpy activations(quitting, &SingleInstance::activationRequested);
-        Role first = Role::unanswered;
-        QMetaObject::invokeMethod(
-            quitting,
-            [&] {
-                first = quitting->claim();
-                quitting->stopAcceptingHandovers();
-                if (endsAfterMs >= 0)
-                    QTimer::singleShot(endsAfterMs, quitting, &QObject::deleteLater);
-            },
-            Qt::BlockingQueuedConnection);
-        QCOMPARE(first, Role::primary);
-
-        SingleInstance later(m_dir->path());
-        later.setQuitWait(std::chrono::milliseconds(1500));
-        QElapsedTimer waited;
-        waited.start();
-        QCOMPARE(later.claim(), role);
-        QVERIFY(role == Role::primary ? waited.elapsed() < 1500 : waited.elapsed() >= 1500);
-        if (endsAfterMs < 0)
-            QMetaObject::invokeMethod(
-                quitting, [quitting] { delete quitting; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        QVERIFY(thread.wait(5000));
-        QCOMPARE(activations.size(), 0);
-    }
-
     void socketThatCannotBeListenedOn()
     {
         // A directory in its place can be neither removed nor bound over.
