@@ -8,11 +8,14 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "app/UnixSignalWatcher.h"
+#include "app/notify/NotificationClient.h"
+#include "app/notify/TunnelNotifier.h"
 #include "base/DurableFile.h"
 #include "base/LogFile.h"
 #include "base/Logging.h"
 #include "base/Resources.h"
 #include "legal/LegalNoticeView.h"
+#include "session/RuntimeParent.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
 #include "store/Preferences.h"
@@ -21,6 +24,7 @@
 #include "ui/style/Theme.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -69,11 +73,18 @@ Application::Application(Preferences *preferences, SessionDependencies dependenc
     m_quit = std::make_unique<QuitController>(
         saveAndShutDown, [store] { return sessionsOf(store); }, store->timings().killGrace);
     connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
+
+    m_notificationClient = std::make_unique<NotificationClient>(QDBusConnection::sessionBus());
+    m_notifier = std::make_unique<TunnelNotifier>(
+        store, m_notificationClient.get(), [preferences] { return preferences->desktopNotifications(); },
+        [this] { return m_mainWindow && m_mainWindow->isActiveWindow(); }, store->timings().notificationSpacing);
+    connect(m_notifier.get(), &TunnelNotifier::showRequested, this, &Application::handleNoticeActivated);
 }
 
 Application::~Application()
 {
     // The window's views watch the store: they go first.
+    m_notifier.reset();
     m_tray.reset();
     m_mainWindow.reset();
 }
@@ -90,6 +101,7 @@ void Application::showMainWindow()
         auto *content = new ContentView(m_store.get(), m_preferences);
         connect(content, &ContentView::quitRequested, m_quit.get(), &QuitController::requestQuit);
         m_mainWindow = std::make_unique<MainWindow>(content);
+        m_mainWindow->setHideOnClose(m_tray != nullptr);
         installMainMenu(m_mainWindow.get());
         m_mainWindow->resizeToContent();
         m_mainWindow->show();
@@ -102,6 +114,9 @@ void Application::installMainMenu(MainWindow *window)
 {
     MainMenu::install(
         window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory());
+    Preferences *preferences = m_preferences;
+    MainMenu::addSetting(window, QStringLiteral("桌面通知"), QStringLiteral("desktopNotificationsAction"),
+        preferences->desktopNotifications(), [preferences](bool on) { preferences->setDesktopNotifications(on); });
 }
 
 void Application::installTrayIcon()
@@ -109,13 +124,16 @@ void Application::installTrayIcon()
     if (m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
     const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
-    m_tray = std::make_unique<TrayIcon>(iconPath.isEmpty() ? qApp->windowIcon() : QIcon(iconPath));
+    m_tray = std::make_unique<TrayIcon>(iconPath.isEmpty() ? qApp->windowIcon() : QIcon(iconPath), m_store.get());
+    if (m_mainWindow)
+        m_mainWindow->setHideOnClose(true);
     connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &Application::showMainWindow);
     connect(m_tray.get(), &TrayIcon::quitRequested, m_quit.get(), &QuitController::requestQuit);
 }
 
 void Application::serveCommandLine(SingleInstance &instance)
 {
+    m_instance = &instance;
     Preferences *preferences = m_preferences;
     m_control = std::make_unique<ControlService>(m_store.get(),
         [preferences] { return preferences->legalAcknowledgementVersion() >= LegalNoticeView::currentVersion; });
@@ -126,11 +144,20 @@ void Application::serveCommandLine(SingleInstance &instance)
 void Application::handleQuitStarted()
 {
     qCInfo(lcApp) << "quitting: stopping" << m_store->runningCount() << "running services";
+    // A start from now on would only show a window that is about to vanish: it waits for this one to end.
+    if (m_instance)
+        m_instance->stopAcceptingHandovers();
     // The children get their grace time in the background; the user sees the program gone at once.
     if (m_mainWindow)
         m_mainWindow->hide();
     if (m_tray)
         m_tray->hide();
+}
+
+void Application::handleNoticeActivated(const QUuid &id)
+{
+    m_store->setSelectedID(id);
+    showMainWindow();
 }
 
 int Application::main(
@@ -155,6 +182,8 @@ int Application::main(
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultDirectory());
+    // An instance that is quitting ends within its children's grace time and the kill after it.
+    instance.setQuitWait(dependencies.timings.killGrace + std::chrono::seconds(1));
     const SingleInstance::Role role = instance.claim();
     qCInfo(lcApp) << "single instance role:" << role;
     switch (role) {
@@ -168,8 +197,10 @@ int Application::main(
     }
     QApplication::setApplicationName(QStringLiteral("orvanta"));
 
-    // Only the one instance may tidy up after saves that were killed, and before anything is read.
+    // Only the one instance may tidy up after a killed run (its half-done saves, its tunnels' runtime
+    // directories), and before anything is read.
     DurableFile::removeLeftovers(settingsPath());
+    RuntimeParent::removeAbandoned();
     Preferences preferences(QSettings(settingsPath(), QSettings::IniFormat));
     LegacySettingsMigrator::migrateIfNeeded(preferences);
     Application delegate(&preferences, dependencies);

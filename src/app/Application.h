@@ -3,6 +3,7 @@
 #include "session/SessionDependencies.h"
 
 #include <QObject>
+#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -10,10 +11,12 @@
 class ContentView;
 class ControlService;
 class MainWindow;
+class NotificationClient;
 class Preferences;
 class QuitController;
 class SingleInstance;
 class TrayIcon;
+class TunnelNotifier;
 class TunnelStore;
 
 /// \brief Owns the one store, the main window, the menu bar and the tray icon for the life of
@@ -38,17 +41,21 @@ public:
     QuitController *quitController() const { return m_quit.get(); }
     /// Absent until the first showMainWindow().
     MainWindow *mainWindow() const { return m_mainWindow.get(); }
+    /// Absent without a system tray.
+    TrayIcon *trayIcon() const { return m_tray.get(); }
 
     /// Creates the window on the first call; brings it forward on every call.
     void showMainWindow();
     void installMainMenu(MainWindow *window);
     /// Only where the desktop offers a system tray.
     void installTrayIcon();
-    /// Lets the command line list, start and stop services through \a instance's socket.
+    /// Lets the command line list, start and stop services through \a instance's socket, and stops
+    /// \a instance from handing later starts over once quitting has begun.
     void serveCommandLine(SingleInstance &instance);
 
 private:
     void handleQuitStarted();
+    void handleNoticeActivated(const QUuid &id);
 
     Preferences *m_preferences;
     std::unique_ptr<TunnelStore> m_store;
@@ -56,4 +63,7 @@ private:
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<ControlService> m_control;
+    SingleInstance *m_instance = nullptr;
+    std::unique_ptr<NotificationClient> m_notificationClient;
+    std::unique_ptr<TunnelNotifier> m_notifier;
 };

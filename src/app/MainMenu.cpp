@@ -145,4 +145,20 @@ void install(QMainWindow *window, const std::function<void()> &quit, const QStri
     });
 }
 
+void addSetting(QMainWindow *window, const QString &text, const QString &name, bool checked,
+    const std::function<void(bool)> &toggled)
+{
+    QMenu *appMenu = window->menuBar()->findChild<QMenu *>(QStringLiteral("appMenu"));
+    auto *action = new QAction(text, appMenu);
+    action->setObjectName(name);
+    action->setCheckable(true);
+    action->setChecked(checked);
+    QObject::connect(action, &QAction::toggled, appMenu, toggled);
+    // Above the separator that sets quitting apart.
+    const QList<QAction *> actions = appMenu->actions();
+    const auto quit = std::find_if(
+        actions.begin(), actions.end(), [](QAction *a) { return a->objectName() == QLatin1String("quitAction"); });
+    appMenu->insertAction(quit == actions.begin() ? nullptr : *(quit - 1), action);
+}
+
 } // namespace MainMenu

@@ -24,4 +24,8 @@ bool performEditCommand(QWidget *target, EditCommand command);
 /// \a logDirectory is opened in the file manager by "打开日志文件夹".
 void install(QMainWindow *window, const std::function<void()> &quit, const QString &logDirectory);
 
+/// A checkable entry of the "奥文塔" menu, above quitting; \a toggled gets every change the user makes.
+void addSetting(QMainWindow *window, const QString &text, const QString &name, bool checked,
+    const std::function<void(bool)> &toggled);
+
 } // namespace MainMenu

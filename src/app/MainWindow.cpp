@@ -2,6 +2,7 @@
 
 #include "base/Resources.h"
 
+#include <QCloseEvent>
 #include <QIcon>
 #include <QMenuBar>
 #include <QScreen>
@@ -43,4 +44,14 @@ void MainWindow::centreOnScreen()
     QRect frame = frameGeometry();
     frame.moveCenter(target->availableGeometry().center());
     move(frame.topLeft());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_hideOnClose) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    showMinimized();
 }

@@ -3,8 +3,8 @@
 #include <QMainWindow>
 #include <QSize>
 
-/// \brief The one main window. Closing it only hides it: tunnels keep running and the window
-/// comes back on the next start of the program or from the tray.
+/// \brief The one main window. Closing it never quits: tunnels keep running. With a tray to bring it
+/// back it hides; without one it is minimised, so the task bar still shows the running program.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -20,4 +20,13 @@ public:
     void centreOnScreen();
     /// The content at its first size, whatever the menu bar's height.
     void resizeToContent();
+
+    /// Whether closing hides the window (something else can show it again) or minimises it.
+    void setHideOnClose(bool hide) { m_hideOnClose = hide; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    bool m_hideOnClose = false;
 };

@@ -15,8 +15,11 @@
 
 namespace {
 const QByteArray activateMessage = QByteArrayLiteral("activate\n");
+const QByteArray quittingMessage = QByteArrayLiteral("quitting\n");
 constexpr int connectAttemptMs = 200;
 constexpr int handoverBudgetMs = 3000;
+// Long enough for a loaded machine: an instance that has taken the request closes the connection at once.
+constexpr int answerWaitMs = 1000;
 constexpr std::chrono::milliseconds unreadableOwnerGrace { 1000 };
 const QString lockName = QStringLiteral("/orvanta.lock");
 } // namespace
@@ -66,8 +69,14 @@ SingleInstance::Role SingleInstance::claim()
                 qUtf16Printable(QDir::toNativeSeparators(m_directory + lockName)));
             return Role::primary;
         }
-        if (requestActivation())
+        switch (requestActivation()) {
+        case Answer::handedOver:
             return Role::handedOver;
+        case Answer::quitting:
+            return waitForQuittingInstance();
+        case Answer::none:
+            break;
+        }
         // The holder may still be starting and not listening yet.
         if (deadline.hasExpired())
             return Role::unanswered;
@@ -110,17 +119,36 @@ void SingleInstance::listen()
         qUtf16Printable(socketPath()), qUtf16Printable(m_server.errorString()));
 }
 
-bool SingleInstance::requestActivation()
+SingleInstance::Answer SingleInstance::requestActivation()
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(connectAttemptMs))
-        return false;
+        return Answer::none;
     socket.write(activateMessage);
     // Once in the socket's buffer the running instance reads it whenever its event loop turns.
-    const bool written = socket.waitForBytesWritten(connectAttemptMs) || socket.bytesToWrite() == 0;
+    if (!socket.waitForBytesWritten(connectAttemptMs) && socket.bytesToWrite() > 0)
+        return Answer::none;
+    // Only an instance that is quitting answers; one that has taken the request closes the connection, and
+    // one too busy to read it in time will still act on it.
+    while (!socket.canReadLine() && socket.waitForReadyRead(answerWaitMs)) { }
+    const bool quitting = socket.canReadLine() && socket.readLine() == quittingMessage;
     socket.disconnectFromServer();
-    return written;
+    return quitting ? Answer::quitting : Answer::handedOver;
+}
+
+SingleInstance::Role SingleInstance::waitForQuittingInstance()
+{
+    qCInfo(lcApp) << "the running instance is quitting; waiting for it to end";
+    const QDeadlineTimer deadline(m_quitWait);
+    while (!deadline.hasExpired()) {
+        if (tryLock()) {
+            listen();
+            return Role::primary;
+        }
+        QThread::msleep(connectAttemptMs / 2);
+    }
+    return Role::unanswered;
 }
 
 bool SingleInstance::isPeerUser(qintptr descriptor, uint uid)
@@ -164,9 +192,14 @@ void SingleInstance::handleRequest(QLocalSocket *socket)
         socket->abort();
         return;
     }
-    if (line == activateMessage)
+    if (m_quitting) {
+        // Neither a window nor a tunnel started now would outlive the quit.
+        if (line == activateMessage)
+            socket->write(quittingMessage);
+    } else if (line == activateMessage) {
         emit activationRequested();
-    else if (line.startsWith('{') && m_requestHandler)
+    } else if (line.startsWith('{') && m_requestHandler) {
         socket->write(m_requestHandler(line.chopped(1)) + '\n');
+    }
     socket->disconnectFromServer();
 }

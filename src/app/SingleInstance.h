@@ -11,7 +11,8 @@
 
 /// \brief Keeps one running program per user. The first start holds a lock and listens on a local
 /// socket; a later start asks it to show its window and then ends. The command line asks it
-/// questions over the same socket, one JSON line each.
+/// questions over the same socket, one JSON line each. An instance that is quitting answers a later
+/// start with "quitting", and that start waits for the lock instead.
 ///
 /// Only connections of this user are served, and each gets a bounded line and a bounded time.
 class SingleInstance : public QObject
@@ -38,8 +39,14 @@ public:
     /// The user's runtime directory (XDG_RUNTIME_DIR).
     static QString defaultDirectory();
 
-    /// Blocks for a few seconds at most, before the event loop runs.
+    /// Blocks for a few seconds at most (longer while another instance quits: see setQuitWait()),
+    /// before the event loop runs.
     Role claim();
+    /// How long claim() waits for an instance that is quitting to let go of the lock.
+    void setQuitWait(std::chrono::milliseconds wait) { m_quitWait = wait; }
+
+    /// From now on later starts are told this instance is quitting, and requests are not answered.
+    void stopAcceptingHandovers() { m_quitting = true; }
 
     QString socketPath() const;
 
@@ -58,7 +65,13 @@ signals:
 private:
     bool tryLock();
     void listen();
-    bool requestActivation();
+    enum class Answer {
+        none, ///< not connected, or the request could not be sent
+        handedOver,
+        quitting,
+    };
+    Answer requestActivation();
+    Role waitForQuittingInstance();
     void handleServerNewConnection();
     void handleRequest(QLocalSocket *socket);
 
@@ -67,4 +80,6 @@ private:
     QLocalServer m_server;
     RequestHandler m_requestHandler;
     std::chrono::milliseconds m_requestTimeout { 5000 };
+    std::chrono::milliseconds m_quitWait { 4000 };
+    bool m_quitting = false;
 };

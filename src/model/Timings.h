@@ -21,4 +21,5 @@ struct Timings
     ms versionQueryTimeout{3000}; ///< longest wait for `cloudflared --version`
     ms saveDelay{300};          ///< quiet time after the last change of the list before it is saved
     ms gateStartupTimeout{10000}; ///< longest wait for a password gate to listen
+    ms notificationSpacing{10000}; ///< at least this long between two desktop notices of one kind for one service
 };

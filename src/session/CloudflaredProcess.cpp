@@ -70,7 +70,8 @@ bool CloudflaredProcess::prepare(QString *error)
     }
     m_runtimeDirectory = directory;
 
-    if (!DurableFile::write(configurationPath(), "{}\n", 0600, error)) {
+    if (!RuntimeParent::recordOwner(directory, error)
+        || !DurableFile::write(configurationPath(), "{}\n", 0600, error)) {
         removeRuntimeDirectory();
         return false;
     }

@@ -23,8 +23,8 @@ public:
     /// A child still running is killed and handed to a ChildReaper: nothing waits for it here.
     ~CloudflaredProcess() override;
 
-    /// Creates "orvanta-runtime-<UUID>" (mode 0700) with "empty.yml" in it, in the user's runtime
-    /// directory or a temporary directory no one else can change (see RuntimeParent).
+    /// Creates "orvanta-runtime-<UUID>" (mode 0700) with "empty.yml" and the owner record in it, in the
+    /// user's runtime directory or a temporary directory no one else can change (see RuntimeParent).
     /// On failure returns false with the system's description in \a error and leaves nothing behind.
     bool prepare(QString *error);
     QString configurationPath() const;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <sys/types.h>
 
@@ -18,5 +19,18 @@ std::optional<QString> choose(QString *error);
 
 /// A folder owned by \a user (or by root) that no one else may write to, or that has the sticky bit.
 bool isSafeTemporary(uid_t owner, mode_t mode, uid_t user);
+
+/// The file in each runtime directory that names the process that made it: "<pid> <start time>".
+inline const QString ownerFileName = QStringLiteral("owner");
+
+/// Records this process in \a directory as its owner. On failure \a error gets the system's description.
+bool recordOwner(const QString &directory, QString *error);
+
+/// Removes the runtime directories of this user, in every folder choose() may pick, whose owner has
+/// ended (a killed program leaves them). Returns how many went.
+int removeAbandoned();
+/// The same in \a parent only, for directories owned by \a user. Directories without a readable owner
+/// file (made by an older version, or being made this instant) go once \a unownedAge has passed.
+int removeAbandonedIn(const QString &parent, uid_t user, std::chrono::seconds unownedAge);
 
 } // namespace RuntimeParent

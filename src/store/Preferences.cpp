@@ -151,3 +151,14 @@ void Preferences::removeGateSettings(const QUuid &id)
     for (const char *name : { "passwordOn", "visitorLogOn", "password" })
         m_values.remove(gateKey(id, name));
 }
+
+bool Preferences::desktopNotifications() const
+{
+    return settingsBool(value(desktopNotificationsKey)).value_or(true);
+}
+
+bool Preferences::setDesktopNotifications(bool enabled)
+{
+    m_values.insert(desktopNotificationsKey, enabled);
+    return save(nullptr);
+}

@@ -34,6 +34,8 @@ public:
     /// Service keeps it, "password". Apart from the stored list, which keeps its format.
     static inline const QString gateGroup = QStringLiteral("gateV1");
 
+    static inline const QString desktopNotificationsKey = QStringLiteral("desktopNotifications");
+
     /// Takes every value \a settings holds, including changes it has not written, and its file name.
     /// \a settings is not needed afterwards and must never be synced again.
     explicit Preferences(const QSettings &settings);
@@ -81,6 +83,11 @@ public:
     void setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword);
     /// Forgets everything of the gate of service \a id (the service was deleted).
     void removeGateSettings(const QUuid &id);
+
+    /// Whether tunnels that come online, fail, drop or come back are told on the desktop; on unless turned off.
+    bool desktopNotifications() const;
+    /// Records \a enabled and saves at once.
+    bool setDesktopNotifications(bool enabled);
 
 private:
     QVariant value(const QString &key) const { return m_values.value(key); }

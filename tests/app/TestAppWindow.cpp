@@ -6,9 +6,11 @@
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
 #include "app/QuitController.h"
+#include "app/TrayIcon.h"
 #include "store/Preferences.h"
 #include "store/TunnelStore.h"
 #include "ui/ContentView.h"
+#include "ui/DisplayName.h"
 #include "ui/ServiceSidebarRow.h"
 #include "ui/SummaryPill.h"
 #include "ui/TunnelDetailView.h"
@@ -260,13 +262,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(waitingChildren(QCoreApplication::applicationPid()).size(), 2, 30000);
         const QList<qint64> pids = waitingChildren(QCoreApplication::applicationPid());
         QuitController *quit = app.delegate->quitController();
-        // Closing the window is no quit: the tunnels run on, and the same window and view come back.
+        // Closing the window is no quit: the tunnels run on, and the same window and view come back. Without a
+        // tray to bring it back the window stays in the task bar, minimised.
         MainWindow *window = app.delegate->mainWindow();
         QWidget *content = window->centralWidget();
+        QVERIFY(!app.delegate->trayIcon());
+        QVERIFY(!window->close() && window->isVisible() && window->isMinimized());
+        app.delegate->showMainWindow();
+        window->setHideOnClose(true);
         QVERIFY(window->close() && !window->isVisible() && !quit->isQuitting());
         QCOMPARE(waitingChildren(QCoreApplication::applicationPid()), pids);
         app.delegate->showMainWindow();
-        QVERIFY(window->isVisible() && app.delegate->mainWindow() == window && window->centralWidget() == content);
+        QVERIFY(window->isVisible() && !window->isMinimized() && app.delegate->mainWindow() == window
+            && window->centralWidget() == content);
 
         QSignalSpy settled(quit, &QuitController::childrenSettled);
         if (path == u"shortcut"_qs) {
@@ -292,6 +300,45 @@ private slots:
             QVERIFY(!isRunning(pid));
         QCOMPARE(
             app.preferences->legalAcknowledgementVersion(), path == u"notice"_qs ? 1 : 2); // declining stores nothing
+    }
+
+    void trayCountsAndCopiesRunningServices()
+    {
+        App app(2, 3);
+        TunnelProfile named = app.store()->sessions().at(1)->profile();
+        named.name = u"A&B"_qs;
+        app.store()->sessions().at(1)->setProfile(named);
+        TrayIcon tray(QIcon(), app.store());
+        const auto entries = [&] {
+            QStringList texts;
+            for (const QAction *action : tray.menu()->actions()) {
+                if (!action->isVisible())
+                    continue;
+                const QMenu *service = action->menu();
+                const QAction *copy = service ? service->actions().first() : nullptr;
+                texts << (copy ? action->text() + u'/' + copy->text() + (copy->isEnabled() ? u""_qs : u" (off)"_qs)
+                               : action->text());
+            }
+            return texts;
+        };
+        QCOMPARE(tray.toolTip(), u"奥文塔：没有运行中的隧道"_qs);
+        QCOMPARE(entries(), QStringList({ u"显示主窗口"_qs, QString(), u"退出 奥文塔"_qs }));
+
+        QVERIFY(app.ready && app.bringOnline(2));
+        app.store()->sessions().at(2)->start(); // on its way: listed, nothing to copy yet
+        QCOMPARE(tray.toolTip(), u"奥文塔：3 个隧道运行中"_qs);
+        const QString first = displayName(app.store()->sessions().at(0)->profile().name);
+        QCOMPARE(entries(),
+            QStringList({ first + u"/复制链接"_qs, u"A&&B/复制链接"_qs,
+                displayName(app.store()->sessions().at(2)->profile().name) + u"/复制链接 (off)"_qs, QString(),
+                u"显示主窗口"_qs, QString(), u"退出 奥文塔"_qs }));
+        QGuiApplication::clipboard()->clear();
+        tray.menu()->actions().at(1)->menu()->actions().first()->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), app.store()->sessions().at(1)->publicURL()->toString());
+
+        app.store()->stopAll();
+        QTRY_COMPARE_WITH_TIMEOUT(tray.toolTip(), u"奥文塔：没有运行中的隧道"_qs, 30000);
+        QCOMPARE(entries(), QStringList({ u"显示主窗口"_qs, QString(), u"退出 奥文塔"_qs }));
     }
 
     void menusAndWindowShortcuts()

@@ -48,8 +48,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(host.state(), QProcess::NotRunning, 30000);
         for (const qint64 pid : tunnels)
             QTRY_VERIFY_WITH_TIMEOUT(!isRunning(pid), 10000);
-        if (signal == SIGKILL)
+        if (signal == SIGKILL) {
+            // What a killed program leaves, the next start removes.
+            for (const QString &dir : runtimeDirs)
+                QVERIFY2(QFileInfo(dir).isDir(), qPrintable(dir));
+            QProcess next;
+            next.setProcessEnvironment(environment());
+            next.start(QStringLiteral(PROGRAM_HOST), { u"hidden"_qs });
+            QVERIFY(QTest::qWaitFor([&] { return next.canReadLine() || next.state() == QProcess::NotRunning; }, 30000));
+            for (const QString &dir : runtimeDirs)
+                QVERIFY2(!QFileInfo::exists(dir), qPrintable(dir));
+            next.terminate();
+            QVERIFY(next.waitForFinished(30000));
             return;
+        }
         // Terminated: an orderly end that waited for every tunnel and left no working directory behind.
         QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
         for (const QString &dir : runtimeDirs)
@@ -88,6 +100,48 @@ private slots:
         const auto list = decodeProfiles(settingsOnDisk(settings).value(u"tunnelProfilesV2"_qs).toByteArray());
         QVERIFY(list && list->size() == 1);
         QCOMPARE(list->first().name, u"退出前的改动"_qs);
+    }
+
+    void startWhileTheFirstQuitsWaitsForIt()
+    {
+        FakeCloudflared fake(path(u"fake"_qs));
+        LocalHttpServer origin;
+        QVERIFY(origin.listenHttp()
+            && fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
+                            "trap '' TERM\n"
+                + FakeCloudflared::onlineBody(120)));
+        QProcess first;
+        first.setProcessEnvironment(environment());
+        first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        first.start(QStringLiteral(PROGRAM_HOST), { fake.path(), QString::number(origin.port()) });
+        QVERIFY(QTest::qWaitFor([&] { return waitingChildren(first.processId()).size() == 2; }, 60000));
+        // Its tunnels ignore the polite request, so the quit takes the whole grace time.
+        ::kill(pid_t(first.processId()), SIGTERM);
+        const auto logged = [&] {
+            QFile log(path(u"state/orvanta/orvanta.log"_qs));
+            return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        };
+        QVERIFY(QTest::qWaitFor([&] { return logged().contains("quitting:"); }, 10000));
+
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(QStringLiteral(PROGRAM_HOST), { u"hidden"_qs });
+        QVERIFY(QTest::qWaitFor([&] { return second.canReadLine() || second.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(second.readLine(), QByteArray("hidden\n"));
+        // It let go of the lock at its very end.
+        QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
+        const QByteArray written = logged();
+        QVERIFY2(written.contains("the running instance is quitting") && !written.contains("Role::handedOver"),
+            written.constData());
+        // It is the running instance now: a third start hands over to it.
+        QProcess third;
+        third.setProcessEnvironment(environment());
+        third.start(QStringLiteral(ORVANTA_PROGRAM), {});
+        QVERIFY(third.waitForFinished(30000) && third.exitCode() == 0);
+        QVERIFY(QTest::qWaitFor([&] { return second.canReadLine(); }, 10000));
+        QCOMPARE(second.readLine(), QByteArray("shown\n"));
+        second.terminate();
+        QVERIFY(second.waitForFinished(30000));
     }
 
     void withoutADisplay()

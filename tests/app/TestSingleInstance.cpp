@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include <QThread>
 #include <QtNetwork>
 #include <QtTest>
 
@@ -71,6 +72,8 @@ private slots:
         QTest::addColumn<int>("activations");
         QTest::newRow("a question") << QByteArray("{\"q\":1}\n") << QByteArray("seen {\"q\":1}\n") << 0;
         QTest::newRow("activation") << QByteArray("activate\n") << QByteArray() << 1;
+        QTest::newRow("a question while quitting") << QByteArray("{\"q\":1}\n") << QByteArray() << 0;
+        QTest::newRow("activation while quitting") << QByteArray("activate\n") << QByteArray("quitting\n") << 0;
         QTest::newRow("neither") << QByteArray("hello\nactivate\n") << QByteArray() << 0;
         QTest::newRow("too long") << "{" + QByteArray(SingleInstance::maxRequestBytes, ' ') + "}\n"
                                   << QByteArray() << 0;
@@ -83,8 +86,11 @@ private slots:
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, answer);
         QFETCH(int, activations);
+        const bool quitting = QByteArray(QTest::currentDataTag()).endsWith("while quitting");
         SingleInstance instance(m_dir->path());
         QCOMPARE(instance.claim(), Role::primary);
+        if (quitting)
+            instance.stopAcceptingHandovers();
         instance.setRequestTimeout(std::chrono::milliseconds(300));
         instance.setRequestHandler([](const QByteArray &request) { return "seen " + request; });
         QSignalSpy activated(&instance, &SingleInstance::activationRequested);

@@ -1,4 +1,5 @@
 #include "session/CloudflaredProcess.h"
+#include "session/RuntimeParent.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 namespace {
 
@@ -110,6 +112,59 @@ private slots:
         QFile configuration(child.configurationPath());
         QVERIFY(configuration.open(QIODevice::ReadOnly));
         QCOMPARE(configuration.readAll(), QByteArray("{}\n"));
+        // This process owns it, so a start in the meantime leaves it alone.
+        QCOMPARE(RuntimeParent::removeAbandonedIn(directory.path(), ::geteuid(), std::chrono::seconds(0)), 0);
+        QVERIFY(directory.exists());
+    }
+
+    void abandonedRuntimeDirectories_data()
+    {
+        QTest::addColumn<QByteArray>("owner"); // the owner file's content; "none" for no file
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<bool>("removed");
+        QProcess ended;
+        ended.start(u"true"_qs, {});
+        const QByteArray endedOwner = QByteArray::number(ended.processId()) + " 12345\n";
+        ended.waitForFinished();
+        const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+        QTest::newRow("owner ended") << endedOwner << 0 << false << true;
+        QTest::newRow("owner ended, another user's") << endedOwner << 0 << true << false;
+        QTest::newRow("owner's number taken by a later process") << self + " 1\n" << 0 << false << true;
+        QTest::newRow("no owner, old") << QByteArray("none") << 3600 << false << true;
+        QTest::newRow("no owner, being made") << QByteArray("none") << 0 << false << false;
+        QTest::newRow("unreadable owner, old") << QByteArray("x y z") << 3600 << false << true;
+    }
+
+    void abandonedRuntimeDirectories()
+    {
+        QFETCH(QByteArray, owner);
+        QFETCH(int, ageSeconds);
+        QFETCH(bool, otherUser);
+        QFETCH(bool, removed);
+        if (otherUser && ::geteuid() != 0)
+            QSKIP("giving a folder to another user takes root");
+        const QString parent = makeFolder(m_temp.filePath(QString::fromLatin1(QTest::currentDataTag())), 0700, false);
+        // This process's own, as a start records it, and a link that leads elsewhere: both stay.
+        QVERIFY(!parent.isEmpty() && QDir(parent).mkdir(u"orvanta-runtime-live"_qs));
+        QString error;
+        QVERIFY2(RuntimeParent::recordOwner(parent + u"/orvanta-runtime-live"_qs, &error), qPrintable(error));
+        QVERIFY(QFile::link(m_temp.path(), parent + u"/orvanta-runtime-link"_qs));
+
+        const QString directory = parent + u"/orvanta-runtime-0123"_qs;
+        QVERIFY(QDir(parent).mkdir(u"orvanta-runtime-0123"_qs));
+        QFile file(directory + u"/owner"_qs);
+        QVERIFY(owner == "none" || (file.open(QIODevice::WriteOnly) && file.write(owner) == owner.size()));
+        file.close();
+        const time_t then = ::time(nullptr) - ageSeconds;
+        const utimbuf times { then, then };
+        QCOMPARE(::utime(QFile::encodeName(directory).constData(), &times), 0);
+        if (otherUser)
+            QCOMPARE(::chown(QFile::encodeName(directory).constData(), nobody, nobody), 0);
+
+        QCOMPARE(RuntimeParent::removeAbandonedIn(parent, ::geteuid(), std::chrono::seconds(60)), removed ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(directory), !removed);
+        QVERIFY(QFileInfo::exists(parent + u"/orvanta-runtime-live/owner"_qs) && QFileInfo(m_temp.path()).isDir());
     }
 
     // A configuration that cannot be written whole fails the start with the system's reason.
