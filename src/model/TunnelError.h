@@ -21,13 +21,13 @@ struct TunnelError
     Kind kind = Kind::invalidHost;
     QString detail; ///< only for originUnavailable and launchFailed
 
-    static TunnelError invalidHost() { return { Kind::invalidHost, {} }; }
-    static TunnelError invalidPort() { return { Kind::invalidPort, {} }; }
-    static TunnelError portNotNumber() { return { Kind::portNotNumber, {} }; }
-    static TunnelError protocolDetectionFailed() { return { Kind::protocolDetectionFailed, {} }; }
-    static TunnelError cloudflaredMissing() { return { Kind::cloudflaredMissing, {} }; }
-    static TunnelError originUnavailable(QString detail) { return { Kind::originUnavailable, std::move(detail) }; }
-    static TunnelError launchFailed(QString detail) { return { Kind::launchFailed, std::move(detail) }; }
+    static TunnelError invalidHost() { return {Kind::invalidHost, {}}; }
+    static TunnelError invalidPort() { return {Kind::invalidPort, {}}; }
+    static TunnelError portNotNumber() { return {Kind::portNotNumber, {}}; }
+    static TunnelError protocolDetectionFailed() { return {Kind::protocolDetectionFailed, {}}; }
+    static TunnelError cloudflaredMissing() { return {Kind::cloudflaredMissing, {}}; }
+    static TunnelError originUnavailable(QString detail) { return {Kind::originUnavailable, std::move(detail)}; }
+    static TunnelError launchFailed(QString detail) { return {Kind::launchFailed, std::move(detail)}; }
 
     QString description() const;
 
@@ -35,17 +35,12 @@ struct TunnelError
 };
 
 /// \brief A value or the TunnelError that refused it.
-template <typename T> class Result
+template<typename T>
+class Result
 {
 public:
-    Result(T value)
-        : m_value(std::move(value))
-    {
-    }
-    Result(TunnelError error)
-        : m_value(std::move(error))
-    {
-    }
+    Result(T value) : m_value(std::move(value)) {}
+    Result(TunnelError error) : m_value(std::move(error)) {}
 
     bool ok() const { return std::holds_alternative<T>(m_value); }
     explicit operator bool() const { return ok(); }
