@@ -40,7 +40,7 @@ QString rawValue(TunnelProvider)
 
 TunnelConfiguration TunnelConfiguration::from(const TunnelProfile &profile)
 {
-    return { profile.scheme, profile.host, profile.portText, profile.skipTLSVerification };
+    return {profile.scheme, profile.host, profile.portText, profile.skipTLSVerification};
 }
 
 std::optional<qint64> parsePortText(const QString &text)

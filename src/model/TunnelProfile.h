@@ -17,7 +17,7 @@ enum class OriginScheme {
     https,
 };
 
-inline constexpr std::array allOriginSchemes { OriginScheme::automatic, OriginScheme::http, OriginScheme::https };
+inline constexpr std::array allOriginSchemes{OriginScheme::automatic, OriginScheme::http, OriginScheme::https};
 
 QString rawValue(OriginScheme scheme);
 std::optional<OriginScheme> originSchemeFromRawValue(const QString &raw);

@@ -201,7 +201,7 @@ private slots:
             // Mending the input takes the message away; the question then comes.
             service.type("hostField", QStringLiteral("127.0.0.1"));
             service.type("portField", serverPort);
-            QVERIFY(!problem->isVisible());
+            QTRY_VERIFY(!problem->isVisible());
             start->click();
         }
         QVERIFY(!problem->isVisible());

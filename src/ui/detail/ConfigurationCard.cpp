@@ -255,15 +255,11 @@ void ConfigurationCard::handleSchemePicked(int index)
 void ConfigurationCard::handleHostEdited(const QString &text)
 {
     editProfile(m_session, [&](TunnelProfile &p) { p.host = text; });
-    if (m_session && m_inputProblem->isVisible())
-        showInputProblem(m_session->profile());
 }
 
 void ConfigurationCard::handlePortEdited(const QString &text)
 {
     editProfile(m_session, [&](TunnelProfile &p) { p.portText = text; });
-    if (m_session && m_inputProblem->isVisible())
-        showInputProblem(m_session->profile());
 }
 
 void ConfigurationCard::handleStartButtonClicked()
