@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     profile.portText = split < 0 ? QString() : QString::fromUtf8(input.sliced(split + 1));
     const TunnelConfiguration configuration = TunnelConfiguration::from(profile);
     const auto header = configuration.validatedHostHeader();
-    for (const OriginScheme scheme : {OriginScheme::http, OriginScheme::https}) {
+    for (const OriginScheme scheme : { OriginScheme::http, OriginScheme::https }) {
         const auto origin = configuration.validatedOriginURL(scheme);
         if (origin.ok() != header.ok())
             std::abort();
         if (!origin.ok())
             continue;
         const QUrl url(origin.value(), QUrl::StrictMode);
-        const auto port = parsePortText(configuration.portText);
+        const auto port = configuration.port();
         if (!url.isValid() || url.host().isEmpty() || !port || url.port() != *port)
             std::abort();
         QString host = header.value().left(header.value().lastIndexOf(u':'));

@@ -7,6 +7,8 @@ QString TunnelError::description() const
         return QStringLiteral("请输入有效的 IP 地址或主机名");
     case Kind::invalidPort:
         return QStringLiteral("端口必须在 1 到 65535 之间");
+    case Kind::portNotNumber:
+        return QStringLiteral("端口必须是数字，例如 3000");
     case Kind::protocolDetectionFailed:
         return QStringLiteral("无法自动识别本地服务是 HTTP 还是 HTTPS");
     case Kind::cloudflaredMissing:

@@ -11,6 +11,7 @@ struct TunnelError
     enum class Kind {
         invalidHost,
         invalidPort,
+        portNotNumber,
         protocolDetectionFailed,
         cloudflaredMissing,
         originUnavailable,
@@ -31,6 +32,7 @@ struct TunnelError
 
     static TunnelError invalidHost() { return {Kind::invalidHost, {}}; }
     static TunnelError invalidPort() { return {Kind::invalidPort, {}}; }
+    static TunnelError portNotNumber() { return {Kind::portNotNumber, {}}; }
     static TunnelError protocolDetectionFailed() { return {Kind::protocolDetectionFailed, {}}; }
     static TunnelError cloudflaredMissing() { return {Kind::cloudflaredMissing, {}}; }
     static TunnelError originUnavailable(QString detail) { return {Kind::originUnavailable, std::move(detail)}; }

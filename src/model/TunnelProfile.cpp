@@ -74,7 +74,8 @@ std::optional<qint64> parsePortText(const QString &text)
 
 std::optional<qint64> TunnelConfiguration::port() const
 {
-    return parsePortText(portText);
+    // Blanks around a pasted number are no part of it.
+    return parsePortText(portText.trimmed());
 }
 
 namespace {
@@ -179,7 +180,13 @@ Result<QString> TunnelConfiguration::validatedAddress() const
     if (!address)
         return TunnelError::invalidHost();
     const auto number = port();
-    if (!number || *number < 1 || *number > 65535)
+    if (!number) {
+        // Digits too many for any integer are still a number, only far out of range.
+        const QString text = portText.trimmed();
+        const QStringView digits = text.startsWith(u'+') || text.startsWith(u'-') ? QStringView(text).sliced(1) : text;
+        return isAsciiDigits(digits) ? TunnelError::invalidPort() : TunnelError::portNotNumber();
+    }
+    if (*number < 1 || *number > 65535)
         return TunnelError::invalidPort();
     return *address + u':' + QString::number(*number);
 }

@@ -56,7 +56,7 @@ struct TunnelConfiguration
 
     static TunnelConfiguration from(const TunnelProfile &profile);
 
-    /// The port text read as a signed 64-bit decimal integer; range not checked.
+    /// The port text, without surrounding white space, read as a signed 64-bit decimal integer; range not checked.
     std::optional<qint64> port() const;
 
     /// "scheme://host:port"; the argument, when given, replaces `scheme`.

@@ -11,6 +11,8 @@
 #include "ui/widgets/SegmentedPicker.h"
 #include "ui/widgets/ViewParts.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -160,6 +162,15 @@ QMessageBox *TunnelDetailView::makeAlert(const QString &title, const QString &me
     box->setWindowTitle(title);
     box->setText(title);
     box->setInformativeText(message);
+    // Qt sizes the box for the bare title in the ordinary font; the desktop draws it bold, adds " — " and
+    // the program's name, and puts its buttons beside it. The text label carries the width for all that.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.1);
+    const QString shownTitle = title + QStringLiteral(" — ") + QGuiApplication::applicationDisplayName();
+    const int titleBarButtons = 3 * 32;
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+        label->setMinimumWidth(qMin(QFontMetrics(titleFont).horizontalAdvance(shownTitle) + titleBarButtons, 900));
     return box;
 }
 

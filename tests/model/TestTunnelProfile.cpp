@@ -73,9 +73,17 @@ void TestTunnelProfile::validation_data()
                                          << u"127.0.0.1:3000"_qs << err(Kind::protocolDetectionFailed);
     QTest::newRow("host before port") << u"a/b"_qs << u"0"_qs << OriginScheme::automatic << QString() << QString()
                                       << err(Kind::invalidHost);
-    for (const QString &bad : { u"0"_qs, u"65536"_qs, u"-1"_qs, QString(), u"80a"_qs, u" 80"_qs }) {
+    QTest::newRow("port with blanks around it") << u"127.0.0.1"_qs << u" 60147\t\n"_qs << OriginScheme::http
+                                                << u"http://127.0.0.1:60147"_qs << u"127.0.0.1:60147"_qs << none;
+    // A number out of range and text that is no number are told apart.
+    const QList<std::pair<QString, Kind>> badPorts { { u"0"_qs, Kind::invalidPort }, { u"65536"_qs, Kind::invalidPort },
+        { u"-1"_qs, Kind::invalidPort }, { u" 99999999999999999999 "_qs, Kind::invalidPort },
+        { QString(), Kind::portNotNumber }, { u" "_qs, Kind::portNotNumber }, { u"+"_qs, Kind::portNotNumber },
+        { u"80a"_qs, Kind::portNotNumber }, { u"8 0"_qs, Kind::portNotNumber }, { u"http"_qs, Kind::portNotNumber },
+        { u"８０"_qs, Kind::portNotNumber } };
+    for (const auto &[bad, kind] : badPorts) {
         QTest::addRow("port '%s'", qPrintable(bad))
-            << u"127.0.0.1"_qs << bad << OriginScheme::automatic << QString() << QString() << err(Kind::invalidPort);
+            << u"127.0.0.1"_qs << bad << OriginScheme::automatic << QString() << QString() << err(kind);
     }
 
     // Host forms on plain HTTP to port 80; an empty form is refused.
@@ -224,6 +232,7 @@ void TestTunnelProfile::errorDescriptions()
 {
     QCOMPARE(TunnelError::originUnavailable(u"127.0.0.1:8080"_qs).description(),
         u"无法访问本地服务 127.0.0.1:8080，请确认服务已启动且协议、端口正确"_qs);
+    QVERIFY(TunnelError::portNotNumber().description() != TunnelError::invalidPort().description());
     QVERIFY(TunnelError::launchFailed(u"a"_qs) != TunnelError::launchFailed(u"b"_qs));
     QCOMPARE(activityLevelFromRawValue(u"warning"_qs), std::optional(ActivityLevel::warning));
     QCOMPARE(activityLevelFromRawValue(u"Warning"_qs), std::nullopt);

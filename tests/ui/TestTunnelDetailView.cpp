@@ -1,7 +1,4 @@
-#include "FakeCloudflared.h"
-#include "LocalHttpServer.h"
-#include "TestSupport.h"
-#include "session/TunnelSession.h"
+#include "DetailRig.h"
 #include "ui/ActivityRow.h"
 #include "ui/FactRow.h"
 #include "ui/HealthCard.h"
@@ -16,7 +13,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -26,92 +22,11 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
-using Kind = TunnelStatus::Kind;
 Q_DECLARE_METATYPE(TunnelStatus::Kind)
 
 namespace {
-
-/// One service with its own fake cloudflared and local server; shuts its child down at the end.
-struct Rig
-{
-    explicit Rig(Timings timings = {}, OriginScheme scheme = OriginScheme::http)
-        : cloudflared(dir.path())
-    {
-        server.listenHttp();
-        TunnelProfile profile { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
-            QStringLiteral("127.0.0.1"), QString::number(server.port()), false };
-        // The public address lives on the internet; its probe answers here instead.
-        session = std::make_unique<TunnelSession>(profile, nullptr,
-            SessionDependencies { timings, cloudflared.locator(), answeringPublicProbe({ true, 200, {} }) });
-    }
-
-    ~Rig()
-    {
-        session->shutdown();
-        // Children that ignore SIGTERM are killed after a short grace.
-        QDeadlineTimer deadline(1500);
-        while (session->hasChild() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (session->hasChild()) {
-            session->killChild();
-            waitFor([this] { return !session->hasChild(); }, 10000);
-        }
-    }
-
-    /// Brings the session into \a kind the way a user would meet it.
-    bool reach(Kind kind)
-    {
-        switch (kind) {
-        case Kind::idle:
-            return true;
-        case Kind::preparing:
-            server.setSilent(true); // the first probe never gets an answer
-            break;
-        case Kind::connecting:
-            cloudflared.install(
-                FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()) + "exec sleep 30\n");
-            break;
-        case Kind::online:
-        case Kind::stopping:
-            cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()
-                                    + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine())
-                + "trap '' TERM\nexec sleep 30\n");
-            break;
-        case Kind::failed:
-            session->setProfile([&] {
-                TunnelProfile p = session->profile();
-                p.portText = QString::number(LocalHttpServer::unusedPort());
-                return p;
-            }());
-            break;
-        }
-        session->start();
-        const Kind wait = kind == Kind::stopping ? Kind::online : kind;
-        if (!waitFor([&] { return session->status().is(wait); }))
-            return false;
-        if (kind == Kind::stopping) {
-            session->stop();
-            return session->status().is(Kind::stopping);
-        }
-        return true;
-    }
-
-    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!condition() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        return condition();
-    }
-
-    QTemporaryDir dir;
-    FakeCloudflared cloudflared;
-    LocalHttpServer server;
-    std::unique_ptr<TunnelSession> session;
-};
 
 Timings testTimings()
 {
@@ -349,25 +264,6 @@ private slots:
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(deleted.at(0).at(0).toUuid(), rig.session->id());
         QCOMPARE(child<QLineEdit>(pane, "nameField")->text(), p.name); // untouched in the header
-    }
-
-    void startAsksFirst()
-    {
-        Rig rig;
-        rig.server.setSilent(true);
-        TunnelDetailView pane(rig.session.get());
-        pane.show();
-        const QString title = QStringLiteral("确认发布到公网？");
-
-        child<QAbstractButton>(pane, "startButton")->click();
-        QVERIFY(answerAlert(pane, title, QStringLiteral("取消")));
-        QCoreApplication::processEvents();
-        QVERIFY(rig.session->status().is(Kind::idle));
-
-        child<QAbstractButton>(pane, "startButton")->click();
-        QVERIFY(answerAlert(pane, title, QStringLiteral("确认启动")));
-        QVERIFY(rig.session->status().is(Kind::preparing));
-        QTRY_COMPARE(startText(pane), QStringLiteral("检查本地服务"));
     }
 
     void copyAndOpen()

@@ -11,6 +11,7 @@
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/RoundedBox.h"
 #include "ui/widgets/SegmentedPicker.h"
+#include "ui/widgets/SingleLineField.h"
 #include "ui/widgets/SymbolView.h"
 #include "ui/widgets/ToggleSwitch.h"
 #include "ui/widgets/ViewParts.h"
@@ -18,7 +19,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 
 using DetailParts::editProfile;
 
@@ -93,6 +93,11 @@ ConfigurationCard::ConfigurationCard(TunnelSession *session, QWidget *parent)
     address->addLayout(hostColumn, 1);
     address->addLayout(portColumn, 0);
     layout->addLayout(address);
+    m_inputProblem = new IconTextLabel(QStringLiteral("exclamationmark.circle.fill"), QString(), 10, QFont::Normal,
+        Theme::danger, IconTextLabel::Lines::wrapping, this);
+    m_inputProblem->setObjectName(QStringLiteral("inputProblemLabel"));
+    m_inputProblem->setVisible(false);
+    layout->addWidget(m_inputProblem);
 
     makeDisclosure();
     layout->addWidget(m_disclosure);
@@ -100,6 +105,8 @@ ConfigurationCard::ConfigurationCard(TunnelSession *session, QWidget *parent)
     m_failureLabel = new IconTextLabel(QStringLiteral("exclamationmark.triangle.fill"), QString(), 10, QFont::Normal,
         Theme::danger, IconTextLabel::Lines::wrapping, this);
     m_failureLabel->setObjectName(QStringLiteral("failureLabel"));
+    // A long host name or address in a failure would otherwise fill line after line of the card.
+    m_failureLabel->setWordLimit(40);
     m_failureLabel->setVisible(false);
     layout->addWidget(m_failureLabel);
     layout->addWidget(new IconTextLabel(QStringLiteral("exclamationmark.shield.fill"),
@@ -110,7 +117,7 @@ ConfigurationCard::ConfigurationCard(TunnelSession *session, QWidget *parent)
     m_startButton = new ActionButton(PrimaryButtonStyle {}, this);
     m_startButton->setObjectName(QStringLiteral("startButton"));
     m_startButton->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    connect(m_startButton, &QAbstractButton::clicked, this, &ConfigurationCard::startClicked);
+    connect(m_startButton, &QAbstractButton::clicked, this, &ConfigurationCard::handleStartButtonClicked);
     m_stopButton = new ActionButton(SecondaryButtonStyle {}, this);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setText(QStringLiteral("停止"));
@@ -160,18 +167,18 @@ QWidget *ConfigurationCard::makeProviderTile()
     return tile;
 }
 
-QLineEdit *ConfigurationCard::labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
+SingleLineField *ConfigurationCard::labelledField(QVBoxLayout *column, const QString &label, const QString &placeholder,
     const QString &objectName, void (ConfigurationCard::*handleEdited)(const QString &))
 {
     QLabel *title = DetailParts::fieldLabel(label, this);
-    auto *field = new QLineEdit(this);
+    auto *field = new SingleLineField(this);
     field->setObjectName(objectName);
     TextFieldStyle::apply(field);
     field->setPlaceholderText(placeholder);
     // The placeholder is no name: screen readers get the field's label.
     field->setAccessibleName(label);
     title->setBuddy(field);
-    connect(field, &QLineEdit::textEdited, this, handleEdited);
+    connect(field, &SingleLineField::edited, this, handleEdited);
     column->addWidget(title);
     column->addWidget(field);
     return field;
@@ -210,8 +217,10 @@ void ConfigurationCard::refresh(const TunnelSession &session)
     const bool busy = status.isActive();
 
     m_schemePicker->setCurrentIndex(int(profile.scheme));
-    DetailParts::setTextKeepingEdits(m_hostField, profile.host);
-    DetailParts::setTextKeepingEdits(m_portField, profile.portText);
+    m_hostField->showText(profile.host);
+    m_portField->showText(profile.portText);
+    if (m_inputProblem->isVisible())
+        showInputProblem(profile);
     m_skipTLSSwitch->setChecked(profile.skipTLSVerification);
     m_disclosure->setVisible(profile.scheme != OriginScheme::http);
     for (QWidget *locked : { static_cast<QWidget *>(m_schemePicker), static_cast<QWidget *>(m_hostField),
@@ -251,4 +260,25 @@ void ConfigurationCard::handleHostEdited(const QString &text)
 void ConfigurationCard::handlePortEdited(const QString &text)
 {
     editProfile(m_session, [&](TunnelProfile &p) { p.portText = text; });
+}
+
+void ConfigurationCard::handleStartButtonClicked()
+{
+    if (!m_session)
+        return;
+    // Asking whether to publish an address that cannot be used would waste the user's answer.
+    if (SingleLineField *faulty = showInputProblem(m_session->profile()))
+        faulty->setFocus(Qt::OtherFocusReason);
+    else
+        emit startClicked();
+}
+
+SingleLineField *ConfigurationCard::showInputProblem(const TunnelProfile &profile)
+{
+    const auto address = TunnelConfiguration::from(profile).validatedHostHeader();
+    m_inputProblem->setVisible(!address.ok());
+    if (address.ok())
+        return nullptr;
+    m_inputProblem->setText(address.error().description());
+    return address.error().kind == TunnelError::Kind::invalidHost ? m_hostField : m_portField;
 }

@@ -5,16 +5,16 @@
 #include "ui/detail/DetailParts.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/CircleSymbolButton.h"
+#include "ui/widgets/SingleLineField.h"
 #include "ui/widgets/ViewParts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 
 DetailHeader::DetailHeader(TunnelSession *session, QWidget *parent)
     : QWidget(parent)
     , m_session(session)
-    , m_nameField(new QLineEdit(this))
+    , m_nameField(new SingleLineField(this))
 {
     auto *layout = ViewParts::row(14, this);
     auto *titles = ViewParts::column(5);
@@ -30,7 +30,7 @@ DetailHeader::DetailHeader(TunnelSession *session, QWidget *parent)
     m_nameField->setTextMargins(0, 0, 0, 0);
     m_nameField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_nameField->setMinimumWidth(80);
-    connect(m_nameField, &QLineEdit::textEdited, this,
+    connect(m_nameField, &SingleLineField::edited, this,
         [this](const QString &text) { DetailParts::editProfile(m_session, [&](TunnelProfile &p) { p.name = text; }); });
     titles->addWidget(m_nameField);
     QLabel *subtitle = DetailParts::label(
@@ -49,5 +49,5 @@ DetailHeader::DetailHeader(TunnelSession *session, QWidget *parent)
 
 void DetailHeader::refresh(const TunnelSession &session)
 {
-    DetailParts::setTextKeepingEdits(m_nameField, session.profile().name);
+    m_nameField->showText(session.profile().name);
 }

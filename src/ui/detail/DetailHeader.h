@@ -4,7 +4,7 @@
 #include <QWidget>
 
 class CircleSymbolButton;
-class QLineEdit;
+class SingleLineField;
 class TunnelSession;
 
 /// \brief The top of the detail pane: the editable service name, the status badge and the delete button.
@@ -22,5 +22,5 @@ signals:
 
 private:
     QPointer<TunnelSession> m_session;
-    QLineEdit *m_nameField;
+    SingleLineField *m_nameField;
 };

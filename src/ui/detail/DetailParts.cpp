@@ -6,7 +6,6 @@
 #include "ui/widgets/ViewParts.h"
 
 #include <QLabel>
-#include <QLineEdit>
 
 namespace DetailParts {
 
@@ -23,13 +22,6 @@ QWidget *cardTitle(const QString &title, const QString &symbolName, QWidget *par
 QLabel *fieldLabel(const QString &text, QWidget *parent)
 {
     return label(text, 9, QFont::Medium, Theme::muted, parent);
-}
-
-void setTextKeepingEdits(QLineEdit *field, const QString &text)
-{
-    // A field being typed into already holds what the profile got from it; never reset its cursor.
-    if (field->text() != text && !field->hasFocus())
-        field->setText(text);
 }
 
 void editProfile(TunnelSession *session, const std::function<void(TunnelProfile &)> &edit)

@@ -8,7 +8,6 @@
 #include <functional>
 
 class QLabel;
-class QLineEdit;
 class QWidget;
 class TunnelSession;
 
@@ -22,8 +21,6 @@ QWidget *cardTitle(const QString &title, const QString &symbolName, QWidget *par
 /// The small label above a form field.
 QLabel *fieldLabel(const QString &text, QWidget *parent);
 
-/// Shows \a text unless someone is typing into \a field.
-void setTextKeepingEdits(QLineEdit *field, const QString &text);
 /// Applies \a edit to a copy of the session's profile and hands the copy back; a gone session is left alone.
 void editProfile(TunnelSession *session, const std::function<void(TunnelProfile &)> &edit);
 

@@ -134,7 +134,10 @@ void PublicLinkCard::refresh(const TunnelSession &session)
     }
     const QString dash = QStringLiteral("—");
     m_providerFact->setValue(session.activeProvider() ? rawValue(*session.activeProvider()) : dash);
-    m_originFact->setValue(session.activeOrigin());
+    // A stopped service with an unusable host or port has no target, whatever it last reached.
+    const bool unusable
+        = !session.status().isActive() && !TunnelConfiguration::from(session.profile()).validatedHostHeader().ok();
+    m_originFact->setValue(unusable ? dash : session.activeOrigin());
     m_connectedFact->setValue(session.connectedAt() ? timeOfDay(*session.connectedAt()) : dash);
 }
 

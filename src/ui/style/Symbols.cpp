@@ -29,6 +29,7 @@ const std::pair<const char16_t *, const char16_t *> s_table[] = {
     {u"slider.horizontal.3", u"tune"},
     {u"cloud.fill", u"cloud"},
     {u"exclamationmark.triangle.fill", u"warning"},
+    {u"exclamationmark.circle.fill", u"error"},
     {u"exclamationmark.shield.fill", u"gpp_maybe"},
     {u"ellipsis", u"more_horiz"},
     {u"link", u"link"},

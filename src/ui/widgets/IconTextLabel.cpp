@@ -56,6 +56,12 @@ void IconTextLabel::setText(const QString &text)
     setAccessibleName(text);
 }
 
+void IconTextLabel::setWordLimit(int characters)
+{
+    if (m_wrapping)
+        m_wrapping->setWordLimit(characters);
+}
+
 QString IconTextLabel::symbol() const
 {
     return m_symbol->symbol();

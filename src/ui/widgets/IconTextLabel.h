@@ -23,6 +23,8 @@ public:
 
     QString text() const;
     void setText(const QString &text);
+    /// For wrapping text: shortens longer words in the middle, see WrappingLabel::setWordLimit().
+    void setWordLimit(int characters);
     QString symbol() const;
     void setSymbol(const QString &symbolName);
     QColor color() const { return m_color; }

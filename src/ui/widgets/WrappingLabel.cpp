@@ -5,6 +5,42 @@
 #include <QPainter>
 #include <QTextLayout>
 
+namespace {
+
+// Han, kana, hangul and full-width forms break anywhere; the runs that grow long are everything else.
+bool joinsWord(QChar c)
+{
+    return !c.isSpace() && c.unicode() < 0x2E80;
+}
+
+QString withLongWordsShortened(const QString &text, int limit)
+{
+    QString result;
+    result.reserve(text.size());
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && joinsWord(text.at(end)))
+            ++end;
+        if (end == start) {
+            result += text.at(start++);
+            continue;
+        }
+        const qsizetype length = end - start;
+        if (length > limit) {
+            const qsizetype head = (limit - 1) / 2;
+            const qsizetype tail = limit - 1 - head;
+            result += text.mid(start, head) + u'…' + text.mid(end - tail, tail);
+        } else {
+            result += text.mid(start, length);
+        }
+        start = end;
+    }
+    return result;
+}
+
+} // namespace
+
 WrappingLabel::WrappingLabel(QWidget *parent)
     : QWidget(parent)
 {
@@ -38,6 +74,18 @@ void WrappingLabel::setMaximumLines(int lines)
     update();
 }
 
+void WrappingLabel::setWordLimit(int characters)
+{
+    m_wordLimit = characters;
+    updateGeometry();
+    update();
+}
+
+QString WrappingLabel::shownText() const
+{
+    return m_wordLimit > 0 ? withLongWordsShortened(m_text, m_wordLimit) : m_text;
+}
+
 void WrappingLabel::setAlignment(Qt::Alignment alignment)
 {
     m_alignment = alignment;
@@ -48,7 +96,7 @@ int WrappingLabel::layOut(QTextLayout &layout, qreal width) const
 {
     QTextOption option(m_alignment);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setText(m_text);
+    layout.setText(shownText());
     layout.setFont(font());
     layout.setTextOption(option);
     layout.beginLayout();
@@ -86,15 +134,15 @@ int WrappingLabel::heightForWidth(int width) const
 QSize WrappingLabel::sizeHint() const
 {
     // Prefer one line up to a moderate width; a layout gives more room and heightForWidth follows.
-    const int natural = qCeil(QFontMetricsF(font()).horizontalAdvance(m_text)) + 1;
+    const int natural = qCeil(QFontMetricsF(font()).horizontalAdvance(shownText())) + 1;
     const int width = qMin(natural, 320);
-    return {width, heightForWidth(width)};
+    return { width, heightForWidth(width) };
 }
 
 QSize WrappingLabel::minimumSizeHint() const
 {
     const int width = qCeil(QFontMetricsF(font()).averageCharWidth() * 4);
-    return {width, qCeil(QFontMetricsF(font()).lineSpacing())};
+    return { width, qCeil(QFontMetricsF(font()).lineSpacing()) };
 }
 
 void WrappingLabel::paintEvent(QPaintEvent *)
@@ -109,10 +157,10 @@ void WrappingLabel::paintEvent(QPaintEvent *)
         const QTextLine line = layout.lineAt(i);
         if (i == shown - 1 && shown < count) {
             // The last allowed line takes the rest of the text, shortened to fit.
-            const QString rest = m_text.mid(line.textStart());
+            const QString rest = layout.text().mid(line.textStart());
             const QString elided = QFontMetricsF(font()).elidedText(rest, Qt::ElideRight, width());
-            painter.drawText(QRectF(0, line.y(), width(), line.height()), int(m_alignment) | Qt::TextSingleLine,
-                             elided);
+            painter.drawText(
+                QRectF(0, line.y(), width(), line.height()), int(m_alignment) | Qt::TextSingleLine, elided);
         } else {
             line.draw(&painter, QPointF(0, 0));
         }

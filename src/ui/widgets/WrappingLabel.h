@@ -21,6 +21,12 @@ public:
 
     /// 0: no limit.
     void setMaximumLines(int lines);
+    /// Words (runs of Latin script, digits and punctuation without a blank, such as a host name or an
+    /// address) longer than \a characters are shown shortened in the middle; 0: no limit. text() and the
+    /// accessible name keep them whole.
+    void setWordLimit(int characters);
+    /// The text as laid out.
+    QString shownText() const;
     void setAlignment(Qt::Alignment alignment);
 
     /// Lines the text takes at \a width, before the limit.
@@ -42,5 +48,6 @@ private:
     QString m_text;
     QColor m_color;
     int m_maxLines = 0;
+    int m_wordLimit = 0;
     Qt::Alignment m_alignment = Qt::AlignLeft;
 };
