@@ -10,6 +10,7 @@
 #include <QGraphicsEffect>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QPainter>
 
 namespace {
@@ -76,7 +77,13 @@ QString ServiceSidebarRow::name() const
 
 QString ServiceSidebarRow::address() const
 {
-    return m_session ? m_session->profile().host + u':' + m_session->profile().portText : QString();
+    if (!m_session)
+        return {};
+    // As typed, but on one line: a stored line break would push the port onto a hidden second line.
+    static const QRegularExpression lineBreaks(QStringLiteral("[\\n\\r\\v\\f\\x{2028}\\x{2029}\\x{85}]"));
+    const TunnelProfile &profile = m_session->profile();
+    QString text = profile.host + u':' + profile.portText;
+    return text.replace(lineBreaks, QStringLiteral(" "));
 }
 
 void ServiceSidebarRow::handleSessionChanged()

@@ -122,6 +122,9 @@ private slots:
         session.setProfile(edited);
         QCOMPARE(row.toolTip(), QStringLiteral("切换到b"));
         QCOMPARE(row.accessibleDescription(), QStringLiteral("localhost :3000 未启动")); // exactly as typed
+        edited.host = QStringLiteral("localhost\n");
+        session.setProfile(edited);
+        QCOMPARE(row.accessibleDescription(), QStringLiteral("localhost :3000 未启动")); // one line
         QTest::mouseClick(&row, Qt::LeftButton);
         QCOMPARE(clicks.count(), 1);
     }
