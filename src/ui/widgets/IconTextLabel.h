@@ -18,14 +18,15 @@ public:
         wrapping,
     };
 
-    IconTextLabel(const QString &symbolName, const QString &text, qreal size, QFont::Weight weight,
-                  const QColor &color, Lines lines = Lines::single, QWidget *parent = nullptr);
+    IconTextLabel(const QString &symbolName, const QString &text, qreal size, QFont::Weight weight, const QColor &color,
+        Lines lines = Lines::single, QWidget *parent = nullptr);
 
     QString text() const;
     void setText(const QString &text);
     QString symbol() const;
     void setSymbol(const QString &symbolName);
     QColor color() const { return m_color; }
+    void setColor(const QColor &color);
 
 private:
     QColor m_color;
