@@ -114,7 +114,8 @@ void GatePasswordStore::store(const QUuid &id, const QString &label, const QStri
                 GatePasswordCall *call) {
         call->finished = [call, done](GAsyncResult *result) {
             GError *error = nullptr;
-            const bool stored = result && secret_password_store_finish(result, &error) && !failed(error, "store");
+            const bool stored = result && secret_password_store_finish(result, &error);
+            failed(error, "store");
             if (call->owner && done)
                 done(stored);
         };

@@ -332,8 +332,9 @@ void TunnelStore::noteGateChange(const TunnelSession *session)
         else
             offerPassword(session);
     }
-    m_preferencesChanged = true;
-    scheduleSave();
+    // With the list: a service made from the former edition's keys is in no saved list yet, and its
+    // gate would be kept under an id that the next start does not know.
+    persistProfiles();
 }
 
 void TunnelStore::offerPassword(const TunnelSession *session)
