@@ -111,10 +111,9 @@ void TunnelDetailView::setTabOrder()
     auto *picker = widget()->findChild<SegmentedPicker *>(QStringLiteral("schemePicker"));
     for (int i = 0; i < picker->count(); ++i)
         chain << picker->segment(i);
-    for (const char *name :
-        { "hostField", "portField", "disclosureButton", "skipTLSSwitch", "startButton", "stopButton", "urlText",
-            "copyButton", "qrButton", "openButton", "copyWithPasswordButton", "passwordSwitch", "passwordField",
-            "revealButton", "copyPasswordButton", "generateButton", "visitorLogSwitch", "clearButton" })
+    for (const char *name : { "hostField", "portField", "disclosureButton", "skipTLSSwitch", "startButton",
+             "stopButton", "urlText", "copyButton", "qrButton", "openButton", "copyWithPasswordButton",
+             "passwordSwitch", "visitorLogSwitch", "clearButton" })
         chain << named(name);
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));

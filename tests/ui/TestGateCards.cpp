@@ -99,14 +99,15 @@ private slots:
         pane.show();
         const GateSettings &gate = rig.session->gateSettings();
         auto *card = pane.findChild<GateCard *>();
-        auto *field = child<QLineEdit>(pane, "passwordField");
-        QVERIFY(!child<QWidget>(pane, "passwordRow")->isVisible());
+        QVERIFY(!child<QWidget>(pane, "passwordRow")); // made when first needed
         QVERIFY(!child<QWidget>(pane, "copyWithPasswordButton")->isVisible());
 
         // Switched on without a password: one is made up and shown.
         child<QAbstractButton>(pane, "passwordSwitch")->click();
         QVERIFY(gate.passwordOn && gate.password.size() >= 12);
         QVERIFY(child<QWidget>(pane, "passwordRow")->isVisible());
+        auto *field = child<QLineEdit>(pane, "passwordField");
+        QCOMPARE(child<QWidget>(pane, "passwordSwitch")->nextInFocusChain(), field);
         QCOMPARE(field->text(), gate.password);
         QVERIFY(card->revealsPassword() && field->echoMode() == QLineEdit::Normal);
         child<QAbstractButton>(pane, "revealButton")->click();

@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -57,7 +58,6 @@ GateCard::GateCard(TunnelSession *session, const GateLocator &locator, QWidget *
             setRevealed(true);
     });
     layout->addWidget(m_passwordSwitch, 0, Qt::AlignLeft);
-    makePasswordRow(layout);
 
     m_visitorLogSwitch = new ToggleSwitch(QStringLiteral("记录访问"), 10, this);
     m_visitorLogSwitch->setObjectName(QStringLiteral("visitorLogSwitch"));
@@ -72,12 +72,11 @@ GateCard::GateCard(TunnelSession *session, const GateLocator &locator, QWidget *
     m_note->setVisible(false);
     layout->addWidget(m_note);
 
-    for (QWidget *control :
-        { static_cast<QWidget *>(m_passwordSwitch), m_passwordRow, static_cast<QWidget *>(m_visitorLogSwitch) })
-        control->setEnabled(m_available);
+    m_passwordSwitch->setEnabled(m_available);
+    m_visitorLogSwitch->setEnabled(m_available);
 }
 
-void GateCard::makePasswordRow(QLayout *layout)
+void GateCard::makePasswordRow()
 {
     m_passwordRow = new QWidget(this);
     m_passwordRow->setObjectName(QStringLiteral("passwordRow"));
@@ -113,7 +112,15 @@ void GateCard::makePasswordRow(QLayout *layout)
         setRevealed(true);
     });
     row->addWidget(generate);
-    layout->addWidget(m_passwordRow);
+    // Below its switch, and next in the focus chain.
+    auto *column = qobject_cast<QVBoxLayout *>(layout());
+    column->insertWidget(column->indexOf(m_passwordSwitch) + 1, m_passwordRow);
+    QWidget *previous = m_passwordSwitch;
+    for (QWidget *next : { static_cast<QWidget *>(m_passwordField), static_cast<QWidget *>(m_revealButton),
+             static_cast<QWidget *>(copy), static_cast<QWidget *>(generate) }) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
 }
 
 void GateCard::editGate(const std::function<void(GateSettings &)> &edit)
@@ -140,8 +147,13 @@ void GateCard::refresh(const TunnelSession &session)
     const GateSettings &gate = session.gateSettings();
     m_passwordSwitch->setChecked(gate.passwordOn);
     m_visitorLogSwitch->setChecked(gate.visitorLogOn);
-    m_passwordRow->setVisible(gate.passwordOn);
-    DetailParts::setTextKeepingEdits(m_passwordField, gate.password);
+    // Made when first needed: most services never have a password.
+    if (gate.passwordOn && !m_passwordRow)
+        makePasswordRow();
+    if (m_passwordRow) {
+        m_passwordRow->setVisible(gate.passwordOn);
+        DetailParts::setTextKeepingEdits(m_passwordField, gate.password);
+    }
     refreshNotes(session);
 }
 

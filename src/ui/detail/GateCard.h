@@ -29,7 +29,7 @@ public:
     bool revealsPassword() const { return m_revealed; }
 
 private:
-    void makePasswordRow(QLayout *layout);
+    void makePasswordRow();
     void editGate(const std::function<void(GateSettings &)> &edit);
     void setRevealed(bool revealed);
     void refreshNotes(const TunnelSession &session);
