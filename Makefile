@@ -12,7 +12,7 @@ PACKAGE_DIR    ?= build-package
 
 DEPS := g++ cmake ninja-build qt6-base-dev nlohmann-json3-dev libbenchmark-dev \
         fonts-noto-cjk fonts-material-design-icons-iconfont xvfb xauth openssl python3 \
-        clang-format clang-tidy dbus
+        clang-format clang-tidy dbus pkgconf libsecret-1-dev libqrencode-dev
 
 .PHONY: all deps build run test bench fuzz package screenshots format tidy clean
 

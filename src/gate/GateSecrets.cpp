@@ -10,12 +10,18 @@
 
 namespace GateSecrets {
 
-QByteArray hashPassword(const QString &password)
+bool isUsablePassword(const QString &password)
 {
     const QByteArray plain = password.toUtf8();
     // bcrypt reads at most 72 bytes and stops at a NUL: such a password would be cut short silently.
-    if (plain.isEmpty() || plain.size() > 72 || plain.contains('\0'))
+    return !plain.isEmpty() && plain.size() <= 72 && !plain.contains('\0');
+}
+
+QByteArray hashPassword(const QString &password)
+{
+    if (!isUsablePassword(password))
         return {};
+    const QByteArray plain = password.toUtf8();
     std::array<char, CRYPT_GENSALT_OUTPUT_SIZE> setting {};
     // No random bytes given: libcrypt takes them from the kernel's generator.
     if (!::crypt_gensalt_rn("$2b$", 10, nullptr, 0, setting.data(), int(setting.size())))

@@ -7,6 +7,9 @@
 /// run of the gate, and passwords made up for the user.
 namespace GateSecrets {
 
+/// Not empty, at most 72 bytes in UTF-8 and without NUL: what bcrypt takes whole.
+bool isUsablePassword(const QString &password);
+
 /// A bcrypt hash ("$2b$", cost 10, fresh salt) of \a password, made here so that the password
 /// itself never reaches the gate's command line, environment or files. Empty if hashing failed.
 QByteArray hashPassword(const QString &password);

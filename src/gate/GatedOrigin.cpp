@@ -5,6 +5,8 @@
 #include "gate/GateProcess.h"
 #include "gate/GateSecrets.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 GatedOrigin::GatedOrigin(const Timings &timings, GateLocator locator, QObject *parent)
     : QObject(parent)
     , m_timings(timings)
@@ -35,20 +37,50 @@ QString GatedOrigin::start(
     configuration.originURL = originURL;
     configuration.hostHeader = hostHeader;
     configuration.skipTLSVerification = skipTLSVerification;
-    if (settings.passwordOn) {
-        if (settings.password.isEmpty())
-            return QStringLiteral("已开启访问密码，但还没有设置密码");
-        if (m_passwordHash.isEmpty() || m_hashedPassword != settings.password) {
-            m_passwordHash = GateSecrets::hashPassword(settings.password);
-            m_hashedPassword = settings.password;
-        }
+    if (!settings.passwordOn)
+        return launch(program, configuration);
+    if (settings.password.isEmpty())
+        return QStringLiteral("已开启访问密码，但还没有设置密码");
+    if (!GateSecrets::isUsablePassword(settings.password))
+        return unusablePassword();
+    // A new token at every start: cookies handed out by an earlier run no longer open the gate.
+    configuration.token = GateSecrets::newToken();
+    if (!m_passwordHash.isEmpty() && m_hashedPassword == settings.password) {
         configuration.passwordHash = m_passwordHash;
-        if (configuration.passwordHash.isEmpty())
-            return QStringLiteral("访问密码无法使用：最长 72 字节，且不能含空字符");
-        // A new token at every start: cookies handed out by an earlier run no longer open the gate.
-        configuration.token = GateSecrets::newToken();
+        return launch(program, configuration);
     }
+    // bcrypt takes tens of milliseconds: the hash is made on a worker, the gate starts once it is there.
+    m_hashing = new QFutureWatcher<QByteArray>(this);
+    connect(m_hashing, &QFutureWatcherBase::finished, this,
+        [this, watcher = m_hashing, program, configuration, password = settings.password]() mutable {
+            watcher->deleteLater();
+            m_hashing = nullptr;
+            configuration.passwordHash = watcher->result();
+            if (configuration.passwordHash.isEmpty()) {
+                m_startupTimer.stop();
+                emit ended(unusablePassword());
+                return;
+            }
+            m_passwordHash = configuration.passwordHash;
+            m_hashedPassword = password;
+            const QString error = launch(program, configuration);
+            if (!error.isEmpty()) {
+                m_startupTimer.stop();
+                emit ended(error);
+            }
+        });
+    m_hashing->setFuture(QtConcurrent::run(&GateSecrets::hashPassword, settings.password));
+    m_startupTimer.start();
+    return {};
+}
 
+QString GatedOrigin::unusablePassword()
+{
+    return QStringLiteral("访问密码无法使用：最长 72 字节，且不能含空字符");
+}
+
+QString GatedOrigin::launch(const QString &program, GateConfiguration configuration)
+{
     auto *process = new GateProcess(m_timings.killGrace, this);
     QString error;
     if (!process->prepare(configuration, &error)) {
@@ -61,7 +93,7 @@ QString GatedOrigin::start(
     connect(process, &GateProcess::accessLogLine, this, &GatedOrigin::handleAccessLogLine);
     m_process = process;
     m_url = QStringLiteral("http://127.0.0.1:%1").arg(configuration.listenPort);
-    qCInfo(lcSession).noquote() << "starting gate" << program << "on" << m_url << "for" << originURL;
+    qCInfo(lcSession).noquote() << "starting gate" << program << "on" << m_url << "for" << configuration.originURL;
     process->start(program);
     m_startupTimer.start();
     return {};
@@ -71,6 +103,9 @@ void GatedOrigin::detach()
 {
     m_startupTimer.stop();
     m_url.clear();
+    // A hash still being made is left to finish on its own; nothing waits for it.
+    delete m_hashing;
+    m_hashing = nullptr;
     if (!m_process)
         return;
     GateProcess *process = m_process;

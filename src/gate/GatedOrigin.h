@@ -5,11 +5,13 @@
 #include "gate/VisitorLog.h"
 #include "model/Timings.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 
 class GateProcess;
+struct GateConfiguration;
 
 /// \brief The gate of one service: a Caddy child between the tunnel and the local service, and
 /// the visitors it has seen.
@@ -52,6 +54,9 @@ signals:
 
 private:
     void detach();
+    /// Starts the child; the reason, in Chinese, when it could not be prepared.
+    QString launch(const QString &program, GateConfiguration configuration);
+    static QString unusablePassword();
     void handleListening();
     void handleExited(int status, const QString &lastError);
     void handleFailedToStart(const QString &description);
@@ -65,6 +70,7 @@ private:
     QTimer m_startupTimer;
     QString m_url;
     VisitorLog m_visitors;
+    QFutureWatcher<QByteArray> *m_hashing = nullptr; ///< the hash of this start's password, being made
     // bcrypt takes tens of milliseconds: a restart with the same password reuses the hash.
     QString m_hashedPassword;
     QByteArray m_passwordHash;

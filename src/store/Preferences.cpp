@@ -136,6 +136,11 @@ GateSettings Preferences::gateSettings(const QUuid &id) const
     return settings;
 }
 
+bool Preferences::hasGateSettings(const QUuid &id) const
+{
+    return m_values.contains(gateKey(id, "passwordOn"));
+}
+
 void Preferences::setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword)
 {
     m_values.insert(gateKey(id, "passwordOn"), settings.passwordOn);

@@ -78,6 +78,8 @@ public:
 
     /// The gate switches of service \a id and its password if kept here; all off when nothing is stored.
     GateSettings gateSettings(const QUuid &id) const;
+    /// Whether the gate of service \a id was ever set (its password may then be kept elsewhere).
+    bool hasGateSettings(const QUuid &id) const;
     /// Keeps \a settings for service \a id; the password only when \a keepPassword (otherwise a stored
     /// one is dropped). Saved with the next save(); the file is readable by its owner only.
     void setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword);

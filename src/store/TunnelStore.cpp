@@ -1,6 +1,7 @@
 #include "store/TunnelStore.h"
 
 #include "base/Logging.h"
+#include "gate/GatePasswordStore.h"
 #include "session/CloudflaredVersionQuery.h"
 #include "session/TunnelSession.h"
 #include "store/Preferences.h"
@@ -64,6 +65,7 @@ TunnelStore::TunnelStore(Preferences *preferences, SessionDependencies dependenc
     : QObject(parent)
     , m_preferences(preferences)
     , m_dependencies(std::move(dependencies))
+    , m_passwords(new GatePasswordStore(this))
 {
     Q_ASSERT(m_preferences);
     m_saveTimer.setSingleShot(true);
@@ -79,6 +81,7 @@ TunnelStore::TunnelStore(Preferences *preferences, SessionDependencies dependenc
         m_sessions.append(makeSession(profile));
     m_selectedID = m_sessions.first()->id();
     for (TunnelSession *session : std::as_const(m_sessions)) {
+        loadGate(session);
         observe(session);
         session->beginMonitoring();
     }
@@ -185,6 +188,7 @@ void TunnelStore::removeProfile(const QUuid &id)
 
     session->shutdown();
     disconnect(m_sessionObservers.take(id));
+    forgetGate(id);
     m_sessions.removeAt(index);
     emit sessionRemoved(id, int(index));
 
@@ -270,7 +274,92 @@ void TunnelStore::observe(TunnelSession *session)
     const auto earlier = m_sessionObservers.take(session->id());
     if (earlier)
         disconnect(earlier);
-    m_sessionObservers.insert(session->id(), connect(session, &TunnelSession::changed, this, &TunnelStore::changed));
+    m_sessionObservers.insert(session->id(), connect(session, &TunnelSession::changed, this, [this, session] {
+        noteGateChange(session);
+        emit changed();
+    }));
+}
+
+TunnelSession *TunnelStore::sessionWithID(const QUuid &id) const
+{
+    const auto it = std::find_if(
+        m_sessions.cbegin(), m_sessions.cend(), [&id](const TunnelSession *session) { return session->id() == id; });
+    return it == m_sessions.cend() ? nullptr : *it;
+}
+
+void TunnelStore::loadGate(TunnelSession *session)
+{
+    const QUuid id = session->id();
+    if (!m_preferences->hasGateSettings(id))
+        return;
+    const GateSettings settings = m_preferences->gateSettings(id);
+    m_gates.insert(id, settings);
+    session->setGateSettings(settings);
+    if (!settings.password.isEmpty()) {
+        // Left in the file when no Secret Service took it last time: offered again.
+        offerPassword(session);
+        return;
+    }
+    const quint64 edits = m_passwordEdits.value(id);
+    m_passwords->lookup(id, [this, id, edits](std::optional<QString> password) {
+        TunnelSession *session = sessionWithID(id);
+        if (!session || !password || password->isEmpty() || m_passwordEdits.value(id) != edits)
+            return;
+        GateSettings withPassword = session->gateSettings();
+        withPassword.password = *password;
+        m_gates.insert(id, withPassword); // read, not edited: nothing to save
+        session->setGateSettings(withPassword);
+    });
+}
+
+void TunnelStore::noteGateChange(const TunnelSession *session)
+{
+    const QUuid id = session->id();
+    const GateSettings &now = session->gateSettings();
+    const GateSettings before = m_gates.value(id);
+    if (now == before)
+        return;
+    m_gates.insert(id, now);
+    if (now.password == before.password) {
+        // The password stays where it is kept.
+        m_preferences->setGateSettings(id, now, !m_preferences->gateSettings(id).password.isEmpty());
+    } else {
+        ++m_passwordEdits[id];
+        // In the file until the Secret Service has it: a quit before its answer must not lose it.
+        m_preferences->setGateSettings(id, now, true);
+        if (now.password.isEmpty())
+            m_passwords->clear(id);
+        else
+            offerPassword(session);
+    }
+    // With the list: a service made from the former edition's keys is in no saved list yet, and its
+    // gate would be kept under an id that the next start does not know.
+    persistProfiles();
+}
+
+void TunnelStore::offerPassword(const TunnelSession *session)
+{
+    const QUuid id = session->id();
+    const quint64 edits = m_passwordEdits.value(id);
+    const QString label = QStringLiteral("奥文塔访问密码：") + displayName(session->profile());
+    m_passwords->store(id, label, session->gateSettings().password, [this, id, edits](bool stored) {
+        if (!stored || m_passwordEdits.value(id) != edits || !m_gates.contains(id))
+            return;
+        m_preferences->setGateSettings(id, m_gates.value(id), false);
+        m_preferencesChanged = true;
+        scheduleSave();
+    });
+}
+
+void TunnelStore::forgetGate(const QUuid &id)
+{
+    if (!m_gates.contains(id) && !m_preferences->hasGateSettings(id))
+        return;
+    m_gates.remove(id);
+    m_passwordEdits.remove(id);
+    m_preferences->removeGateSettings(id);
+    m_passwords->clear(id);
+    m_preferencesChanged = true;
 }
 
 void TunnelStore::persistProfiles()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gate/GateSettings.h"
 #include "model/TunnelProfile.h"
 #include "session/SessionDependencies.h"
 
@@ -12,6 +13,7 @@
 
 #include <optional>
 
+class GatePasswordStore;
 class Preferences;
 class TunnelSession;
 
@@ -21,6 +23,9 @@ class TunnelSession;
 /// Every change of the list or of any profile rewrites the whole list once the changes have paused for
 /// Timings::saveDelay, and at the latest at savePendingChanges() or destruction. Every change of any
 /// session is relayed synchronously as changed(). Lives on the GUI thread.
+///
+/// Each service's gate switches are kept beside the list; its password goes to the desktop's Secret
+/// Service, and stays in the settings file (readable by its owner only) until one has taken it.
 class TunnelStore : public QObject
 {
     Q_OBJECT
@@ -85,6 +90,14 @@ signals:
 private:
     TunnelSession *makeSession(const TunnelProfile &profile);
     void observe(TunnelSession *session);
+    TunnelSession *sessionWithID(const QUuid &id) const;
+    /// Gives the session its stored gate settings and asks the Secret Service for its password.
+    void loadGate(TunnelSession *session);
+    /// Saves the session's gate settings when they differ from those last seen.
+    void noteGateChange(const TunnelSession *session);
+    /// Hands the session's password to the Secret Service, and takes it out of the file once it is there.
+    void offerPassword(const TunnelSession *session);
+    void forgetGate(const QUuid &id);
     /// Schedules a save of the list.
     void persistProfiles();
     void scheduleSave();
@@ -109,4 +122,7 @@ private:
     bool m_preferencesChanged = false;
     QTimer m_saveTimer;
     QString m_saveError;
+    GatePasswordStore *m_passwords;
+    QHash<QUuid, GateSettings> m_gates; ///< per service, as last saved
+    QHash<QUuid, quint64> m_passwordEdits; ///< per service: tells a late answer of the Secret Service it is stale
 };

@@ -5,8 +5,10 @@
 #include "ui/detail/ActivityCard.h"
 #include "ui/detail/ConfigurationCard.h"
 #include "ui/detail/DetailHeader.h"
+#include "ui/detail/GateCard.h"
 #include "ui/detail/HealthRow.h"
 #include "ui/detail/PublicLinkCard.h"
+#include "ui/detail/VisitorLogCard.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/SegmentedPicker.h"
 #include "ui/widgets/ViewParts.h"
@@ -57,6 +59,10 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
     cards->addWidget(m_configuration, 1, Qt::AlignTop);
     cards->addWidget(m_publicLink, 0, Qt::AlignTop);
     layout->addLayout(cards);
+    m_gate = new GateCard(session, GateLocator(), content);
+    layout->addWidget(m_gate);
+    m_visitors = new VisitorLogCard(session, content);
+    layout->addWidget(m_visitors);
     m_activity = new ActivityCard(session, content);
     layout->addWidget(m_activity);
     layout->addStretch(1);
@@ -108,7 +114,8 @@ void TunnelDetailView::setTabOrder()
     for (int i = 0; i < picker->count(); ++i)
         chain << picker->segment(i);
     for (const char *name : { "hostField", "portField", "disclosureButton", "skipTLSSwitch", "startButton",
-             "stopButton", "urlText", "copyButton", "openButton", "clearButton" })
+             "stopButton", "urlText", "copyButton", "qrButton", "openButton", "copyWithPasswordButton",
+             "passwordSwitch", "visitorLogSwitch", "clearButton" })
         chain << named(name);
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
@@ -142,6 +149,8 @@ void TunnelDetailView::refreshState()
     m_health->refresh(*m_session);
     m_configuration->refresh(*m_session);
     m_publicLink->refresh(*m_session);
+    m_gate->refresh(*m_session);
+    m_visitors->refresh(*m_session);
 }
 
 void TunnelDetailView::refreshActivity()

@@ -9,13 +9,15 @@
 class ActivityCard;
 class ConfigurationCard;
 class DetailHeader;
+class GateCard;
 class HealthRow;
 class PublicLinkCard;
 class QMessageBox;
 class TunnelSession;
+class VisitorLogCard;
 
-/// \brief The right-hand pane for one service: header, health tiles, configuration, public link and
-/// activity, each a card that refreshes itself from the session. Starting and deleting ask first.
+/// \brief The right-hand pane for one service: header, health tiles, configuration, public link, access
+/// control, visitors and activity, each a card that refreshes itself from the session. Starting and deleting ask first.
 ///
 /// Session changes are coalesced into at most one refresh per frame, which sets texts and visibility
 /// in place; the activity list follows at a slower pace.
@@ -71,5 +73,7 @@ private:
     HealthRow *m_health = nullptr;
     ConfigurationCard *m_configuration = nullptr;
     PublicLinkCard *m_publicLink = nullptr;
+    GateCard *m_gate = nullptr;
+    VisitorLogCard *m_visitors = nullptr;
     ActivityCard *m_activity = nullptr;
 };

@@ -12,6 +12,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QtTest>
 
 #include <csignal>
@@ -292,6 +293,29 @@ private slots:
         QCOMPARE(gate->visitors().visitorCount(), 3); // two by header, the log-in without one by peer address
         QCOMPARE(gate->visitors().failedLoginCount(), 1);
         QVERIFY(!changed.isEmpty());
+    }
+
+    // bcrypt runs on a worker: start() returns before the gate exists, and a stop meanwhile starts nothing.
+    void hashingOffTheEventLoop()
+    {
+        GatedOrigin gate(quickTimings(), GateLocator({ m_caddy }));
+        QSignalSpy ready(&gate, &GatedOrigin::ready);
+        const QString origin = u"http://127.0.0.1:%1"_qs.arg(m_origin.port());
+        QCOMPARE(gate.start({ true, false, password }, origin, u"h"_qs, false), QString());
+        QVERIFY(gate.url().isEmpty() && !gate.hasChild());
+        gate.stop();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
+        QCoreApplication::processEvents();
+        QVERIFY(ready.isEmpty() && !gate.hasChild());
+
+        QCOMPARE(gate.start({ true, false, password }, origin, u"h"_qs, false), QString());
+        QVERIFY(gate.url().isEmpty());
+        QVERIFY(ready.wait(10000));
+        // The same password again: its hash is kept, the child starts at once.
+        QCOMPARE(gate.start({ true, false, password }, origin, u"h"_qs, false), QString());
+        QVERIFY(!gate.url().isEmpty() && gate.hasChild());
+        QVERIFY(ready.wait(10000));
+        QVERIFY(!gate.start({ true, false, QString(73, u'x') }, origin, u"h"_qs, false).isEmpty());
     }
 
     // A gate that goes without being asked says so; one that never comes up is given up.

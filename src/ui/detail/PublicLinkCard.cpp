@@ -4,6 +4,7 @@
 #include "ui/FactRow.h"
 #include "ui/TimeFormat.h"
 #include "ui/detail/DetailParts.h"
+#include "ui/detail/QrCodeDialog.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/CardBackground.h"
 #include "ui/style/Theme.h"
@@ -11,6 +12,7 @@
 #include "ui/widgets/DotView.h"
 #include "ui/widgets/RoundedBox.h"
 #include "ui/widgets/SymbolView.h"
+#include "ui/widgets/TextButton.h"
 #include "ui/widgets/UrlText.h"
 #include "ui/widgets/ViewParts.h"
 
@@ -86,9 +88,21 @@ QWidget *PublicLinkCard::makeLinkBlock()
         if (m_session && m_session->publicURL() && m_session->publicURL()->isValid())
             QDesktopServices::openUrl(*m_session->publicURL());
     });
+    auto *qrButton = new ActionButton(SecondaryButtonStyle {}, m_linkBlock);
+    qrButton->setObjectName(QStringLiteral("qrButton"));
+    qrButton->setSymbol(QStringLiteral("qrcode"));
+    qrButton->setToolTip(QStringLiteral("显示二维码"));
+    qrButton->setAccessibleName(qrButton->toolTip());
+    connect(qrButton, &QAbstractButton::clicked, this, &PublicLinkCard::showQrCode);
     actions->addWidget(m_copyButton, 1);
+    actions->addWidget(qrButton, 0);
     actions->addWidget(openButton, 0);
     block->addLayout(actions);
+    m_copyWithPasswordButton
+        = new TextButton(QStringLiteral("复制链接和密码"), 9, QFont::Medium, Theme::accentStrong, m_linkBlock);
+    m_copyWithPasswordButton->setObjectName(QStringLiteral("copyWithPasswordButton"));
+    connect(m_copyWithPasswordButton, &QAbstractButton::clicked, this, &PublicLinkCard::copyAddressWithPassword);
+    block->addWidget(m_copyWithPasswordButton, 0, Qt::AlignLeft);
     return m_linkBlock;
 }
 
@@ -121,9 +135,16 @@ void PublicLinkCard::refresh(const TunnelSession &session)
     const std::optional<QUrl> &url = session.publicURL();
     m_linkBlock->setVisible(url.has_value());
     m_emptyLink->setVisible(!url.has_value());
+    if (m_qrDialog) {
+        if (url)
+            m_qrDialog->setAddress(url->toString());
+        else
+            m_qrDialog->close(); // the address it shows no longer leads anywhere
+    }
     if (url) {
         m_urlText->setText(url->toString());
         refreshCopyButton();
+        m_copyWithPasswordButton->setVisible(!passwordToShare(session).isEmpty());
     } else {
         const bool working = session.status().isWorking();
         m_emptyLinkSymbol->setSymbol(
@@ -148,14 +169,44 @@ void PublicLinkCard::refreshCopyButton()
     m_copyButton->setAccessibleName(m_copyButton->text());
 }
 
+QString PublicLinkCard::passwordToShare(const TunnelSession &session)
+{
+    const GateSettings &gate = session.gateSettings();
+    return gate.passwordOn ? gate.password : QString();
+}
+
 void PublicLinkCard::copyAddress()
+{
+    copyText({});
+}
+
+void PublicLinkCard::copyAddressWithPassword()
+{
+    if (m_session && !passwordToShare(*m_session).isEmpty())
+        copyText(QStringLiteral("\n访问密码：") + passwordToShare(*m_session));
+}
+
+void PublicLinkCard::showQrCode()
+{
+    if (!m_session || !m_session->publicURL() || !m_session->publicURL()->isValid())
+        return;
+    if (!m_qrDialog) {
+        m_qrDialog = new QrCodeDialog(m_session->timings().copiedLabel, this);
+        m_qrDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_qrDialog->setAddress(m_session->publicURL()->toString());
+    m_qrDialog->show();
+    m_qrDialog->raise();
+}
+
+void PublicLinkCard::copyText(const QString &suffix)
 {
     // An address Qt cannot parse has no text to copy; claiming "已复制" would be a lie.
     if (!m_session || !m_session->publicURL() || !m_session->publicURL()->isValid())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(m_session->publicURL()->toString());
+    clipboard->setText(m_session->publicURL()->toString() + suffix);
     m_copied = true;
     refreshCopyButton();
     // Each copy schedules its own reset; an earlier one is not pushed back by a later copy.
@@ -163,4 +214,9 @@ void PublicLinkCard::copyAddress()
         m_copied = false;
         refreshCopyButton();
     });
+}
+
+QrCodeDialog *PublicLinkCard::qrCodeDialog() const
+{
+    return m_qrDialog;
 }

@@ -6,6 +6,8 @@
 class ActionButton;
 class FactRow;
 class QLabel;
+class QrCodeDialog;
+class TextButton;
 class SymbolView;
 class TunnelSession;
 class UrlText;
@@ -24,17 +26,28 @@ public:
     bool isCopied() const { return m_copied; }
     /// What the copy button does; nothing while there is no address.
     void copyAddress();
+    /// The address and, on a line of its own, the password visitors are asked for.
+    void copyAddressWithPassword();
+    /// Opens the address as a QR code (one dialog, made on first use).
+    void showQrCode();
+    /// The open QR code, or nullptr.
+    QrCodeDialog *qrCodeDialog() const;
 
 private:
     QWidget *makeLinkBlock();
     QWidget *makeEmptyLink();
     void refreshCopyButton();
+    void copyText(const QString &suffix);
+    /// The password of a gate with its password on, or an empty text.
+    static QString passwordToShare(const TunnelSession &session);
 
     QPointer<TunnelSession> m_session;
     bool m_copied = false;
     QWidget *m_linkBlock = nullptr;
     UrlText *m_urlText = nullptr;
     ActionButton *m_copyButton = nullptr;
+    TextButton *m_copyWithPasswordButton = nullptr;
+    QPointer<QrCodeDialog> m_qrDialog;
     QWidget *m_emptyLink = nullptr;
     SymbolView *m_emptyLinkSymbol = nullptr;
     QLabel *m_emptyLinkTitle = nullptr;

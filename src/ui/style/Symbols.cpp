@@ -39,6 +39,10 @@ const std::pair<const char16_t *, const char16_t *> s_table[] = {
     {u"safari", u"explore"},
     {u"link.badge.plus", u"add_link"},
     {u"list.bullet.rectangle", u"list_alt"},
+    {u"qrcode", u"qr_code_2"},
+    {u"eye", u"visibility"},
+    {u"eye.slash", u"visibility_off"},
+    {u"person.2.fill", u"people"},
     // Legal notice
     {u"doc.text", u"description"},
     {u"arrow.up.right.square", u"open_in_new"},

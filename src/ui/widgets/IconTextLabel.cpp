@@ -71,3 +71,15 @@ void IconTextLabel::setSymbol(const QString &symbolName)
 {
     m_symbol->setSymbol(symbolName);
 }
+
+void IconTextLabel::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    m_symbol->setColor(color);
+    if (m_line)
+        m_line->setColor(color);
+    else
+        m_wrapping->setColor(color);
+}

@@ -18,8 +18,8 @@ public:
         wrapping,
     };
 
-    IconTextLabel(const QString &symbolName, const QString &text, qreal size, QFont::Weight weight,
-                  const QColor &color, Lines lines = Lines::single, QWidget *parent = nullptr);
+    IconTextLabel(const QString &symbolName, const QString &text, qreal size, QFont::Weight weight, const QColor &color,
+        Lines lines = Lines::single, QWidget *parent = nullptr);
 
     QString text() const;
     void setText(const QString &text);
@@ -28,6 +28,7 @@ public:
     QString symbol() const;
     void setSymbol(const QString &symbolName);
     QColor color() const { return m_color; }
+    void setColor(const QColor &color);
 
 private:
     QColor m_color;
