@@ -5,6 +5,7 @@
 #include "model/TunnelProfile.h"
 #include "session/FailureDiagnosis.h"
 #include "session/HealthMonitor.h"
+#include "session/OutputFollower.h"
 #include "session/SessionDependencies.h"
 
 #include <QDateTime>
@@ -20,7 +21,6 @@
 class CloudflaredProcess;
 class GatedOrigin;
 class OriginResolver;
-struct OutputEvent;
 struct OriginVerdict;
 
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
@@ -94,6 +94,7 @@ signals:
 
 private:
     friend class HealthMonitor;
+    friend class OutputFollower;
 
     template <typename T> bool assign(T &field, T value);
     QString logName() const;
@@ -125,10 +126,6 @@ private:
     /// The child is on its way out (asked by the user, by the start-up time-out or by someone
     /// else's signal): what it still prints is shutdown noise.
     bool childIsEnding() const { return m_stopRequested || m_terminatedAfterFailure || m_shutdownSignalled; }
-
-    void apply(const OutputEvent &event);
-    void markOnlineIfReady();
-    void handleConnectionLost();
 
     const QUuid m_id;
     TunnelProfile m_profile;
@@ -169,6 +166,8 @@ private:
         QString hostHeader;
     } m_pendingLaunch;
     bool m_gateFailed = false; ///< the gate ended under a running child, which is being stopped
+
+    OutputFollower m_output { *this };
 
     /// Last, so that it goes first: its probes report to the fields above.
     HealthMonitor m_health;
