@@ -21,4 +21,8 @@ struct Timings
     ms versionQueryTimeout{3000}; ///< longest wait for `cloudflared --version`
     ms saveDelay{300};          ///< quiet time after the last change of the list before it is saved
     ms gateStartupTimeout{10000}; ///< longest wait for a password gate to listen
+    ms registrationWait{10000}; ///< public address → registration; none by then and QUIC counts as blocked
+    ms restartDelay{2000};      ///< before the first restart of a dropped tunnel; doubles with each further one
+    ms restartDelayMax{60000};
+    ms restartWindow{600000};   ///< restarts within this long count against the limit
 };

@@ -1,16 +1,22 @@
 #include "session/OutputFollower.h"
 
 #include "base/Logging.h"
+#include "session/CloudflaredProcess.h"
 #include "session/OutputInterpreter.h"
 #include "session/TunnelSession.h"
 
 void OutputFollower::handleText(const QString &text)
 {
     TunnelSession &s = m_session;
+    const CloudflaredProcess *child = s.m_child;
     for (const QStringView line : OutputInterpreter::splitLines(text)) {
         if (!s.childIsEnding())
             s.m_diagnosis.record(line);
         apply(OutputInterpreter::interpret(line, s.m_publicURL.has_value()));
+        s.m_recovery.handleLine(line);
+        // What is left came from a child that has been replaced.
+        if (s.m_child != child)
+            return;
     }
 }
 
@@ -21,11 +27,12 @@ void OutputFollower::apply(const OutputEvent &event)
     case OutputEvent::Kind::publicUrl:
         s.assign(s.m_publicURL, std::optional<QUrl>(event.url));
         qCInfo(lcSession).noquote().nospace() << s.logName() << "public address " << event.url.toString();
-        s.append(ActivityLevel::success, QStringLiteral("公网 HTTPS 链接已生成"));
+        s.append(ActivityLevel::success, s.m_recovery.handleAddress(event.url));
         markOnlineIfReady();
         return;
     case OutputEvent::Kind::edgeRegistered:
         s.m_edgeConnected = true;
+        s.m_recovery.handleRegistered();
         s.appendUnlessLast(ActivityLevel::success, QStringLiteral("已连接 Cloudflare 边缘网络"));
         markOnlineIfReady();
         return;
@@ -76,7 +83,8 @@ void OutputFollower::markOnlineIfReady()
     if (!s.m_edgeConnected || !s.m_publicURL || s.childIsEnding())
         return;
     s.m_edgeLost = false;
-    if (!s.m_status.is(TunnelStatus::Kind::online)) {
+    const bool wasOnline = s.m_status.is(TunnelStatus::Kind::online);
+    if (!wasOnline) {
         qCInfo(lcSession).noquote().nospace() << s.logName() << "online";
         s.m_diagnosis.clear(); // what went wrong on the way here did not stop it
     }
@@ -86,4 +94,6 @@ void OutputFollower::markOnlineIfReady()
     s.assign(s.m_publicHealth, HealthState::checking());
     // Later registrations within the wait share the one check.
     s.m_health.checkAfterOnline();
+    if (!wasOnline && s.m_recovery.takeComeback())
+        emit s.reconnected(*s.m_publicURL);
 }

@@ -54,11 +54,12 @@ class TestTunnelSession : public QObject
     LocalHttpServer m_https;
     LocalHttpServer m_silent;
 
-    /// A session that runs the fake `cloudflared`.
+    /// A session that runs the fake `cloudflared`, each run watched on its own: nothing restarts.
     std::unique_ptr<TunnelSession> makeSession(const TunnelProfile &profile, Timings timings = testTimings())
     {
-        return std::make_unique<TunnelSession>(profile, nullptr,
-            SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 404, {} }) });
+        SessionDependencies dependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 404, {} }) };
+        dependencies.policy->restartAfterDrop = false;
+        return std::make_unique<TunnelSession>(profile, nullptr, dependencies);
     }
 
 private slots:
