@@ -101,7 +101,7 @@ void Application::showMainWindow()
 void Application::installMainMenu(MainWindow *window)
 {
     MainMenu::install(
-        window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory());
+        window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory(), m_store.get());
 }
 
 void Application::installTrayIcon()

@@ -1,6 +1,7 @@
 #include "app/MainMenu.h"
 
 #include "app/AutostartEntry.h"
+#include "store/TunnelStore.h"
 #include "ui/ContentView.h"
 
 #include <QAction>
@@ -88,7 +89,7 @@ bool performEditCommand(QWidget *target, EditCommand command)
     return QMetaObject::invokeMethod(target, slotName(command));
 }
 
-void install(QMainWindow *window, const std::function<void()> &quit, const QString &logDirectory)
+void install(QMainWindow *window, const std::function<void()> &quit, const QString &logDirectory, TunnelStore *store)
 {
     QMenuBar *bar = window->menuBar();
     bar->clear();
@@ -101,6 +102,13 @@ void install(QMainWindow *window, const std::function<void()> &quit, const QStri
         QDesktopServices::openUrl(QUrl::fromLocalFile(logDirectory));
     });
     addLaunchAtLogin(appMenu);
+    if (store) {
+        QAction *reconnect
+            = addAction(appMenu, QStringLiteral("断线后自动重新连接"), QStringLiteral("reconnectAutomaticallyAction"));
+        reconnect->setCheckable(true);
+        reconnect->setChecked(store->reconnectsAutomatically());
+        QObject::connect(reconnect, &QAction::toggled, store, &TunnelStore::setReconnectsAutomatically);
+    }
     appMenu->addSeparator();
     QAction *quitAction = addAction(
         appMenu, QStringLiteral("退出 奥文塔"), QStringLiteral("quitAction"), QKeySequence(Qt::CTRL | Qt::Key_Q));

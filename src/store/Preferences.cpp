@@ -151,3 +151,13 @@ void Preferences::removeGateSettings(const QUuid &id)
     for (const char *name : { "passwordOn", "visitorLogOn", "password" })
         m_values.remove(gateKey(id, name));
 }
+
+bool Preferences::reconnectAutomatically() const
+{
+    return settingsBool(value(reconnectAutomaticallyKey)).value_or(true);
+}
+
+void Preferences::setReconnectAutomatically(bool on)
+{
+    m_values.insert(reconnectAutomaticallyKey, on);
+}

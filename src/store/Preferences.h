@@ -33,6 +33,8 @@ public:
     /// Per service, under "gateV1/<service id>/": "passwordOn", "visitorLogOn" and, where no Secret
     /// Service keeps it, "password". Apart from the stored list, which keeps its format.
     static inline const QString gateGroup = QStringLiteral("gateV1");
+    /// Whether a tunnel whose `cloudflared` drops out is started again; on unless turned off.
+    static inline const QString reconnectAutomaticallyKey = QStringLiteral("reconnectAutomatically");
 
     /// Takes every value \a settings holds, including changes it has not written, and its file name.
     /// \a settings is not needed afterwards and must never be synced again.
@@ -81,6 +83,10 @@ public:
     void setGateSettings(const QUuid &id, const GateSettings &settings, bool keepPassword);
     /// Forgets everything of the gate of service \a id (the service was deleted).
     void removeGateSettings(const QUuid &id);
+
+    bool reconnectAutomatically() const;
+    /// Saved with the next save().
+    void setReconnectAutomatically(bool on);
 
 private:
     QVariant value(const QString &key) const { return m_values.value(key); }
