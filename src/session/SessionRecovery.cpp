@@ -36,9 +36,10 @@ bool SessionRecovery::handleLaunch()
 
 bool SessionRecovery::connectingOverQuic() const
 {
+    // One registered connection shows that QUIC gets through; others may still fail for other reasons.
     const TunnelSession &s = m_session;
-    return !m_runOverHttp2 && s.m_status.is(TunnelStatus::Kind::connecting) && s.m_child && s.m_child->isRunning()
-        && !s.childIsEnding();
+    return !m_runOverHttp2 && !s.m_edgeConnected && s.m_status.is(TunnelStatus::Kind::connecting) && s.m_child
+        && s.m_child->isRunning() && !s.childIsEnding();
 }
 
 void SessionRecovery::handleLine(QStringView line)
@@ -50,7 +51,7 @@ void SessionRecovery::handleLine(QStringView line)
 QString SessionRecovery::handleAddress(const QUrl &url)
 {
     // cloudflared only dials the edge once it has its address; a registration must follow soon.
-    if (!m_runOverHttp2 && !m_session.m_edgeConnected)
+    if (connectingOverQuic())
         m_registrationTimer.start();
     if (!std::exchange(m_replacingAddress, false))
         return QStringLiteral("公网 HTTPS 链接已生成");
@@ -70,7 +71,7 @@ bool SessionRecovery::takeComeback()
 
 void SessionRecovery::handleRegistrationTimerTimeout()
 {
-    if (connectingOverQuic() && m_session.m_publicURL && !m_session.m_edgeConnected)
+    if (connectingOverQuic() && m_session.m_publicURL)
         fallBackToHttp2();
 }
 

@@ -46,7 +46,7 @@ private:
     void fallBackToHttp2();
     void handleRestartTimerTimeout();
     void handleRegistrationTimerTimeout();
-    /// A run that is on its way to going online over QUIC.
+    /// A run on its way to going online over QUIC, with no connection registered yet.
     bool connectingOverQuic() const;
 
     TunnelSession &m_session;

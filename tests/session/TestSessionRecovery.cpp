@@ -12,14 +12,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QStringList messages(const TunnelSession &session)
-{
-    QStringList result;
-    for (const ActivityEntry &entry : session.activity())
-        result << entry.message;
-    return result;
-}
-
 QUrl runURL(int run)
 {
     return QUrl(u"https://run-%1.trycloudflare.com"_qs.arg(run));
@@ -111,19 +103,17 @@ private slots:
         QTest::addColumn<int>("status"); // of the first run
         QTest::addColumn<QByteArray>("later"); // empty: online again
         QTest::addColumn<bool>("restarts");
-        QTest::addColumn<bool>("stopWhileWaiting");
-        QTest::addColumn<TunnelStatus>("final");
+        QTest::addColumn<TunnelStatus>("final"); // idle: stopped while it waits
         const QByteArray dropThen = FakeCloudflared::waitFor("drop");
         const TunnelStatus online = TunnelStatus::online();
-        QTest::newRow("exits 1") << dropThen + "exit 1" << 0 << 1 << QByteArray() << true << false << online;
-        QTest::newRow("exits 0") << dropThen + "exit 0" << 0 << 0 << QByteArray() << true << false << online;
-        QTest::newRow("killed") << QByteArray("exec sleep 30") << SIGKILL << SIGKILL << QByteArray() << true << false
-                                << online;
+        QTest::newRow("exits 1") << dropThen + "exit 1" << 0 << 1 << QByteArray() << true << online;
+        QTest::newRow("exits 0") << dropThen + "exit 0" << 0 << 0 << QByteArray() << true << online;
+        QTest::newRow("killed") << QByteArray("exec sleep 30") << SIGKILL << SIGKILL << QByteArray() << true << online;
         // Someone else's SIGTERM: cloudflared winds down and exits 0.
         QTest::newRow("terminated by someone else")
             << QByteArray("trap 'echo \"T INF Initiating graceful shutdown due to signal terminated ...\" >&2; exit 0' "
                           "TERM\nsleep 30 &\nwait")
-            << SIGTERM << 0 << QByteArray() << true << false << online;
+            << SIGTERM << 0 << QByteArray() << true << online;
         // A start that fails is not tried again: the reason would only repeat.
         const TunnelError rateLimited { TunnelError::Kind::quickTunnelRateLimited, {} };
         QTest::newRow("the restart fails")
@@ -132,11 +122,11 @@ private slots:
                    + "2026-05-29T09:25:34Z ERR Error unmarshaling QuickTunnel response: error code: 1015 "
                      "status_code=\"429 Too Many Requests\"\n")
                 + "exit 1"
-            << true << false << TunnelStatus::failed(rateLimited.description());
-        QTest::newRow("turned off") << dropThen + "exit 1" << 0 << 1 << QByteArray() << false << false
+            << true << TunnelStatus::failed(rateLimited.description());
+        QTest::newRow("turned off") << dropThen + "exit 1" << 0 << 1 << QByteArray() << false
                                     << TunnelStatus::failed(QStringLiteral("cloudflared 异常退出（代码 1）"));
         QTest::newRow("stopped while waiting")
-            << dropThen + "exit 1" << 0 << 1 << QByteArray() << true << true << TunnelStatus::idle();
+            << dropThen + "exit 1" << 0 << 1 << QByteArray() << true << TunnelStatus::idle();
     }
 
     void dropOfAnOnlineTunnel()
@@ -146,8 +136,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, later);
         QFETCH(bool, restarts);
-        QFETCH(bool, stopWhileWaiting);
         QFETCH(TunnelStatus, final);
+        const bool stopWhileWaiting = final == TunnelStatus::idle();
         // The trap of the first run is set before it goes online, so a signal cannot come too soon.
         const QByteArray online
             = FakeCloudflared::printRunURL() + FakeCloudflared::printToStandardError(FakeCloudflared::registeredLine());
@@ -162,7 +152,7 @@ private slots:
         QStringList atDrop; // what the session shows when the drop is told
         connect(&session, &TunnelSession::connectionDropped, this, [&](const QString &note) {
             atDrop << session.overallLabel() << session.publicURL().value_or(QUrl()).toString()
-                   << session.publicHealth().message << messages(session).constLast();
+                   << session.publicHealth().message << activityMessages(session).constLast();
             QCOMPARE(note, atDrop.constLast());
         });
         session.start();
@@ -179,7 +169,7 @@ private slots:
         if (stopWhileWaiting) {
             session.stop();
             QCOMPARE(session.status(), TunnelStatus::idle());
-            QCOMPARE(messages(session).constLast(), QStringLiteral("已取消自动重新连接"));
+            QCOMPARE(activityMessages(session).constLast(), QStringLiteral("已取消自动重新连接"));
             QSignalSpy changes(&session, &TunnelSession::changed);
             QVERIFY(!changes.wait(1000));
         }
@@ -191,10 +181,8 @@ private slots:
             return;
         QCOMPARE(reconnected.constFirst().constFirst().toUrl(), runURL(2));
         QCOMPARE(session.publicURL(), std::optional(runURL(2)));
-        QCOMPARE(messages(session).filter(replaced), QStringList { replaced + runURL(2).toString() });
+        QCOMPARE(activityMessages(session).filter(replaced), QStringList { replaced + runURL(2).toString() });
         QCOMPARE(dropped.size(), 1);
-        session.stop();
-        QTRY_VERIFY(!session.hasChild());
     }
 
     void restartsAtMostFiveTimes()
@@ -215,7 +203,7 @@ private slots:
         QCOMPARE(reconnected.size(), RestartSchedule::maxRestarts);
         const QString reason = QStringLiteral("cloudflared 报错：connection reset by peer connIndex=0");
         QCOMPARE(session.status().message, reason);
-        const QStringList log = messages(session);
+        const QStringList log = activityMessages(session);
         QCOMPARE(log.filter(replaced).size(), RestartSchedule::maxRestarts);
         QCOMPARE(log.filter(u"cloudflared 意外退出（代码 1）"_qs).size(), RestartSchedule::maxRestarts);
         QCOMPARE(log.mid(log.size() - 3),
@@ -262,7 +250,7 @@ private slots:
         QCOMPARE(http2.mid(0, http2.size() - 2), quic);
         QTRY_VERIFY(!processAlive(m_fake->processId(1)));
 
-        const QStringList log = messages(session);
+        const QStringList log = activityMessages(session);
         QCOMPARE(log.count(http2Entry), 1);
         QCOMPARE(
             log.filter(replaced), addressReplaced ? QStringList { replaced + runURL(2).toString() } : QStringList());
@@ -274,7 +262,7 @@ private slots:
         QTRY_COMPARE(other.status(), TunnelStatus::online());
         QCOMPARE(m_fake->runs(), 3);
         QCOMPARE(arguments(3).constLast(), u"http2"_qs);
-        QVERIFY(!messages(other).contains(http2Entry));
+        QVERIFY(!activityMessages(other).contains(http2Entry));
         session.stop();
         other.stop();
         QTRY_VERIFY(!session.hasChild() && !other.hasChild());
