@@ -112,8 +112,10 @@ void Application::showMainWindow()
 
 void Application::installMainMenu(MainWindow *window)
 {
-    MainMenu::install(
-        window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory());
+    MainMenu::install(window, [quit = m_quit.get()] { quit->requestQuit(); }, LogFile::defaultDirectory());
+    TunnelStore *store = m_store.get();
+    MainMenu::addSetting(window, QStringLiteral("断线后自动重新连接"), QStringLiteral("reconnectAutomaticallyAction"),
+        store->reconnectsAutomatically(), [store](bool on) { store->setReconnectsAutomatically(on); });
     Preferences *preferences = m_preferences;
     MainMenu::addSetting(window, QStringLiteral("桌面通知"), QStringLiteral("desktopNotificationsAction"),
         preferences->desktopNotifications(), [preferences](bool on) { preferences->setDesktopNotifications(on); });

@@ -22,4 +22,8 @@ struct Timings
     ms saveDelay{300};          ///< quiet time after the last change of the list before it is saved
     ms gateStartupTimeout{10000}; ///< longest wait for a password gate to listen
     ms notificationSpacing{10000}; ///< at least this long between two desktop notices of one kind for one service
+    ms registrationWait{10000}; ///< public address → registration; none by then and QUIC counts as blocked
+    ms restartDelay{2000};      ///< before the first restart of a dropped tunnel; doubles with each further one
+    ms restartDelayMax{60000};
+    ms restartWindow{600000};   ///< restarts within this long count against the limit
 };

@@ -84,7 +84,7 @@ QString CloudflaredProcess::configurationPath() const
 }
 
 QStringList CloudflaredProcess::tunnelArguments(const QString &configurationPath, const QString &origin,
-    const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification)
+    const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification, bool http2)
 {
     QStringList arguments { QStringLiteral("tunnel"), QStringLiteral("--config"), configurationPath,
         QStringLiteral("--no-autoupdate"), QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
@@ -92,6 +92,8 @@ QStringList CloudflaredProcess::tunnelArguments(const QString &configurationPath
         QStringLiteral("--http-host-header"), hostHeader };
     if (resolvedScheme == OriginScheme::https && skipTLSVerification)
         arguments << QStringLiteral("--no-tls-verify");
+    if (http2)
+        arguments << QStringLiteral("--protocol") << QStringLiteral("http2");
     return arguments;
 }
 

@@ -29,9 +29,10 @@ public:
     bool prepare(QString *error);
     QString configurationPath() const;
 
-    /// The quick-tunnel command line, options in cloudflared's documented order.
+    /// The quick-tunnel command line, options in cloudflared's documented order; \a http2 where QUIC
+    /// does not get through.
     static QStringList tunnelArguments(const QString &configurationPath, const QString &origin,
-        const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification);
+        const QString &hostHeader, OriginScheme resolvedScheme, bool skipTLSVerification, bool http2);
 
     /// Starts \a program in the runtime directory. The outcome arrives as exited() or failedToStart().
     void start(const QString &program, const QStringList &arguments);

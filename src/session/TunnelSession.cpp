@@ -91,6 +91,12 @@ void TunnelSession::start()
 {
     if (m_status.isActive())
         return;
+    m_recovery.handleUserStart();
+    beginStart();
+}
+
+void TunnelSession::beginStart()
+{
     qCInfo(lcSession).noquote().nospace() << logName() << "start";
     // A child of an earlier start that timed out may still be exiting; its exit is not ours any more.
     detachChild();
@@ -161,12 +167,13 @@ void TunnelSession::handlePreparationResolved(const OriginVerdict &verdict)
         failStart(TunnelError::cloudflaredMissing().description());
         return;
     }
+    m_launch
+        = { executable, origin.value(), hostHeader.value(), resolved->scheme, configuration.skipTLSVerification, {} };
     if (!m_gateSettings.needsGate()) {
-        launch(executable, origin.value(), hostHeader.value(), resolved->scheme, configuration.skipTLSVerification);
+        launch();
         return;
     }
     // The tunnel starts once the gate listens (handleGateReady).
-    m_pendingLaunch = { executable, origin.value(), hostHeader.value() };
     const QString error
         = m_gate->start(m_gateSettings, origin.value(), hostHeader.value(), configuration.skipTLSVerification);
     if (!error.isEmpty())
@@ -180,8 +187,10 @@ void TunnelSession::handleGateReady(const QString &url)
         return;
     }
     // The gate speaks plain HTTP on loopback and itself checks the service's certificate as asked.
-    launch(
-        m_pendingLaunch.executable, m_pendingLaunch.origin, m_pendingLaunch.hostHeader, OriginScheme::http, false, url);
+    m_launch.scheme = OriginScheme::http;
+    m_launch.skipTLSVerification = false;
+    m_launch.gateURL = url;
+    launch();
 }
 
 void TunnelSession::handleGateEnded(const QString &reason)
@@ -196,8 +205,7 @@ void TunnelSession::handleGateEnded(const QString &reason)
     }
 }
 
-void TunnelSession::launch(const QString &executable, const QString &origin, const QString &hostHeader,
-    OriginScheme resolvedScheme, bool skipTLSVerification, const QString &gateURL)
+void TunnelSession::launch()
 {
     m_stopRequested = false;
     m_terminatedAfterFailure = false;
@@ -207,7 +215,7 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     assign(m_publicURL, std::optional<QUrl>());
     assign(m_publicHealth, HealthState::checking());
     assign(m_connectedAt, std::optional<QDateTime>());
-    assign(m_activeOrigin, origin);
+    assign(m_activeOrigin, m_launch.origin);
     assign(m_activeProvider, std::optional<TunnelProvider>(TunnelProvider::cloudflare));
     assign(m_status, TunnelStatus::connecting());
     append(ActivityLevel::info, QStringLiteral("正在启动 Cloudflare Quick Tunnel"));
@@ -223,10 +231,13 @@ void TunnelSession::launch(const QString &executable, const QString &origin, con
     connect(child, &CloudflaredProcess::failedToStart, this, &TunnelSession::handleChildFailedToStart);
     connect(child, &CloudflaredProcess::exited, this, &TunnelSession::handleChildExited);
     m_child = child;
+    const bool http2 = m_recovery.handleLaunch();
     const QStringList arguments = CloudflaredProcess::tunnelArguments(child->configurationPath(),
-        gateURL.isEmpty() ? origin : gateURL, hostHeader, resolvedScheme, skipTLSVerification);
-    qCInfo(lcSession).noquote().nospace() << logName() << "launching " << executable << ' ' << arguments.join(u' ');
-    child->start(executable, arguments);
+        m_launch.gateURL.isEmpty() ? m_launch.origin : m_launch.gateURL, m_launch.hostHeader, m_launch.scheme,
+        m_launch.skipTLSVerification, http2);
+    qCInfo(lcSession).noquote().nospace()
+        << logName() << "launching " << m_launch.executable << ' ' << arguments.join(u' ');
+    child->start(m_launch.executable, arguments);
     m_startupTimer.start();
 }
 
@@ -267,6 +278,8 @@ void TunnelSession::handleChildExited(int status)
     m_startupTimer.stop();
     qCInfo(lcSession).noquote().nospace()
         << logName() << "cloudflared exited with " << status << (m_stopRequested ? " after a stop" : "");
+    // Asked to end, by us or by a failure, the tunnel would no longer be online.
+    const bool dropped = m_status.is(TunnelStatus::Kind::online);
     if (m_gateFailed) {
         // Already failed with the gate's reason, which says more than this exit.
         m_gateFailed = false;
@@ -275,6 +288,8 @@ void TunnelSession::handleChildExited(int status)
         resetToIdle();
     } else if (m_terminatedAfterFailure) {
         // Ended by us because the start failed: the failure and its reason stay.
+    } else if (dropped && m_recovery.handleDrop(status)) {
+        // Starts again after a while, or has failed for restarting too often.
     } else if (status != 0) {
         failExit(status);
     } else {
@@ -284,6 +299,8 @@ void TunnelSession::handleChildExited(int status)
     m_stopRequested = false;
     m_terminatedAfterFailure = false;
     m_shutdownSignalled = false;
+    if (dropped)
+        emit connectionDropped(m_activity.isEmpty() ? QString() : m_activity.constLast().message);
 }
 
 void TunnelSession::failExit(int status)
@@ -311,6 +328,7 @@ void TunnelSession::stop()
     m_startupTimer.stop();
     m_gate->stop();
     if (m_child && m_child->isRunning()) {
+        m_recovery.cancel();
         qCInfo(lcSession).noquote().nospace() << logName() << "stop";
         m_stopRequested = true;
         assign(m_status, TunnelStatus::stopping());
@@ -318,6 +336,8 @@ void TunnelSession::stop()
         m_child->stop();
         return;
     }
+    if (m_recovery.cancel())
+        append(ActivityLevel::info, QStringLiteral("已取消自动重新连接"));
     // A child that failed to start may still have its report on the way; the user has moved on.
     detachChild();
     resetToIdle();
@@ -460,82 +480,7 @@ bool TunnelSession::overallIsHealthy() const
 
 void TunnelSession::handleOutputLine(const QString &text)
 {
-    for (const QStringView line : OutputInterpreter::splitLines(text)) {
-        if (!childIsEnding())
-            m_diagnosis.record(line);
-        apply(OutputInterpreter::interpret(line, m_publicURL.has_value()));
-    }
-}
-
-void TunnelSession::apply(const OutputEvent &event)
-{
-    switch (event.kind) {
-    case OutputEvent::Kind::publicUrl:
-        assign(m_publicURL, std::optional<QUrl>(event.url));
-        qCInfo(lcSession).noquote().nospace() << logName() << "public address " << event.url.toString();
-        append(ActivityLevel::success, QStringLiteral("公网 HTTPS 链接已生成"));
-        markOnlineIfReady();
-        return;
-    case OutputEvent::Kind::edgeRegistered:
-        m_edgeConnected = true;
-        appendUnlessLast(ActivityLevel::success, QStringLiteral("已连接 Cloudflare 边缘网络"));
-        markOnlineIfReady();
-        return;
-    case OutputEvent::Kind::addressRequested:
-        appendUnlessLast(ActivityLevel::info, OutputInterpreter::requestMessage());
-        return;
-    case OutputEvent::Kind::shutdownSignalled:
-        if (!childIsEnding()) {
-            m_shutdownSignalled = true;
-            append(ActivityLevel::info, QStringLiteral("cloudflared 收到退出信号，正在关闭隧道"));
-        }
-        return;
-    case OutputEvent::Kind::ignored:
-    case OutputEvent::Kind::error:
-    case OutputEvent::Kind::warning:
-        break;
-    }
-    // While the child is ending, its complaints about it are noise.
-    if (childIsEnding())
-        return;
-    if (event.kind == OutputEvent::Kind::warning)
-        append(ActivityLevel::warning, event.text);
-    else if (event.kind == OutputEvent::Kind::error)
-        append(ActivityLevel::error, event.text);
-    if (event.originUnreachable)
-        setPublicHealth(HealthState::unhealthy(QStringLiteral("Cloudflare 无法访问本地服务")));
-    if (event.connectionLost)
-        handleConnectionLost();
-}
-
-void TunnelSession::handleConnectionLost()
-{
-    // cloudflared retries by itself; until it registers again visitors get an error page.
-    if (!m_status.is(TunnelStatus::Kind::online) || m_edgeLost)
-        return;
-    const QString lost = QStringLiteral("与 Cloudflare 的连接已断开，正在重连");
-    qCInfo(lcSession).noquote().nospace() << logName() << "edge connection lost";
-    assign(m_publicHealth, HealthState::unhealthy(lost));
-    m_edgeLost = true;
-    append(ActivityLevel::warning, lost);
-}
-
-void TunnelSession::markOnlineIfReady()
-{
-    // A registration reported while the child is being stopped must not undo "stopping".
-    if (!m_edgeConnected || !m_publicURL || childIsEnding())
-        return;
-    m_edgeLost = false;
-    if (!m_status.is(TunnelStatus::Kind::online)) {
-        qCInfo(lcSession).noquote().nospace() << logName() << "online";
-        m_diagnosis.clear(); // what went wrong on the way here did not stop it
-    }
-    assign(m_status, TunnelStatus::online());
-    assign(m_connectedAt, std::optional<QDateTime>(QDateTime::currentDateTime()));
-    m_startupTimer.stop();
-    assign(m_publicHealth, HealthState::checking());
-    // Later registrations within the wait share the one check.
-    m_health.checkAfterOnline();
+    m_output.handleText(text);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,7 +5,9 @@
 #include "model/TunnelProfile.h"
 #include "session/FailureDiagnosis.h"
 #include "session/HealthMonitor.h"
+#include "session/OutputFollower.h"
 #include "session/SessionDependencies.h"
+#include "session/SessionRecovery.h"
 
 #include <QDateTime>
 #include <QList>
@@ -20,7 +22,6 @@
 class CloudflaredProcess;
 class GatedOrigin;
 class OriginResolver;
-struct OutputEvent;
 struct OriginVerdict;
 
 /// \brief The live counterpart of one TunnelProfile: runs at most one `cloudflared` child,
@@ -91,9 +92,16 @@ signals:
     void changed();
     /// A health check ran to its end (checks dropped because one was running do not count).
     void healthChecked();
+    /// `cloudflared` left the online tunnel without being asked; \a note says what follows (a restart
+    /// and when, or the failure). Sent once the state shows it.
+    void connectionDropped(const QString &note);
+    /// A dropped tunnel is online again, at the new public address \a publicURL.
+    void reconnected(const QUrl &publicURL);
 
 private:
     friend class HealthMonitor;
+    friend class OutputFollower;
+    friend class SessionRecovery;
 
     template <typename T> bool assign(T &field, T value);
     QString logName() const;
@@ -110,11 +118,13 @@ private:
     void setActiveOrigin(const QString &origin);
     void setLastCheckedAt(const QDateTime &when);
 
+    /// The start sequence, for the user's start and for a restart.
+    void beginStart();
     void cancelPreparation();
     void handlePreparationTimerTimeout();
     void handlePreparationResolved(const OriginVerdict &verdict);
-    void launch(const QString &executable, const QString &origin, const QString &hostHeader,
-        OriginScheme resolvedScheme, bool skipTLSVerification, const QString &gateURL = {});
+    /// Starts a child as m_launch says.
+    void launch();
     void handleGateReady(const QString &url);
     void handleGateEnded(const QString &reason);
     void detachChild();
@@ -125,10 +135,6 @@ private:
     /// The child is on its way out (asked by the user, by the start-up time-out or by someone
     /// else's signal): what it still prints is shutdown noise.
     bool childIsEnding() const { return m_stopRequested || m_terminatedAfterFailure || m_shutdownSignalled; }
-
-    void apply(const OutputEvent &event);
-    void markOnlineIfReady();
-    void handleConnectionLost();
 
     const QUuid m_id;
     TunnelProfile m_profile;
@@ -162,13 +168,20 @@ private:
     // The gate: started before the child, and the two end together.
     GateSettings m_gateSettings;
     GatedOrigin *m_gate;
-    struct PendingLaunch
+    /// What the current start runs, kept for a child that replaces the first one.
+    struct LaunchPlan
     {
         QString executable;
         QString origin;
         QString hostHeader;
-    } m_pendingLaunch;
+        OriginScheme scheme = OriginScheme::http;
+        bool skipTLSVerification = false;
+        QString gateURL; ///< where cloudflared sends visitors while a gate stands in front of the service
+    } m_launch;
     bool m_gateFailed = false; ///< the gate ended under a running child, which is being stopped
+
+    OutputFollower m_output { *this };
+    SessionRecovery m_recovery { *this, m_dependencies };
 
     /// Last, so that it goes first: its probes report to the fields above.
     HealthMonitor m_health;

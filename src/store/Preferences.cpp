@@ -167,3 +167,13 @@ bool Preferences::setDesktopNotifications(bool enabled)
     m_values.insert(desktopNotificationsKey, enabled);
     return save(nullptr);
 }
+
+bool Preferences::reconnectAutomatically() const
+{
+    return settingsBool(value(reconnectAutomaticallyKey)).value_or(true);
+}
+
+void Preferences::setReconnectAutomatically(bool on)
+{
+    m_values.insert(reconnectAutomaticallyKey, on);
+}

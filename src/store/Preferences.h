@@ -33,6 +33,8 @@ public:
     /// Per service, under "gateV1/<service id>/": "passwordOn", "visitorLogOn" and, where no Secret
     /// Service keeps it, "password". Apart from the stored list, which keeps its format.
     static inline const QString gateGroup = QStringLiteral("gateV1");
+    /// Whether a tunnel whose `cloudflared` drops out is started again; on unless turned off.
+    static inline const QString reconnectAutomaticallyKey = QStringLiteral("reconnectAutomatically");
 
     static inline const QString desktopNotificationsKey = QStringLiteral("desktopNotifications");
 
@@ -90,6 +92,10 @@ public:
     bool desktopNotifications() const;
     /// Records \a enabled and saves at once.
     bool setDesktopNotifications(bool enabled);
+
+    bool reconnectAutomatically() const;
+    /// Saved with the next save().
+    void setReconnectAutomatically(bool on);
 
 private:
     QVariant value(const QString &key) const { return m_values.value(key); }

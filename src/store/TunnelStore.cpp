@@ -68,6 +68,7 @@ TunnelStore::TunnelStore(Preferences *preferences, SessionDependencies dependenc
     , m_passwords(new GatePasswordStore(this))
 {
     Q_ASSERT(m_preferences);
+    m_dependencies.policy->restartAfterDrop = m_preferences->reconnectAutomatically();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(m_dependencies.timings.saveDelay);
     connect(&m_saveTimer, &QTimer::timeout, this, &TunnelStore::savePendingChanges);
@@ -419,6 +420,23 @@ void TunnelStore::writeProfiles()
         m_preferences->dropUnreadableBackup();
     }
     m_preferences->setStoredProfiles(encoded);
+}
+
+bool TunnelStore::reconnectsAutomatically() const
+{
+    return m_preferences->reconnectAutomatically();
+}
+
+void TunnelStore::setReconnectsAutomatically(bool on)
+{
+    if (on == reconnectsAutomatically())
+        return;
+    m_preferences->setReconnectAutomatically(on);
+    // Every session shares the policy; a tunnel that drops from now on follows the new choice.
+    m_dependencies.policy->restartAfterDrop = on;
+    m_preferencesChanged = true;
+    scheduleSave();
+    emit changed();
 }
 
 QString TunnelStore::unreadableNotice() const

@@ -67,6 +67,10 @@ public:
 
     const Timings &timings() const { return m_dependencies.timings; }
 
+    /// Whether a tunnel whose `cloudflared` drops out is started again (saved; on by default).
+    bool reconnectsAutomatically() const;
+    void setReconnectsAutomatically(bool on);
+
     /// Why the latest save did not reach the settings file, in Chinese; empty once a save succeeds.
     /// The list stays in memory and the next save retries.
     const QString &saveError() const { return m_saveError; }

@@ -354,6 +354,10 @@ private slots:
         QDesktopServices::unsetUrlHandler(u"file"_qs);
         QCOMPARE(m_opened, QUrl::fromLocalFile(state.filePath(u"orvanta"_qs)));
         QVERIFY(QFileInfo(m_opened.toLocalFile()).isDir());
+        auto *reconnect = window->findChild<QAction *>(u"reconnectAutomaticallyAction"_qs);
+        QVERIFY(reconnect->isCheckable() && reconnect->isChecked());
+        reconnect->trigger();
+        QVERIFY(!app.store()->reconnectsAutomatically());
         // The icon a 200 % desktop shows at 256 px is drawn from a source twice that size.
         QVERIFY(window->windowIcon().availableSizes().constLast().width() >= 512);
         QVERIFY(QTest::qWaitForWindowExposed(window));

@@ -41,6 +41,7 @@ class TestGatedSession : public QObject
     {
         SessionDependencies dependencies { quickTimings(), m_fake->locator(), answeringPublicProbe({ true, 404, {} }) };
         dependencies.gateLocator = GateLocator({ m_caddy });
+        dependencies.policy->restartAfterDrop = false; // a child that ends stays ended here
         auto session = std::make_unique<TunnelSession>(localProfile(m_origin.port()), nullptr, dependencies);
         session->setGateSettings({ true, true, password });
         session->start();

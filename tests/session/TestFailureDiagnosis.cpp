@@ -127,8 +127,9 @@ private slots:
         QVERIFY(fake.install(FakeCloudflared::printToStandardError(output) + (exits ? "exit 1" : "exec sleep 30")));
         Timings timings = quickTimings();
         timings.startupTimeout = 700ms;
-        TunnelSession session(
-            localProfile(m_http.port()), nullptr, { timings, fake.locator(), answeringPublicProbe({ true, 404, {} }) });
+        SessionDependencies dependencies { timings, fake.locator(), answeringPublicProbe({ true, 404, {} }) };
+        dependencies.policy->restartAfterDrop = false; // the first exit is the one judged
+        TunnelSession session(localProfile(m_http.port()), nullptr, dependencies);
         session.start();
         // A run ended for its time-out stays failed once its child is gone.
         QTRY_VERIFY(!session.hasChild() && session.status().is(TunnelStatus::Kind::failed));

@@ -13,14 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QStringList messages(const TunnelSession &session)
-{
-    QStringList result;
-    for (const ActivityEntry &entry : session.activity())
-        result << entry.message;
-    return result;
-}
-
 /// "level: message" for each entry.
 QStringList levelled(const TunnelSession &session)
 {
@@ -54,11 +46,12 @@ class TestTunnelSession : public QObject
     LocalHttpServer m_https;
     LocalHttpServer m_silent;
 
-    /// A session that runs the fake `cloudflared`.
+    /// A session that runs the fake `cloudflared`, each run watched on its own: nothing restarts.
     std::unique_ptr<TunnelSession> makeSession(const TunnelProfile &profile, Timings timings = testTimings())
     {
-        return std::make_unique<TunnelSession>(profile, nullptr,
-            SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 404, {} }) });
+        SessionDependencies dependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 404, {} }) };
+        dependencies.policy->restartAfterDrop = false;
+        return std::make_unique<TunnelSession>(profile, nullptr, dependencies);
     }
 
 private slots:
@@ -274,11 +267,11 @@ private slots:
         QVERIFY2(failure.endsWith(u'：') ? message.startsWith(failure) && message != failure
                                          : failure.isEmpty() || message == failure,
             qPrintable(message));
-        QCOMPARE(messages(*session).constLast(), message);
+        QCOMPARE(activityMessages(*session).constLast(), message);
         for (const QString &entry : logged)
-            QVERIFY2(messages(*session).contains(entry), qPrintable(entry));
-        QCOMPARE(
-            messages(*session).contains(u"本地服务可访问：http://127.0.0.1:%1"_qs.arg(port)), port == m_http.port());
+            QVERIFY2(activityMessages(*session).contains(entry), qPrintable(entry));
+        QCOMPARE(activityMessages(*session).contains(u"本地服务可访问：http://127.0.0.1:%1"_qs.arg(port)),
+            port == m_http.port());
         const bool launched = m_fake->runs() > 0;
         QCOMPARE(launched, port == m_http.port() && !body.isEmpty() && !body.startsWith("#!"));
         if (!launched)
@@ -301,14 +294,14 @@ private slots:
         session->stop();
         QCOMPARE(session->status(), TunnelStatus::stopping());
         session->stop(); // a second stop repeats the request
-        QCOMPARE(messages(*session).count(QStringLiteral("正在关闭公网隧道…")), 2);
+        QCOMPARE(activityMessages(*session).count(QStringLiteral("正在关闭公网隧道…")), 2);
         QTRY_COMPARE(session->status(), TunnelStatus::idle());
         QVERIFY(!processAlive(m_fake->processId()));
         const QString stopped = QStringLiteral("隧道已停止，原公网链接已经失效");
-        QCOMPARE(messages(*session).count(stopped), 1);
-        QCOMPARE(messages(*session).constLast(), stopped);
-        QCOMPARE(messages(*session).count(edgeEntry), 2);
-        QVERIFY(!messages(*session).contains(u"going down"_qs)); // complaints during a stop are noise
+        QCOMPARE(activityMessages(*session).count(stopped), 1);
+        QCOMPARE(activityMessages(*session).constLast(), stopped);
+        QCOMPARE(activityMessages(*session).count(edgeEntry), 2);
+        QVERIFY(!activityMessages(*session).contains(u"going down"_qs)); // complaints during a stop are noise
         QVERIFY(!seen.contains(TunnelStatus::online()));
     }
 
@@ -449,7 +442,7 @@ private slots:
         QSignalSpy changes(session.get(), &TunnelSession::changed);
         QVERIFY(!changes.wait(2500)); // the probe's time-out and grace, and more
         QCOMPARE(session->localHealth(), HealthState::unknown());
-        QCOMPARE(messages(*session), QStringList { QStringLiteral("正在检查本地服务…") });
+        QCOMPARE(activityMessages(*session), QStringList { QStringLiteral("正在检查本地服务…") });
     }
 };
 

@@ -78,14 +78,16 @@ class TestTunnelStore : public QObject
     std::unique_ptr<TunnelStore> m_store;
     LocalHttpServer m_servers[2];
 
-    TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {})
+    TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {},
+        const std::shared_ptr<RunPolicy> &policy = std::make_shared<RunPolicy>())
     {
         if (!stored.isEmpty())
             writeSettingsFile(m_path, { { Preferences::profilesKey, encodeProfiles(stored) } });
         m_store.reset();
         m_preferences = std::make_unique<Preferences>(QSettings(m_path, QSettings::IniFormat));
-        m_store = std::make_unique<TunnelStore>(m_preferences.get(),
-            SessionDependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) });
+        SessionDependencies dependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) };
+        dependencies.policy = policy;
+        m_store = std::make_unique<TunnelStore>(m_preferences.get(), dependencies);
         return *m_store;
     }
 
@@ -355,6 +357,33 @@ private slots:
         onDisk = settingsOnDisk(m_path);
         QVERIFY(!onDisk.contains(Preferences::unreadableProfilesKey));
         QVERIFY(!onDisk.contains(Preferences::unreadableNoticeSeenKey));
+    }
+
+    void reconnectPreference_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("never set") << QVariant() << true;
+        QTest::newRow("turned off") << QVariant(false) << false;
+        QTest::newRow("not a switch") << QVariant(u"maybe"_qs) << true;
+    }
+
+    void reconnectPreference()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, on);
+        if (stored.isValid())
+            writeSettingsFile(m_path, { { Preferences::reconnectAutomaticallyKey, stored } });
+        // The sessions follow the policy the store was given.
+        const auto policy = std::make_shared<RunPolicy>();
+        QCOMPARE(makeStore({}, {}, policy).reconnectsAutomatically(), on);
+        QCOMPARE(policy->restartAfterDrop, on);
+        m_store->setReconnectsAutomatically(!on);
+        QCOMPARE(policy->restartAfterDrop, !on);
+        m_store->savePendingChanges();
+        QCOMPARE(settingsOnDisk(m_path).value(Preferences::reconnectAutomaticallyKey).toString(),
+            on ? u"false"_qs : u"true"_qs);
+        QCOMPARE(makeStore({}, {}, policy).reconnectsAutomatically(), !on);
     }
 
     void runningServices()

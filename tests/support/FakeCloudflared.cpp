@@ -86,6 +86,11 @@ QByteArray FakeCloudflared::printToStandardError(const QByteArray &text)
     return "printf '%s' '" + QByteArray(text).replace('\'', "'\\''") + "' >&2\n";
 }
 
+QByteArray FakeCloudflared::printRunURL()
+{
+    return "printf '%s\\n' \"2024-05-01T10:00:03Z INF |  https://run-$n.trycloudflare.com  |\" >&2\n";
+}
+
 QByteArray FakeCloudflared::onlineBody(int seconds)
 {
     return printToStandardError(requestLine() + urlLine() + registeredLine()) + "exec sleep "

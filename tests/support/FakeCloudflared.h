@@ -40,6 +40,8 @@ public:
 
     /// Shell that prints \a text (which may hold several lines) on standard error, as cloudflared does.
     static QByteArray printToStandardError(const QByteArray &text);
+    /// Shell that prints, on standard error, an address line whose label names the run ("run-N").
+    static QByteArray printRunURL();
     /// A body that requests, gets its address and registers, then waits (up to \a seconds).
     static QByteArray onlineBody(int seconds = 30);
 

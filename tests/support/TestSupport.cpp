@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "session/TunnelSession.h"
+
 #include <QFile>
 #include <QSettings>
 #include <QUuid>
@@ -16,6 +18,14 @@ bool writeExecutable(const QString &path, const QByteArray &content)
     file.close();
     return file.setPermissions(
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
+}
+
+QStringList activityMessages(const TunnelSession &session)
+{
+    QStringList messages;
+    for (const ActivityEntry &entry : session.activity())
+        messages << entry.message;
+    return messages;
 }
 
 bool processAlive(qint64 pid)

@@ -5,7 +5,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
+
+class TunnelSession;
 
 /// Writes \a content to \a path and makes it executable (a fake `cloudflared`, say).
 bool writeExecutable(const QString &path, const QByteArray &content);
@@ -14,6 +17,9 @@ bool processAlive(qint64 pid);
 
 /// A public probe that answers \a outcome on the event loop instead of reaching the internet.
 PublicProbe answeringPublicProbe(const ProbeOutcome &outcome);
+
+/// The messages of \a session's activity log, oldest first.
+QStringList activityMessages(const TunnelSession &session);
 
 /// A service for 127.0.0.1:\a port.
 TunnelProfile localProfile(quint16 port, OriginScheme scheme = OriginScheme::http, bool skipTLSVerification = false);
