@@ -8,6 +8,7 @@
 #include "ui/style/TextFieldStyle.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/IconTextLabel.h"
+#include "ui/widgets/SingleLineField.h"
 #include "ui/widgets/ToggleSwitch.h"
 #include "ui/widgets/ViewParts.h"
 
@@ -81,13 +82,13 @@ void GateCard::makePasswordRow()
     m_passwordRow = new QWidget(this);
     m_passwordRow->setObjectName(QStringLiteral("passwordRow"));
     auto *row = ViewParts::row(8, m_passwordRow);
-    m_passwordField = new QLineEdit(m_passwordRow);
+    m_passwordField = new SingleLineField(m_passwordRow);
     m_passwordField->setObjectName(QStringLiteral("passwordField"));
     TextFieldStyle::apply(m_passwordField);
     m_passwordField->setEchoMode(QLineEdit::Password);
     m_passwordField->setPlaceholderText(QStringLiteral("设置访问密码"));
     m_passwordField->setAccessibleName(QStringLiteral("访问密码"));
-    connect(m_passwordField, &QLineEdit::textEdited, this,
+    connect(m_passwordField, &SingleLineField::edited, this,
         [this](const QString &text) { editGate([&](GateSettings &gate) { gate.password = text; }); });
     row->addWidget(m_passwordField, 1);
 
@@ -152,7 +153,7 @@ void GateCard::refresh(const TunnelSession &session)
         makePasswordRow();
     if (m_passwordRow) {
         m_passwordRow->setVisible(gate.passwordOn);
-        DetailParts::setTextKeepingEdits(m_passwordField, gate.password);
+        m_passwordField->showText(gate.password);
     }
     refreshNotes(session);
 }

@@ -10,7 +10,7 @@
 
 class ActionButton;
 class IconTextLabel;
-class QLineEdit;
+class SingleLineField;
 class ToggleSwitch;
 class TunnelSession;
 
@@ -39,7 +39,7 @@ private:
     bool m_revealed = false;
     ToggleSwitch *m_passwordSwitch = nullptr;
     QWidget *m_passwordRow = nullptr;
-    QLineEdit *m_passwordField = nullptr;
+    SingleLineField *m_passwordField = nullptr;
     ActionButton *m_revealButton = nullptr;
     ToggleSwitch *m_visitorLogSwitch = nullptr;
     IconTextLabel *m_note = nullptr;
