@@ -1,10 +1,5 @@
-#include "FakeCloudflared.h"
-#include "LocalHttpServer.h"
-#include "TestSupport.h"
+#include "ProgramRig.h"
 #include "app/ControlService.h"
-#include "session/TunnelSession.h"
-#include "store/Preferences.h"
-#include "store/TunnelStore.h"
 
 #include <QtTest>
 
@@ -30,8 +25,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid() && m_origin.listenHttp());
-        QVERIFY(m_fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
-            + FakeCloudflared::onlineBody(120)));
+        QVERIFY(m_fake.install(ProgramRig::script()));
         m_env = QProcessEnvironment::systemEnvironment();
         // No display: the commands need none.
         for (const QString &name : { u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs })
