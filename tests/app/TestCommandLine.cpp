@@ -41,13 +41,9 @@ private slots:
         m_env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
 
         QList<TunnelProfile> profiles;
-        for (const auto &[name, port] : { std::pair { u"web"_qs, QString::number(m_origin.port()) },
-                 std::pair { u"web-alpha"_qs, QString::number(m_origin.port()) }, std::pair { u"db"_qs, u"0"_qs } }) {
-            TunnelProfile profile = localProfile(m_origin.port());
-            profile.id = QUuid::createUuid();
-            profile.name = name;
-            profile.portText = port;
-            profiles << profile;
+        for (const QString &name : { u"web"_qs, u"web-alpha"_qs, u"db"_qs }) {
+            profiles << localProfile(name == u"db"_qs ? 0 : m_origin.port());
+            profiles.last().name = name;
         }
         QVERIFY(QDir().mkpath(path(u"config/orvanta"_qs)));
         Preferences preferences(QSettings(path(u"config/orvanta/orvanta.conf"_qs), QSettings::IniFormat));
