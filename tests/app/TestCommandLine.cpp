@@ -1,10 +1,5 @@
-#include "FakeCloudflared.h"
-#include "LocalHttpServer.h"
-#include "TestSupport.h"
+#include "ProgramRig.h"
 #include "app/ControlService.h"
-#include "session/TunnelSession.h"
-#include "store/Preferences.h"
-#include "store/TunnelStore.h"
 
 #include <QtTest>
 
@@ -30,8 +25,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid() && m_origin.listenHttp());
-        QVERIFY(m_fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
-            + FakeCloudflared::onlineBody(120)));
+        QVERIFY(m_fake.install(ProgramRig::script()));
         m_env = QProcessEnvironment::systemEnvironment();
         // No display: the commands need none.
         for (const QString &name : { u"DISPLAY"_qs, u"WAYLAND_DISPLAY"_qs, u"QT_QPA_PLATFORM"_qs })
@@ -47,13 +41,9 @@ private slots:
         m_env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
 
         QList<TunnelProfile> profiles;
-        for (const auto &[name, port] : { std::pair { u"web"_qs, QString::number(m_origin.port()) },
-                 std::pair { u"web-alpha"_qs, QString::number(m_origin.port()) }, std::pair { u"db"_qs, u"0"_qs } }) {
-            TunnelProfile profile = localProfile(m_origin.port());
-            profile.id = QUuid::createUuid();
-            profile.name = name;
-            profile.portText = port;
-            profiles << profile;
+        for (const QString &name : { u"web"_qs, u"web-alpha"_qs, u"db"_qs }) {
+            profiles << localProfile(name == u"db"_qs ? 0 : m_origin.port());
+            profiles.last().name = name;
         }
         QVERIFY(QDir().mkpath(path(u"config/orvanta"_qs)));
         Preferences preferences(QSettings(path(u"config/orvanta/orvanta.conf"_qs), QSettings::IniFormat));

@@ -1,8 +1,5 @@
-#include "FakeCloudflared.h"
-#include "LocalHttpServer.h"
 #include "ProcessProbe.h"
-#include "TestSupport.h"
-#include "app/SingleInstance.h"
+#include "ProgramRig.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -17,7 +14,12 @@ class TestProgramLifetime : public QObject
 
 private slots:
     // Private, so also the runtime directory.
-    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_fake = std::make_unique<FakeCloudflared>(path(u"fake"_qs));
+        m_origin = std::make_unique<LocalHttpServer>();
+    }
 
     void tunnelsEndWithTheProgram_data()
     {
@@ -29,17 +31,9 @@ private slots:
     void tunnelsEndWithTheProgram()
     {
         QFETCH(int, signal);
-        FakeCloudflared fake(path(u"fake"_qs));
-        LocalHttpServer origin;
-        QVERIFY(origin.listenHttp()
-            && fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
-                + QByteArray(signal == SIGTERM ? "trap '' TERM\n" : "") + FakeCloudflared::onlineBody(120)));
         QProcess host;
-        host.setProcessEnvironment(environment());
-        host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        host.start(QStringLiteral(PROGRAM_HOST), { fake.path(), QString::number(origin.port()) });
-        QList<qint64> tunnels;
-        QVERIFY(QTest::qWaitFor([&] { return (tunnels = waitingChildren(host.processId())).size() == 2; }, 60000));
+        const QList<qint64> tunnels = hostWithTunnels(host, signal == SIGTERM ? "trap '' TERM\n" : "");
+        QCOMPARE(tunnels.size(), 2);
         QStringList runtimeDirs;
         for (const qint64 pid : tunnels)
             runtimeDirs << QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
@@ -49,15 +43,15 @@ private slots:
         for (const qint64 pid : tunnels)
             QTRY_VERIFY_WITH_TIMEOUT(!isRunning(pid), 10000);
         if (signal == SIGKILL) {
-            // What a killed program leaves, the next start removes.
+            // What a killed program leaves, the next start removes; its lock and socket hold nothing back.
             for (const QString &dir : runtimeDirs)
                 QVERIFY2(QFileInfo(dir).isDir(), qPrintable(dir));
             QProcess next;
-            next.setProcessEnvironment(environment());
-            next.start(QStringLiteral(PROGRAM_HOST), { u"hidden"_qs });
-            QVERIFY(QTest::qWaitFor([&] { return next.canReadLine() || next.state() == QProcess::NotRunning; }, 30000));
+            launch(next, { u"hidden"_qs });
+            QCOMPARE(nextLine(next), QByteArray("hidden\n"));
             for (const QString &dir : runtimeDirs)
                 QVERIFY2(!QFileInfo::exists(dir), qPrintable(dir));
+            QVERIFY(handsOverTo(next));
             next.terminate();
             QVERIFY(next.waitForFinished(30000));
             return;
@@ -86,11 +80,8 @@ private slots:
         for (const QString &file : leftovers)
             QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         QProcess host;
-        host.setProcessEnvironment(environment());
-        host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        host.start(QStringLiteral(PROGRAM_HOST), { u"rename"_qs, u"退出前的改动"_qs });
-        QVERIFY(QTest::qWaitFor([&] { return host.canReadLine() || host.state() == QProcess::NotRunning; }, 30000));
-        QCOMPARE(host.readLine(), QByteArray("renamed\n"));
+        launch(host, { u"rename"_qs, u"退出前的改动"_qs });
+        QCOMPARE(nextLine(host), QByteArray("renamed\n"));
         for (const QString &file : leftovers)
             QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
 
@@ -104,18 +95,9 @@ private slots:
 
     void startWhileTheFirstQuitsWaitsForIt()
     {
-        FakeCloudflared fake(path(u"fake"_qs));
-        LocalHttpServer origin;
-        QVERIFY(origin.listenHttp()
-            && fake.install("if [ \"$1\" = --version ]; then echo 'cloudflared version 2024.5.0'; exit 0; fi\n"
-                            "trap '' TERM\n"
-                + FakeCloudflared::onlineBody(120)));
         QProcess first;
-        first.setProcessEnvironment(environment());
-        first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        first.start(QStringLiteral(PROGRAM_HOST), { fake.path(), QString::number(origin.port()) });
-        QVERIFY(QTest::qWaitFor([&] { return waitingChildren(first.processId()).size() == 2; }, 60000));
         // Its tunnels ignore the polite request, so the quit takes the whole grace time.
+        QCOMPARE(hostWithTunnels(first, "trap '' TERM\n").size(), 2);
         ::kill(pid_t(first.processId()), SIGTERM);
         const auto logged = [&] {
             QFile log(path(u"state/orvanta/orvanta.log"_qs));
@@ -124,22 +106,17 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return logged().contains("quitting:"); }, 10000));
 
         QProcess second;
-        second.setProcessEnvironment(environment());
-        second.start(QStringLiteral(PROGRAM_HOST), { u"hidden"_qs });
-        QVERIFY(QTest::qWaitFor([&] { return second.canReadLine() || second.state() == QProcess::NotRunning; }, 30000));
-        QCOMPARE(second.readLine(), QByteArray("hidden\n"));
+        launch(second, { u"hidden"_qs });
+        QCOMPARE(nextLine(second), QByteArray("hidden\n"));
         // It let go of the lock at its very end.
         QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
-        const QByteArray written = logged();
-        QVERIFY2(written.contains("the running instance is quitting") && !written.contains("Role::handedOver"),
-            written.constData());
-        // It is the running instance now: a third start hands over to it.
-        QProcess third;
-        third.setProcessEnvironment(environment());
-        third.start(QStringLiteral(ORVANTA_PROGRAM), {});
-        QVERIFY(third.waitForFinished(30000) && third.exitCode() == 0);
-        QVERIFY(QTest::qWaitFor([&] { return second.canReadLine(); }, 10000));
-        QCOMPARE(second.readLine(), QByteArray("shown\n"));
+        QVERIFY2(logged().contains("the running instance is quitting") && !logged().contains("Role::handedOver"),
+            logged().constData());
+        // It is the running instance now: a third start hands over to it. Each start told the log its part.
+        QVERIFY(handsOverTo(second));
+        for (const char *expected : { "role: SingleInstance::Role::primary", "role: SingleInstance::Role::handedOver",
+                 "another start asked for the window" })
+            QVERIFY2(logged().contains(expected), logged().constData());
         second.terminate();
         QVERIFY(second.waitForFinished(30000));
     }
@@ -161,43 +138,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(path(u"config"_qs)) && !QFileInfo::exists(path(u"state"_qs)));
     }
 
-    void secondStartShowsTheWindowAndAKilledOneBlocksNothing()
-    {
-        QProcess first;
-        first.setProcessEnvironment(environment());
-        first.start(QStringLiteral(PROGRAM_HOST), { u"hidden"_qs });
-        QVERIFY(QTest::qWaitFor([&] { return first.canReadLine() || first.state() == QProcess::NotRunning; }, 30000));
-        QCOMPARE(first.readLine(), QByteArray("hidden\n"));
-
-        // A second start brings up the window the hidden first one never showed and leaves before reading or migrating
-        // any settings.
-        QProcess second;
-        second.setProcessEnvironment(environment(u"second-config"_qs));
-        second.start(QStringLiteral(ORVANTA_PROGRAM), {});
-        QVERIFY(second.waitForFinished(30000) && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0);
-        QVERIFY(!QFileInfo::exists(path(u"second-config"_qs)));
-        QVERIFY(QTest::qWaitFor([&] { return first.canReadLine(); }, 10000));
-        QCOMPARE(first.readLine(), QByteArray("shown\n"));
-
-        // Both starts told the log which part they took.
-        QFile log(path(u"state/orvanta/orvanta.log"_qs));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray written = log.readAll();
-        for (const char *expected : { "role: SingleInstance::Role::primary", "role: SingleInstance::Role::handedOver",
-                 "another start asked for the window" })
-            QVERIFY2(written.contains(expected), written.constData());
-
-        ::kill(pid_t(first.processId()), SIGKILL);
-        QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 10000);
-        QVERIFY(QFile::exists(path(u"orvanta.lock"_qs)));
-        SingleInstance next(m_dir->path());
-        QCOMPARE(next.claim(), SingleInstance::Role::primary);
-        QSignalSpy activations(&next, &SingleInstance::activationRequested);
-        SingleInstance later(m_dir->path());
-        QCOMPARE(later.claim(), SingleInstance::Role::handedOver);
-        QVERIFY(activations.wait(5000));
-    }
-
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
     /// The program's surroundings: private runtime directory, settings under \a config, log under state/, offscreen.
@@ -211,8 +151,45 @@ private:
         env.insert(u"ASAN_OPTIONS"_qs, u"detect_leaks=0"_qs);
         return env;
     }
+    /// Starts \a program (the host unless told) in the program's surroundings, settings under \a config.
+    void launch(QProcess &process, const QStringList &arguments, const QString &config = u"config"_qs,
+        const QString &program = QStringLiteral(PROGRAM_HOST)) const
+    {
+        process.setProcessEnvironment(environment(config));
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(program, arguments);
+    }
+    /// The next line \a process prints; empty if it ends first.
+    static QByteArray nextLine(QProcess &process)
+    {
+        const bool ended
+            = !QTest::qWaitFor([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 30000);
+        return ended ? QByteArray() : process.readLine();
+    }
+    /// Starts the host with its two tunnels from a fake `cloudflared` that runs \a prelude; their ids once both run.
+    QList<qint64> hostWithTunnels(QProcess &host, const QByteArray &prelude) const
+    {
+        QList<qint64> tunnels;
+        if (!m_origin->listenHttp() || !m_fake->install(ProgramRig::script(prelude)))
+            return tunnels;
+        launch(host, { m_fake->path(), QString::number(m_origin->port()) });
+        return QTest::qWaitFor([&] { return (tunnels = waitingChildren(host.processId())).size() == 2; }, 60000)
+            ? tunnels
+            : QList<qint64>();
+    }
+    /// A plain start while \a running runs: it leaves at once, before reading or migrating any settings,
+    /// and \a running shows its window.
+    bool handsOverTo(QProcess &running) const
+    {
+        QProcess start;
+        launch(start, {}, u"second-config"_qs, QStringLiteral(ORVANTA_PROGRAM));
+        return start.waitForFinished(30000) && start.exitStatus() == QProcess::NormalExit && start.exitCode() == 0
+            && !QFileInfo::exists(path(u"second-config"_qs)) && nextLine(running) == "shown\n";
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeCloudflared> m_fake;
+    std::unique_ptr<LocalHttpServer> m_origin;
 };
 
 QTEST_GUILESS_MAIN(TestProgramLifetime)

@@ -28,13 +28,13 @@ private slots:
         QFETCH(bool, dropsOldest);
         QTemporaryDir dir;
         constexpr qint64 limit = 1000;
+        const auto text = [](int i) { return u"line %1 "_qs.arg(i, 4, 10, QChar(u'0')) + QString(60, u'x'); };
         {
             // Written over two lives of the program: a restart appends to what is there.
             LogFile first(dir.filePath(u"state/orvanta"_qs), limit, keep);
             LogFile second(dir.filePath(u"state/orvanta"_qs), limit, keep);
             for (int i = 0; i < lines; ++i)
-                (i < lines / 2 ? first : second)
-                    .write(QtInfoMsg, {}, u"line %1 "_qs.arg(i, 4, 10, QChar(u'0')) + QString(60, u'x'));
+                (i < lines / 2 ? first : second).write(QtInfoMsg, {}, text(i));
         }
         QString all;
         const QStringList files = QDir(dir.filePath(u"state/orvanta"_qs)).entryList(QDir::Files, QDir::Name);
@@ -44,14 +44,13 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly) && file.size() <= limit);
             all += QString::fromUtf8(file.readAll());
         }
-        QVERIFY(all.endsWith(u"line %1 "_qs.arg(lines - 1, 4, 10, QChar(u'0')) + QString(60, u'x') + u'\n'));
-        QVERIFY(all.contains(u" INFO default: line"_qs));
-        // Every line of the files kept is whole and in order, and what is missing is the oldest.
+        // Every line of the files kept is whole and in order, the newest is there, and what is missing is the oldest.
         const QStringList kept = all.split(u'\n', Qt::SkipEmptyParts);
         const int firstKept = lines - int(kept.size());
         for (qsizetype i = 0; i < kept.size(); ++i)
-            QVERIFY2(kept.at(i).contains(u"line %1 "_qs.arg(firstKept + int(i), 4, 10, QChar(u'0'))),
+            QVERIFY2(kept.at(i).contains(u" INFO default: "_qs) && kept.at(i).endsWith(text(firstKept + int(i))),
                 qPrintable(kept.at(i)));
+        QVERIFY(firstKept < lines);
         QCOMPARE(firstKept > 0, dropsOldest);
     }
 
@@ -82,7 +81,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("state");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("set") << QByteArray("/var/tmp/state") << u"/var/tmp/state/orvanta"_qs;
         QTest::newRow("unset") << QByteArray() << QDir::homePath() + u"/.local/state/orvanta"_qs;
         QTest::newRow("relative") << QByteArray("state") << QDir::homePath() + u"/.local/state/orvanta"_qs;
     }

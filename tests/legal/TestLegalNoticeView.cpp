@@ -47,17 +47,14 @@ private slots:
                 texts << button->text();
         QCOMPARE(texts, buttons);
         // Each link opens its document or page and leaves the notice up.
-        const std::pair<const char *, QString> links[]
-            = { { "termsButton", u"TERMS_OF_USE.md"_qs }, { "privacyButton", u"PRIVACY.md"_qs },
-                  { "cloudflareButton", MiravoBrand::cloudflareQuickTunnelDocs().toString() },
-                  { "websiteButton", MiravoBrand::website().toString() } };
-        for (const auto &[button, expected] : links) {
+        for (const auto &[button, expected] :
+            { std::pair(u"termsButton"_qs, u"TERMS_OF_USE.md"_qs), { u"privacyButton"_qs, u"PRIVACY.md"_qs },
+                { u"cloudflareButton"_qs, MiravoBrand::cloudflareQuickTunnelDocs().toString() },
+                { u"websiteButton"_qs, MiravoBrand::website().toString() } }) {
             m_urls.clear();
-            QTest::mouseClick(notice.findChild<QAbstractButton *>(QLatin1String(button)), Qt::LeftButton);
-            QCOMPARE(m_urls.size(), 1);
-            const QUrl url = m_urls.constFirst();
-            QCOMPARE(url.isLocalFile() ? url.fileName() : url.toString(), expected);
-            QVERIFY(notice.isVisible());
+            QTest::mouseClick(notice.findChild<QAbstractButton *>(button), Qt::LeftButton);
+            QVERIFY(m_urls.size() == 1 && notice.isVisible());
+            QCOMPARE(m_urls.first().isLocalFile() ? m_urls.first().fileName() : m_urls.first().toString(), expected);
         }
 
         // Escape and the window's close button dismiss a review only; an unaccepted notice must be answered.
