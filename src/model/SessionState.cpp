@@ -14,12 +14,3 @@ QString rawValue(ActivityLevel level)
     }
     return {};
 }
-
-std::optional<ActivityLevel> activityLevelFromRawValue(const QString &raw)
-{
-    for (auto level : {ActivityLevel::info, ActivityLevel::success, ActivityLevel::warning, ActivityLevel::error}) {
-        if (rawValue(level) == raw)
-            return level;
-    }
-    return std::nullopt;
-}

@@ -70,7 +70,6 @@ enum class ActivityLevel {
 };
 
 QString rawValue(ActivityLevel level);
-std::optional<ActivityLevel> activityLevelFromRawValue(const QString &raw);
 
 /// \brief One line of a session's activity log.
 struct ActivityEntry
