@@ -186,6 +186,32 @@ private slots:
         QVERIFY(near(image.pixelColor(0, 0), Theme::background));
     }
 
+    void cardShadowFallsOnItsParent_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("shown card") << true;
+        QTest::newRow("hidden card") << false;
+    }
+
+    void cardShadowFallsOnItsParent()
+    {
+        QFETCH(bool, shown);
+        QWidget parent;
+        parent.setAutoFillBackground(true);
+        parent.resize(300, 200);
+        auto *card = new QWidget(&parent);
+        applyCardBackground(card, 16);
+        card->setGeometry(40, 40, 120, 80);
+        card->setVisible(shown);
+        const QImage image = render(parent);
+        // Just below the card the shadow darkens the background; far from it nothing does.
+        const QColor below = image.pixelColor(100, 40 + 80 + 3);
+        QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shown);
+        QVERIFY(near(image.pixelColor(260, 160), Theme::background, 1));
+        if (shown)
+            QVERIFY(near(image.pixelColor(100, 80), Theme::panel, 1));
+    }
+
     void logoFallbackAndPicture_data()
     {
         QTest::addColumn<int>("variant");
