@@ -7,6 +7,8 @@
 
 #include "session/TunnelSession.h"
 
+class RoundedShadow;
+
 /// \brief One service in the sidebar list: symbol, name, address and summary in the row colour.
 /// Clicking it emits clicked(); the list decides what selection means.
 class ServiceSidebarRow : public ButtonBase
@@ -41,6 +43,7 @@ private:
     QPointer<TunnelSession> m_session;
     bool m_selected = false;
     bool m_hovering = false;
+    RoundedShadow *m_shadow = nullptr;
     // What the row last drew besides its texts, to skip repaints when a change leaves it alone.
     QRgb m_shownColor = 0;
     bool m_shownActive = false;

@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/CardBackground.h"
+#include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/TextFieldStyle.h"
 #include "ui/style/Theme.h"
@@ -186,30 +187,34 @@ private slots:
         QVERIFY(near(image.pixelColor(0, 0), Theme::background));
     }
 
-    void cardShadowFallsOnItsParent_data()
+    void shadowFallsOnItsParent_data()
     {
         QTest::addColumn<bool>("shown");
-        QTest::newRow("shown card") << true;
-        QTest::newRow("hidden card") << false;
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("shadowed");
+        QTest::newRow("shown card") << true << true << true;
+        QTest::newRow("hidden card") << false << true << false;
+        QTest::newRow("switched off, as for a row not selected") << true << false << false;
     }
 
-    void cardShadowFallsOnItsParent()
+    void shadowFallsOnItsParent()
     {
         QFETCH(bool, shown);
+        QFETCH(bool, enabled);
+        QFETCH(bool, shadowed);
         QWidget parent;
-        parent.setAutoFillBackground(true);
         parent.resize(300, 200);
         auto *card = new QWidget(&parent);
         applyCardBackground(card, 16);
+        card->findChild<RoundedShadow *>()->setEnabled(enabled);
         card->setGeometry(40, 40, 120, 80);
         card->setVisible(shown);
         const QImage image = render(parent);
         // Just below the card the shadow darkens the background; far from it nothing does.
         const QColor below = image.pixelColor(100, 40 + 80 + 3);
-        QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shown);
+        QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shadowed);
         QVERIFY(near(image.pixelColor(260, 160), Theme::background, 1));
-        if (shown)
-            QVERIFY(near(image.pixelColor(100, 80), Theme::panel, 1));
+        QCOMPARE(near(image.pixelColor(100, 80), Theme::panel, 1), shown);
     }
 
     void logoFallbackAndPicture_data()
