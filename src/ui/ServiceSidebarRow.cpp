@@ -42,7 +42,7 @@ ServiceSidebarRow::ServiceSidebarRow(TunnelSession *session, QWidget *parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
     m_shadow = Painting::dropShadow(this, radius, Theme::withOpacity(Qt::black, 0.035), 8, 3);
-    m_shadow->setEnabled(false);
+    m_shadow->setShadowShown(false);
     connect(session, &TunnelSession::changed, this, &ServiceSidebarRow::handleSessionChanged);
     handleSessionChanged();
 }
@@ -52,7 +52,7 @@ void ServiceSidebarRow::setSelected(bool selected)
     if (m_selected == selected)
         return;
     m_selected = selected;
-    m_shadow->setEnabled(selected);
+    m_shadow->setShadowShown(selected);
     update();
 }
 

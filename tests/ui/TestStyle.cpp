@@ -218,7 +218,7 @@ private slots:
         card->setParent(parent);
         auto *shadow = parent->findChild<RoundedShadow *>();
         QVERIFY(shadow);
-        shadow->setEnabled(enabled);
+        shadow->setShadowShown(enabled);
         card->setGeometry(40, 40, 120, 80);
         card->setVisible(shown);
         const QImage image = render(window);

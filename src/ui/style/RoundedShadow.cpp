@@ -74,11 +74,11 @@ RoundedShadow::RoundedShadow(QWidget *target, qreal radius, const QColor &color,
     follow(true);
 }
 
-void RoundedShadow::setEnabled(bool enabled)
+void RoundedShadow::setShadowShown(bool shown)
 {
-    if (m_enabled == enabled)
+    if (m_shown == shown)
         return;
-    m_enabled = enabled;
+    m_shown = shown;
     follow();
 }
 
@@ -99,7 +99,7 @@ void RoundedShadow::follow(bool restack)
     setGeometry(m_target->geometry().adjusted(-reach, -reach, reach, reach));
     if (restack && parentWidget())
         stackUnder(m_target);
-    setVisible(m_enabled && parentWidget() && !m_target->isHidden());
+    setVisible(m_shown && parentWidget() && !m_target->isHidden());
 }
 
 bool RoundedShadow::eventFilter(QObject *watched, QEvent *event)

@@ -16,9 +16,8 @@ public:
     /// Shadows \a target whose corners have \a radius: \a color, blurred by \a blurRadius and moved down \a dy.
     RoundedShadow(QWidget *target, qreal radius, const QColor &color, qreal blurRadius, qreal dy);
 
-    /// Shows the shadow whenever the target is shown; off, it stays hidden.
-    void setEnabled(bool enabled);
-    bool isEnabled() const { return m_enabled; }
+    /// On, the shadow shows whenever the target does; off, it stays hidden.
+    void setShadowShown(bool shown);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -34,5 +33,5 @@ private:
     QColor m_color;
     qreal m_blurRadius;
     qreal m_dy;
-    bool m_enabled = true;
+    bool m_shown = true;
 };
