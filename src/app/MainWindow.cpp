@@ -3,6 +3,7 @@
 #include "base/Resources.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenuBar>
 #include <QScreen>
@@ -12,9 +13,12 @@ MainWindow::MainWindow(QWidget *content, QWidget *parent)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("奥文塔"));
-    const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
-    if (!iconPath.isEmpty())
-        setWindowIcon(QIcon(iconPath));
+    // Windows show the program's icon by themselves; decoding the large picture again would slow the start.
+    if (QGuiApplication::windowIcon().isNull()) {
+        const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
+        if (!iconPath.isEmpty())
+            setWindowIcon(QIcon(iconPath));
+    }
     content->setMinimumSize(minimumContentSize);
     setCentralWidget(content);
     resizeToContent();

@@ -104,7 +104,7 @@ QWidget *makeCard()
     top->addWidget(arrow);
     stack->addLayout(top);
     stack->addWidget(makeCallToAction());
-    Painting::dropShadow(card, Theme::withOpacity(Theme::accent, 0.1), 12, 5);
+    Painting::dropShadow(card, 13, Theme::withOpacity(Theme::accent, 0.1), 12, 5);
     return card;
 }
 

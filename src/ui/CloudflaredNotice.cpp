@@ -10,6 +10,8 @@
 #include <QGridLayout>
 #include <QLabel>
 
+#include <utility>
+
 namespace {
 
 // Names and addresses only: a user should see where the software comes from, not paste a command.
@@ -22,11 +24,12 @@ const std::pair<const char16_t *, const char16_t *> s_sources[] = {
         u"安装包或可直接运行的程序文件" },
 };
 
-QLabel *textLabel(const QString &text, const QFont &font, const QColor &color)
+/// A wrapping text, made selectable when first shown (listed in \a selectable).
+QLabel *textLabel(const QString &text, const QFont &font, const QColor &color, QList<QLabel *> &selectable)
 {
     QLabel *label = ViewParts::label(text, font, color);
+    selectable.append(label);
     label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
 
@@ -47,11 +50,12 @@ CloudflaredNotice::CloudflaredNotice(QWidget *parent)
     layout->addWidget(icon, 0, Qt::AlignTop);
 
     auto *texts = ViewParts::column(6);
-    texts->addWidget(textLabel(QStringLiteral("隧道需要 cloudflared"), Theme::font(12, QFont::Bold), Theme::text));
+    texts->addWidget(textLabel(
+        QStringLiteral("隧道需要 cloudflared"), Theme::font(12, QFont::Bold), Theme::text, m_selectableTexts));
     texts->addWidget(textLabel(QStringLiteral("奥文塔通过 Cloudflare 的 cloudflared 程序建立临时隧道，但本机没有找到它"
                                               "（已查找随附的副本、PATH 中的目录、/usr/local/bin 和 /usr/bin）。"
                                               "安装后点“重新检测”即可使用，无需重启奥文塔。"),
-        Theme::font(10), Theme::muted));
+        Theme::font(10), Theme::muted, m_selectableTexts));
     auto *sources = new QGridLayout;
     sources->setContentsMargins(0, 2, 0, 0);
     sources->setHorizontalSpacing(12);
@@ -59,8 +63,10 @@ CloudflaredNotice::CloudflaredNotice(QWidget *parent)
     int row = 0;
     for (const auto &[system, where] : s_sources) {
         sources->addWidget(
-            textLabel(QString::fromUtf16(system), Theme::font(10, QFont::DemiBold), Theme::text), row, 0, Qt::AlignTop);
-        sources->addWidget(textLabel(QString::fromUtf16(where), Theme::font(10), Theme::text), row, 1);
+            textLabel(QString::fromUtf16(system), Theme::font(10, QFont::DemiBold), Theme::text, m_selectableTexts),
+            row, 0, Qt::AlignTop);
+        sources->addWidget(
+            textLabel(QString::fromUtf16(where), Theme::font(10), Theme::text, m_selectableTexts), row, 1);
         ++row;
     }
     sources->setColumnStretch(1, 1);
@@ -80,6 +86,14 @@ CloudflaredNotice::CloudflaredNotice(QWidget *parent)
     action->addStretch(1);
     layout->addLayout(action);
     setVisible(false);
+}
+
+void CloudflaredNotice::showEvent(QShowEvent *event)
+{
+    // Selectable text costs a text document per label: made when a reader can first see them.
+    for (QLabel *label : std::exchange(m_selectableTexts, {}))
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QWidget::showEvent(event);
 }
 
 QString CloudflaredNotice::notFound()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
 class ActionButton;
@@ -23,9 +24,13 @@ public:
 signals:
     void redetectRequested();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     ActionButton *m_redetect;
     QLabel *m_outcome;
     bool m_wasDetecting = false;
     bool m_wasMissing = false;
+    QList<QLabel *> m_selectableTexts; // until first shown
 };

@@ -4,10 +4,10 @@
 #include "ui/DisplayName.h"
 #include "ui/StatusColor.h"
 #include "ui/style/Painting.h"
+#include "ui/style/RoundedShadow.h"
 #include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
-#include <QGraphicsEffect>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QRegularExpression>
@@ -42,8 +42,8 @@ ServiceSidebarRow::ServiceSidebarRow(TunnelSession *session, QWidget *parent)
     setMinimumHeight(rowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
-    Painting::dropShadow(this, Theme::withOpacity(Qt::black, 0.035), 8, 3);
-    graphicsEffect()->setEnabled(false);
+    m_shadow = Painting::dropShadow(this, radius, Theme::withOpacity(Qt::black, 0.035), 8, 3);
+    m_shadow->setShadowShown(false);
     connect(session, &TunnelSession::changed, this, &ServiceSidebarRow::handleSessionChanged);
     handleSessionChanged();
 }
@@ -53,7 +53,7 @@ void ServiceSidebarRow::setSelected(bool selected)
     if (m_selected == selected)
         return;
     m_selected = selected;
-    graphicsEffect()->setEnabled(selected);
+    m_shadow->setShadowShown(selected);
     update();
 }
 

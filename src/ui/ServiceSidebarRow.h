@@ -7,6 +7,8 @@
 
 #include "session/TunnelSession.h"
 
+class RoundedShadow;
+
 /// \brief One service in the sidebar list: symbol, name, address and summary in the row colour.
 /// Clicking it emits clicked(); the list decides what selection means.
 class ServiceSidebarRow : public ButtonBase
@@ -49,6 +51,7 @@ private:
     bool m_hovering = false;
     /// The focus came from a click: the row is where arrow keys act, but shows no focus ring.
     bool m_focusFromMouse = false;
+    RoundedShadow *m_shadow = nullptr;
     // What the row last drew besides its texts, to skip repaints when a change leaves it alone.
     QRgb m_shownColor = 0;
     bool m_shownActive = false;

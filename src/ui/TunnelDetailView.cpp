@@ -14,10 +14,13 @@
 #include "ui/widgets/ViewParts.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 // One refresh per frame at most, however many changes arrive.
@@ -41,7 +44,9 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
     viewport()->setAutoFillBackground(true);
     viewport()->setPalette(p);
 
-    auto *content = new QWidget;
+    // Kept aside until the pane has its width: the scroll area would size it for no width first.
+    auto *content = new QWidget(this);
+    content->hide();
     content->setObjectName(QStringLiteral("detailContent"));
     content->setAutoFillBackground(true);
     content->setPalette(p);
@@ -66,8 +71,7 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
     m_activity = new ActivityCard(session, content);
     layout->addWidget(m_activity);
     layout->addStretch(1);
-    setWidget(content);
-    setTabOrder();
+    m_pendingContent = content;
 
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(refreshInterval);
@@ -79,6 +83,19 @@ TunnelDetailView::TunnelDetailView(TunnelSession *session, QWidget *parent)
 }
 
 TunnelDetailView::~TunnelDetailView() = default;
+
+bool TunnelDetailView::event(QEvent *event)
+{
+    const bool handled = QScrollArea::event(event);
+    if (event->type() == QEvent::Resize && m_pendingContent) {
+        // The viewport has its real size now: lay the content out once, at that width.
+        QWidget *content = std::exchange(m_pendingContent, nullptr);
+        content->resize(viewport()->width(), content->height());
+        setWidget(content);
+        setTabOrder();
+    }
+    return handled;
+}
 
 bool TunnelDetailView::isCopied() const
 {

@@ -53,6 +53,9 @@ signals:
     /// The user confirmed deleting this service. Emitted from the event loop, never from inside the alert.
     void deleteConfirmed(const QUuid &id);
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     void setTabOrder();
     void scheduleRefresh();
@@ -69,6 +72,7 @@ private:
     QPointer<QMessageBox> m_deleteAlert;
     QPointer<QMessageBox> m_startAlert;
 
+    QWidget *m_pendingContent = nullptr; // built, not yet in the scroll area
     DetailHeader *m_header = nullptr;
     HealthRow *m_health = nullptr;
     ConfigurationCard *m_configuration = nullptr;

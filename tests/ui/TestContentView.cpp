@@ -115,8 +115,12 @@ private slots:
         QVERIFY(notice->isVisibleTo(&view));
         // Where to get it, by name and address; never a command to paste.
         QString all;
-        for (const QLabel *label : notice->findChildren<QLabel *>())
+        for (const QLabel *label : notice->findChildren<QLabel *>()) {
             all += label->text() + u'\n';
+            // Names and addresses can be copied out.
+            if (label->objectName() != u"redetectOutcome")
+                QVERIFY2(label->textInteractionFlags() & Qt::TextSelectableByMouse, qPrintable(label->text()));
+        }
         for (const char *needed : { "Debian / Ubuntu", "Fedora", "Arch Linux", "APT", "RPM", "pkg.cloudflare.com",
                  "github.com/cloudflare/cloudflared/releases" })
             QVERIFY2(all.contains(QString::fromUtf8(needed)), needed);

@@ -1,10 +1,12 @@
 #include "UiTestSupport.h"
 #include "ui/style/ActionButton.h"
 #include "ui/style/CardBackground.h"
+#include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/TextFieldStyle.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/LogoTile.h"
+#include "ui/widgets/RoundedBox.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -186,6 +188,49 @@ private slots:
         QVERIFY(near(image.pixelColor(60, 40), Theme::panel, 1));
         // Rounded corner: the very corner pixel keeps the background.
         QVERIFY(near(image.pixelColor(0, 0), Theme::background));
+    }
+
+    void shadowFallsBesideTheCard_data()
+    {
+        QTest::addColumn<bool>("parentPaints");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("shadowed");
+        QTest::newRow("shown card") << false << true << true << true;
+        QTest::newRow("on a parent that paints its own face") << true << true << true << true;
+        QTest::newRow("hidden card") << false << false << true << false;
+        QTest::newRow("switched off, as for a row not selected") << false << true << false << false;
+    }
+
+    void shadowFallsBesideTheCard()
+    {
+        QFETCH(bool, parentPaints);
+        QFETCH(bool, shown);
+        QFETCH(bool, enabled);
+        QFETCH(bool, shadowed);
+        QWidget window;
+        window.resize(300, 200);
+        QWidget *parent = parentPaints ? new RoundedBox(0, Theme::background, {}, 1.0, &window) : new QWidget(&window);
+        parent->resize(window.size());
+        // Made before it has a parent, as a layout would take it.
+        auto *card = new QWidget;
+        applyCardBackground(card, 16);
+        card->setParent(parent);
+        auto *shadow = parent->findChild<RoundedShadow *>();
+        QVERIFY(shadow);
+        shadow->setShadowShown(enabled);
+        card->setGeometry(40, 40, 120, 80);
+        card->setVisible(shown);
+        const QImage image = render(window);
+        // Just below the card the shadow darkens the background; far from it nothing does.
+        const QColor below = image.pixelColor(100, 40 + 80 + 3);
+        QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shadowed);
+        QVERIFY(near(image.pixelColor(260, 160), Theme::background, 1));
+        QCOMPARE(near(image.pixelColor(100, 80), Theme::panel, 1), shown);
+
+        // The shadow leaves with its card rather than staying behind on the parent.
+        delete card;
+        QTRY_VERIFY(parent->findChildren<RoundedShadow *>().isEmpty());
     }
 
     void logoFallbackAndPicture_data()

@@ -13,7 +13,7 @@ CardBackground::CardBackground(QWidget *widget, qreal radius)
     , m_radius(radius)
 {
     widget->installEventFilter(this);
-    Painting::dropShadow(widget, Theme::withOpacity(Qt::black, 0.045), 16, 5);
+    Painting::dropShadow(widget, radius, Theme::withOpacity(Qt::black, 0.045), 16, 5);
 }
 
 bool CardBackground::eventFilter(QObject *watched, QEvent *event)

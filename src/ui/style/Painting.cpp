@@ -1,10 +1,10 @@
 #include "ui/style/Painting.h"
 
+#include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/Theme.h"
 
 #include <QFontMetricsF>
-#include <QGraphicsDropShadowEffect>
 #include <QPainter>
 #include <QPainterPath>
 #include <QWidget>
@@ -45,13 +45,9 @@ qreal symbolWidth(const QString &symbolName, qreal size)
     return QFontMetricsF(Symbols::font(size)).horizontalAdvance(Symbols::ligature(symbolName));
 }
 
-void dropShadow(QWidget *widget, const QColor &color, qreal blurRadius, qreal dy)
+RoundedShadow *dropShadow(QWidget *widget, qreal radius, const QColor &color, qreal blurRadius, qreal dy)
 {
-    auto *effect = new QGraphicsDropShadowEffect(widget);
-    effect->setColor(color);
-    effect->setBlurRadius(blurRadius);
-    effect->setOffset(0, dy);
-    widget->setGraphicsEffect(effect);
+    return new RoundedShadow(widget, radius, color, blurRadius, dy);
 }
 
 } // namespace Painting

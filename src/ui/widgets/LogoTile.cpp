@@ -44,7 +44,7 @@ LogoTile::LogoTile(LogoTileKind variant, qreal size, qreal cornerRadius, QWidget
     , m_cornerRadius(cornerRadius)
 {
     setFixedSize(qRound(size), qRound(size));
-    Painting::dropShadow(this, Theme::withOpacity(Theme::accent, 0.16), 8, 3);
+    Painting::dropShadow(this, cornerRadius, Theme::withOpacity(Theme::accent, 0.16), 8, 3);
 }
 
 QString LogoTile::resourceName(LogoTileKind variant)
