@@ -51,15 +51,6 @@ QString TunnelSession::logName() const
     return u'[' + m_id.toString(QUuid::WithoutBraces).left(8) + u"] "_qs;
 }
 
-template <typename T> bool TunnelSession::assign(T &field, T value)
-{
-    if (field == value)
-        return false;
-    field = std::move(value);
-    emit changed();
-    return true;
-}
-
 // Assignments from outside always notify, also when nothing differs: the views asked for them.
 void TunnelSession::setProfile(const TunnelProfile &profile)
 {

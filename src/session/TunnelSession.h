@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class CloudflaredProcess;
 class GatedOrigin;
@@ -103,7 +104,15 @@ private:
     friend class OutputFollower;
     friend class SessionRecovery;
 
-    template <typename T> bool assign(T &field, T value);
+    // In the header: the session's helpers in other files assign through it too.
+    template <typename T> bool assign(T &field, T value)
+    {
+        if (field == value)
+            return false;
+        field = std::move(value);
+        emit changed();
+        return true;
+    }
     QString logName() const;
 
     void append(ActivityLevel level, const QString &message);
