@@ -29,13 +29,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <malloc.h>
 
 namespace {
 bool hasDisplay(int argc, char **argv)
@@ -232,9 +229,6 @@ int Application::main(
     delegate.installTrayIcon();
     if (ready)
         ready(delegate);
-    // Start-up allocates and frees a lot (fonts, layout, the first checks); give what is free back to the
-    // system once it has settled, since the program may then sit in the tray for days.
-    QTimer::singleShot(std::chrono::seconds(3), [] { malloc_trim(0); });
     const int status = QApplication::exec();
     qCInfo(lcApp) << "quit with status" << status;
     return status;
