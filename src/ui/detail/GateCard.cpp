@@ -152,7 +152,9 @@ void GateCard::refresh(const TunnelSession &session)
         makePasswordRow();
     if (m_passwordRow) {
         m_passwordRow->setVisible(gate.passwordOn);
-        DetailParts::setTextKeepingEdits(m_passwordField, gate.password);
+        // A field being typed into already holds what the settings got from it; never reset its cursor.
+        if (m_passwordField->text() != gate.password && !m_passwordField->hasFocus())
+            m_passwordField->setText(gate.password);
     }
     refreshNotes(session);
 }
