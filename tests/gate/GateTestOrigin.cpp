@@ -52,7 +52,6 @@ void GateTestOrigin::handleReadyRead(QTcpSocket *socket)
     const QByteArray headers = connection.buffer.left(end);
     const QByteArray rest = connection.buffer.mid(end + 4);
     connection.buffer.clear();
-    m_lastHeaders = headers;
     const QList<QByteArray> requestLine = headers.left(headers.indexOf("\r\n")).split(' ');
     const QByteArray method = requestLine.value(0);
     const QByteArray path = requestLine.value(1);
