@@ -75,7 +75,7 @@ void GateTestOrigin::handleReadyRead(QTcpSocket *socket)
     } else if (path == "/events") {
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n");
         m_streams.append(socket);
-    } else if (method == "POST" || method == "PUT") {
+    } else if (method == "POST") {
         connection.bodySize = rest.size();
         connection.bodyLeft = length - rest.size();
         if (connection.bodyLeft <= 0) {

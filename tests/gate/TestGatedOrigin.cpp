@@ -61,19 +61,15 @@ class TestGatedOrigin : public QObject
 
     std::unique_ptr<GatedOrigin> startGate(const GateSettings &settings, const QString &origin = {})
     {
-        Timings timings = quickTimings();
-        auto gate = std::make_unique<GatedOrigin>(timings, GateLocator({ m_caddy }));
+        auto gate = std::make_unique<GatedOrigin>(quickTimings(), GateLocator({ m_caddy }));
         QSignalSpy ready(gate.get(), &GatedOrigin::ready);
         const QString error = gate->start(settings,
             origin.isEmpty() ? QStringLiteral("http://127.0.0.1:%1").arg(m_origin.port()) : origin,
             QStringLiteral("app.internal:8080"), false);
-        if (!error.isEmpty()) {
-            qWarning() << error;
-            return nullptr;
-        }
-        if (!ready.wait(10000))
-            return nullptr;
-        return gate;
+        if (error.isEmpty() && ready.wait(10000))
+            return gate;
+        qWarning() << error;
+        return nullptr;
     }
 
     Answer request(const GatedOrigin &gate, const QString &path,
