@@ -234,7 +234,9 @@ private slots:
         // Open hands the same address to the desktop.
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-        child<QAbstractButton>(pane, "openButton")->click();
+        auto *open = child<QAbstractButton>(pane, "openButton");
+        QCOMPARE(open->accessibleName(), QStringLiteral("在浏览器中打开")); // it shows only a symbol
+        open->click();
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(catcher.urls, QList<QUrl> { *rig.session->publicURL() });
     }
