@@ -52,7 +52,6 @@ void GateTestOrigin::handleReadyRead(QTcpSocket *socket)
     const QByteArray headers = connection.buffer.left(end);
     const QByteArray rest = connection.buffer.mid(end + 4);
     connection.buffer.clear();
-    m_lastHeaders = headers;
     const QList<QByteArray> requestLine = headers.left(headers.indexOf("\r\n")).split(' ');
     const QByteArray method = requestLine.value(0);
     const QByteArray path = requestLine.value(1);
@@ -76,7 +75,7 @@ void GateTestOrigin::handleReadyRead(QTcpSocket *socket)
     } else if (path == "/events") {
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n\r\n");
         m_streams.append(socket);
-    } else if (method == "POST" || method == "PUT") {
+    } else if (method == "POST") {
         connection.bodySize = rest.size();
         connection.bodyLeft = length - rest.size();
         if (connection.bodyLeft <= 0) {

@@ -19,11 +19,8 @@ public:
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }
-    void close() { m_server.close(); }
 
     void sendEvent(const QByteArray &data);
-    /// The headers of the last complete request, as received.
-    const QByteArray &lastHeaders() const { return m_lastHeaders; }
 
 private:
     struct Connection
@@ -39,5 +36,4 @@ private:
     QTcpServer m_server { this }; // a child, so that it moves along to another thread
     QHash<QTcpSocket *, Connection> m_connections;
     QList<QTcpSocket *> m_streams;
-    QByteArray m_lastHeaders;
 };

@@ -1,9 +1,11 @@
+#include "FakeCloudflared.h"
 #include "GateTestOrigin.h"
 #include "LocalHttpServer.h"
 #include "TestSupport.h"
 #include "base/Resources.h"
 #include "gate/GateConfiguration.h"
 #include "gate/GatedOrigin.h"
+#include "session/TunnelSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +13,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QTcpSocket>
 #include <QThreadPool>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
-#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -29,23 +31,9 @@ struct Answer
 {
     int status = 0;
     QByteArray body;
-    QList<QNetworkReply::RawHeaderPair> headers;
-
-    QByteArray header(const QByteArray &name) const
-    {
-        for (const auto &[key, value] : headers) {
-            if (key.compare(name, Qt::CaseInsensitive) == 0)
-                return value;
-        }
-        return {};
-    }
+    QByteArray setCookie;
+    QByteArray challenge; ///< WWW-Authenticate, which would open the browser's own password box
 };
-
-int modeOf(const QString &path)
-{
-    struct stat info = {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
 
 QByteArray procFile(qint64 pid, const char *name)
 {
@@ -59,30 +47,29 @@ QByteArray procFile(qint64 pid, const char *name)
 
 } // namespace
 
+// The password gate on its own, and in front of a service's tunnel.
 class TestGatedOrigin : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_temp;
+    QTemporaryDir m_fakeDir;
+    FakeCloudflared m_fake { m_fakeDir.path() };
     GateTestOrigin m_origin;
     QNetworkAccessManager m_network;
     const QString m_caddy = resourceDirectory() + QStringLiteral("/caddy");
 
     std::unique_ptr<GatedOrigin> startGate(const GateSettings &settings, const QString &origin = {})
     {
-        Timings timings = quickTimings();
-        auto gate = std::make_unique<GatedOrigin>(timings, GateLocator({ m_caddy }));
+        auto gate = std::make_unique<GatedOrigin>(quickTimings(), GateLocator({ m_caddy }));
         QSignalSpy ready(gate.get(), &GatedOrigin::ready);
         const QString error = gate->start(settings,
             origin.isEmpty() ? QStringLiteral("http://127.0.0.1:%1").arg(m_origin.port()) : origin,
             QStringLiteral("app.internal:8080"), false);
-        if (!error.isEmpty()) {
-            qWarning() << error;
-            return nullptr;
-        }
-        if (!ready.wait(10000))
-            return nullptr;
-        return gate;
+        if (error.isEmpty() && ready.wait(10000))
+            return gate;
+        qWarning() << error;
+        return nullptr;
     }
 
     Answer request(const GatedOrigin &gate, const QString &path,
@@ -99,7 +86,8 @@ class TestGatedOrigin : public QObject
         if (reply->isFinished() || finished.wait(60000)) {
             answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             answer.body = reply->readAll();
-            answer.headers = reply->rawHeaderPairs();
+            answer.setCookie = reply->rawHeader("Set-Cookie");
+            answer.challenge = reply->rawHeader("WWW-Authenticate");
         }
         reply->deleteLater();
         return answer;
@@ -115,7 +103,20 @@ class TestGatedOrigin : public QObject
     {
         const Answer answer
             = request(gate, GateConfiguration::authPath, { { "Authorization", basic(password) } }, "POST");
-        return answer.header("Set-Cookie").split(';').first();
+        return answer.setCookie.split(';').first();
+    }
+
+    std::unique_ptr<TunnelSession> startOnline()
+    {
+        SessionDependencies dependencies { quickTimings(), m_fake.locator(), answeringPublicProbe({ true, 404, {} }) };
+        dependencies.gateLocator = GateLocator({ m_caddy });
+        dependencies.policy->restartAfterDrop = false; // a child that ends stays ended here
+        auto session = std::make_unique<TunnelSession>(localProfile(m_origin.port()), nullptr, dependencies);
+        session->setGateSettings({ true, true, password });
+        session->start();
+        if (!QTest::qWaitFor([&] { return session->status().is(TunnelStatus::Kind::online); }, 15000))
+            return nullptr;
+        return session;
     }
 
 private slots:
@@ -126,13 +127,11 @@ private slots:
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
         QVERIFY(m_origin.listen());
+        QVERIFY(m_fake.install(FakeCloudflared::onlineBody()));
         m_network.setProxy(QNetworkProxy::NoProxy);
     }
 
-    void cleanup()
-    {
-        QTRY_COMPARE(QDir(QDir::tempPath()).entryList({ u"orvanta-gate-*"_qs }, QDir::Dirs), QStringList());
-    }
+    void cleanup() { QTRY_COMPARE(QDir(m_temp.path()).entryList({ u"orvanta-*"_qs }, QDir::Dirs), QStringList()); }
 
     // The whole visit: asked for the password, refused, let in, kept in; a new run forgets old cookies.
     void passwordGate()
@@ -142,7 +141,7 @@ private slots:
 
         const Answer login = request(*gate, u"/private"_qs);
         QCOMPARE(login.status, 401);
-        QVERIFY(login.header("WWW-Authenticate").isEmpty());
+        QVERIFY(login.challenge.isEmpty());
         QVERIFY(QString::fromUtf8(login.body).contains(u"访问密码"));
 
         const QList<QPair<QByteArray, QByteArray>> wrongAnswers[]
@@ -150,17 +149,16 @@ private slots:
         for (const auto &headers : wrongAnswers) {
             const Answer refused = request(*gate, GateConfiguration::authPath, headers, "POST");
             QCOMPARE(refused.status, 401);
-            QVERIFY(refused.header("WWW-Authenticate").isEmpty());
-            QVERIFY(refused.header("Set-Cookie").isEmpty());
+            QVERIFY(refused.challenge.isEmpty());
+            QVERIFY(refused.setCookie.isEmpty());
         }
 
         const Answer accepted
             = request(*gate, GateConfiguration::authPath, { { "Authorization", basic(password) } }, "POST");
         QCOMPARE(accepted.status, 204);
-        const QByteArray setCookie = accepted.header("Set-Cookie");
         for (const char *attribute : { "HttpOnly", "Secure", "SameSite=Lax", "Path=/" })
-            QVERIFY2(setCookie.contains(attribute), setCookie.constData());
-        const QByteArray cookie = setCookie.split(';').first();
+            QVERIFY2(accepted.setCookie.contains(attribute), accepted.setCookie.constData());
+        const QByteArray cookie = accepted.setCookie.split(';').first();
         QVERIFY(cookie.startsWith("orvanta_gate=") && cookie.size() > 40);
 
         for (const QString &path : { u"/a?x=1"_qs, u"/b"_qs }) {
@@ -241,8 +239,8 @@ private slots:
         QVERIFY(pid > 0);
         const QString runtime = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
         QVERIFY(QFileInfo(runtime).fileName().startsWith(u"orvanta-gate-"));
-        QCOMPARE(modeOf(runtime), 0700);
-        QCOMPARE(modeOf(runtime + u"/gate.json"_qs), 0600);
+        QCOMPARE(fileMode(runtime), 0700);
+        QCOMPARE(fileMode(runtime + u"/gate.json"_qs), 0600);
 
         QFile configuration(runtime + u"/gate.json"_qs);
         QVERIFY(configuration.open(QIODevice::ReadOnly));
@@ -260,39 +258,6 @@ private slots:
         gate->stop();
         QTRY_VERIFY(!processAlive(pid));
         QTRY_VERIFY(!QFileInfo::exists(runtime));
-    }
-
-    // Each request with the Cloudflare headers becomes an entry; refused passwords are marked.
-    void visitorLog()
-    {
-        auto gate = startGate({ true, true, password });
-        QVERIFY(gate);
-        QSignalSpy changed(gate.get(), &GatedOrigin::visitorsChanged);
-        request(*gate, u"/"_qs, { { "Cf-Connecting-IP", "203.0.113.7" }, { "Cf-Ipcountry", "DE" } });
-        request(*gate, GateConfiguration::authPath,
-            { { "Authorization", basic(u"guess"_qs) }, { "Cf-Connecting-IP", "203.0.113.7" } }, "POST");
-        const QByteArray cookie = logIn(*gate);
-        request(*gate, u"/inside?q=1"_qs,
-            { { "Cookie", cookie }, { "Cf-Connecting-IP", "2001:db8::5" }, { "Cf-Ipcountry", "JP" } }, "PUT", "body");
-        QTRY_COMPARE(gate->visitors().requestCount(), 4);
-
-        const auto &entries = gate->visitors().entries();
-        const VisitorEntry &newest = entries.front();
-        QCOMPARE(newest.method, u"PUT"_qs);
-        QCOMPARE(newest.path, u"/inside?q=1"_qs);
-        QCOMPARE(newest.status, 200);
-        QCOMPARE(newest.address, u"2001:db8::5"_qs);
-        QCOMPARE(newest.country, u"JP"_qs);
-        QVERIFY(newest.durationSeconds > 0 && newest.durationSeconds < 10);
-        QVERIFY(qAbs(newest.time.secsTo(QDateTime::currentDateTime())) < 60);
-        QVERIFY(!newest.failedLogin);
-        QVERIFY(entries.at(2).failedLogin);
-        QCOMPARE(entries.at(2).address, u"203.0.113.7"_qs);
-        QCOMPARE(entries.back().country, u"DE"_qs);
-        QVERIFY(!entries.back().failedLogin);
-        QCOMPARE(gate->visitors().visitorCount(), 3); // two by header, the log-in without one by peer address
-        QCOMPARE(gate->visitors().failedLoginCount(), 1);
-        QVERIFY(!changed.isEmpty());
     }
 
     // bcrypt runs on a worker: start() returns before the gate exists, and a stop meanwhile starts nothing.
@@ -335,6 +300,73 @@ private slots:
         GatedOrigin noPassword(quickTimings(), GateLocator({ m_caddy }));
         QVERIFY(!noPassword.start({ true, false, {} }, u"http://127.0.0.1:1"_qs, u"h"_qs, false).isEmpty());
         QVERIFY(!noPassword.hasChild());
+    }
+
+    // The tunnel points at the gate; cloudflared never sees the password; a stop ends both.
+    void tunnelGoesThroughTheGate()
+    {
+        const auto session = startOnline();
+        QVERIFY(session);
+        const QString gateURL = session->gate()->url();
+        const QStringList arguments = QString::fromUtf8(m_fake.record("argv")).split(u'\n');
+        QCOMPARE(arguments.value(arguments.indexOf(u"--url"_qs) + 1), gateURL);
+        QCOMPARE(
+            arguments.value(arguments.indexOf(u"--http-host-header"_qs) + 1), u"127.0.0.1:%1"_qs.arg(m_origin.port()));
+        QVERIFY(!arguments.contains(u"--no-tls-verify"_qs));
+        QCOMPARE(session->activeOrigin(), u"http://127.0.0.1:%1"_qs.arg(m_origin.port()));
+
+        const qint64 gatePid = session->gate()->processId();
+        const qint64 tunnelPid = m_fake.processId();
+        QVERIFY(!procFile(tunnelPid, "environ").isEmpty());
+        for (const char *name : { "cmdline", "environ" })
+            QVERIFY(!procFile(tunnelPid, name).contains(password.toUtf8()));
+        session->stop();
+        QTRY_COMPARE(session->status(), TunnelStatus::idle());
+        QTRY_VERIFY(!session->hasChild() && !processAlive(gatePid) && !processAlive(tunnelPid));
+    }
+
+    // Either child ending on its own fails the service and takes the other along.
+    void endingTogether_data()
+    {
+        QTest::addColumn<bool>("gateDies");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("gate dies") << true << u"访问密码网关异常退出"_qs;
+        QTest::newRow("tunnel dies") << false << u"cloudflared 异常退出（代码 9）"_qs;
+    }
+
+    void endingTogether()
+    {
+        QFETCH(bool, gateDies);
+        QFETCH(QString, message);
+        const auto session = startOnline();
+        QVERIFY(session);
+        const qint64 gatePid = session->gate()->processId();
+        const qint64 tunnelPid = m_fake.processId();
+        ::kill(pid_t(gateDies ? gatePid : tunnelPid), SIGKILL);
+        QTRY_VERIFY(!session->hasChild());
+        QVERIFY(!processAlive(gatePid) && !processAlive(tunnelPid));
+        QVERIFY(session->status().is(TunnelStatus::Kind::failed));
+        QVERIFY2(session->status().message.startsWith(message), qPrintable(session->status().message));
+        QCOMPARE(session->activity().constLast().message, session->status().message);
+    }
+
+    // A killed program leaves neither child behind.
+    void killedProgram()
+    {
+        QProcess host;
+        host.start(QStringLiteral(GATED_SESSION_HOST), { m_fake.path(), m_caddy, QString::number(m_origin.port()) });
+        QTRY_VERIFY_WITH_TIMEOUT(host.canReadLine(), 20000);
+        const QByteArray line = host.readLine().trimmed();
+        QVERIFY2(line.startsWith("ready "), line.constData());
+        const qint64 gatePid = line.mid(6).toLongLong();
+        const qint64 tunnelPid = m_fake.processId();
+        QVERIFY(processAlive(gatePid) && processAlive(tunnelPid));
+        host.kill();
+        QVERIFY(host.waitForFinished(5000));
+        QTRY_VERIFY(!processAlive(gatePid) && !processAlive(tunnelPid));
+        // Nobody was left to tidy up: that is the one case where the directories stay.
+        for (const QString &directory : QDir(m_temp.path()).entryList({ u"orvanta-*"_qs }, QDir::Dirs))
+            QDir(m_temp.path() + u'/' + directory).removeRecursively();
     }
 };
 

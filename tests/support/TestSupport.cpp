@@ -7,6 +7,7 @@
 #include <QUuid>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -31,6 +32,12 @@ QStringList activityMessages(const TunnelSession &session)
 bool processAlive(qint64 pid)
 {
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+}
+
+int fileMode(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 PublicProbe answeringPublicProbe(const ProbeOutcome &outcome)

@@ -15,6 +15,9 @@ bool writeExecutable(const QString &path, const QByteArray &content);
 
 bool processAlive(qint64 pid);
 
+/// The permission bits of the file at \a path (0600, say), or -1 where there is none.
+int fileMode(const QString &path);
+
 /// A public probe that answers \a outcome on the event loop instead of reaching the internet.
 PublicProbe answeringPublicProbe(const ProbeOutcome &outcome);
 

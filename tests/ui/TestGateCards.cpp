@@ -1,11 +1,8 @@
-#include "FakeCloudflared.h"
-#include "LocalHttpServer.h"
-#include "TestSupport.h"
+#include "DetailRig.h"
 #include "base/Resources.h"
 #include "gate/GateConfiguration.h"
 #include "gate/GateLocator.h"
 #include "gate/GatedOrigin.h"
-#include "session/TunnelSession.h"
 #include "ui/TunnelDetailView.h"
 #include "ui/detail/GateCard.h"
 #include "ui/detail/PublicLinkCard.h"
@@ -16,60 +13,22 @@
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/QrCodeView.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QTest>
-
-using Kind = TunnelStatus::Kind;
 
 namespace {
 
-QString caddy()
+/// Brings \a rig's service online behind the gate \a gate (the bundled caddy, found as the program finds it).
+bool goOnline(Rig &rig, const GateSettings &gate = {})
 {
-    return resourceDirectory() + QStringLiteral("/caddy");
-}
-
-/// One service online through a fake cloudflared, behind a real gate when \a gate asks for one.
-struct Rig
-{
-    explicit Rig(const GateSettings &gate = {})
-        : cloudflared(dir.path())
-    {
-        server.listenHttp();
-        cloudflared.install(FakeCloudflared::onlineBody());
-        SessionDependencies dependencies { quickTimings(), cloudflared.locator(),
-            answeringPublicProbe({ true, 200, {} }) };
-        dependencies.gateLocator = GateLocator({ caddy() });
-        session = std::make_unique<TunnelSession>(localProfile(server.port()), nullptr, dependencies);
-        session->setGateSettings(gate);
-    }
-    ~Rig()
-    {
-        session->shutdown();
-        if (!QTest::qWaitFor([this] { return !session->hasChild(); }, 5000))
-            session->killChild();
-    }
-
-    bool goOnline()
-    {
-        session->start();
-        return QTest::qWaitFor([this] { return session->status().is(Kind::online); }, 15000);
-    }
-
-    QTemporaryDir dir;
-    FakeCloudflared cloudflared;
-    LocalHttpServer server;
-    std::unique_ptr<TunnelSession> session;
-};
-
-template <typename T> T *child(const QWidget &parent, const char *name)
-{
-    return parent.findChild<T *>(QLatin1StringView(name));
+    rig.session->setGateSettings(gate);
+    rig.cloudflared.install(FakeCloudflared::onlineBody());
+    rig.session->start();
+    return QTest::qWaitFor([&rig] { return rig.session->status().is(Kind::online); }, 15000);
 }
 
 } // namespace
@@ -84,7 +43,8 @@ class TestGateCards : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFileInfo(caddy()).isExecutable(), "the build bundles caddy; reconfigure the build");
+        QVERIFY2(QFileInfo(resourceDirectory() + u"/caddy"_qs).isExecutable(),
+            "the build bundles caddy; reconfigure the build");
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
     }
@@ -93,13 +53,13 @@ private slots:
     void passwordControls()
     {
         Rig rig;
-        QVERIFY(rig.goOnline());
+        QVERIFY(goOnline(rig));
         TunnelDetailView pane(rig.session.get());
         pane.resize(709, 1200);
         pane.show();
         const GateSettings &gate = rig.session->gateSettings();
         auto *card = pane.findChild<GateCard *>();
-        QVERIFY(!child<QWidget>(pane, "passwordRow")); // made when first needed
+        QVERIFY(!pane.findChild<QWidget *>(u"passwordRow"_qs)); // made when first needed
         QVERIFY(!child<QWidget>(pane, "copyWithPasswordButton")->isVisible());
 
         // Switched on without a password: one is made up and shown.
@@ -167,10 +127,10 @@ private slots:
     // Visits through the running gate, with Cloudflare's headers, become rows; a refused password is marked.
     void visitorsOfARealGate()
     {
-        Rig rig({ true, true, u"only the guests know"_qs });
+        Rig rig;
         TunnelDetailView pane(rig.session.get());
         pane.show();
-        QVERIFY(rig.goOnline());
+        QVERIFY(goOnline(rig, { true, true, u"only the guests know"_qs }));
         auto *visitors = pane.findChild<VisitorLogCard *>();
         QVERIFY(visitors->isVisible() && !visitors->model());
 
@@ -187,7 +147,7 @@ private slots:
             QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 401);
             delete reply;
         };
-        visit(u"/"_qs, "GET", "203.0.113.9");
+        visit(u"/?q=1"_qs, "GET", "203.0.113.9");
         visit(GateConfiguration::authPath, "POST", "203.0.113.9");
         QTRY_COMPARE(visitors->summary(), u"请求 2 · 访客 1 · 错误 0 · 密码错误 1"_qs);
         const VisitorLogModel *model = visitors->model();
@@ -199,11 +159,12 @@ private slots:
         QCOMPARE(cell(0, VisitorLogModel::method).toString(), u"POST"_qs);
         QCOMPARE(cell(0, VisitorLogModel::status).toString(), u"401 密码错误"_qs);
         QCOMPARE(cell(0, VisitorLogModel::status, Qt::ForegroundRole).value<QColor>(), Theme::danger);
-        QCOMPARE(cell(1, VisitorLogModel::path).toString(), u"/"_qs);
+        QCOMPARE(cell(1, VisitorLogModel::path).toString(), u"/?q=1"_qs);
         QCOMPARE(cell(1, VisitorLogModel::status).toString(), u"401"_qs);
         QCOMPARE(cell(1, VisitorLogModel::address).toString(), u"203.0.113.9"_qs);
         QCOMPARE(cell(1, VisitorLogModel::country).toString(), u"DE"_qs);
         QVERIFY(cell(1, VisitorLogModel::duration).toString().endsWith(u" ms"));
+        QVERIFY(qAbs(rig.session->gate()->visitors().entries().front().time.secsTo(QDateTime::currentDateTime())) < 60);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "LocalHttpServer.h"
+#include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "session/TunnelSession.h"
 #include "ui/ServiceSidebarRow.h"
@@ -19,11 +20,8 @@ namespace {
 
 TunnelProfile profile(const QString &name)
 {
-    TunnelProfile p;
-    p.id = QUuid::createUuid();
+    TunnelProfile p = localProfile(3000);
     p.name = name;
-    p.host = QStringLiteral("127.0.0.1");
-    p.portText = QStringLiteral("3000");
     return p;
 }
 
@@ -43,20 +41,19 @@ private slots:
         QTest::addColumn<TunnelStatus>("status");
         QTest::addColumn<HealthState>("local");
         QTest::addColumn<bool>("healthy");
-        QTest::addColumn<QColor>("row");
-        QTest::addColumn<QColor>("badge");
+        QTest::addColumn<QColor>("row"); // the badge's too, but for an idle service whose local end answers
         using namespace Theme;
         const auto up = HealthState::healthy();
         const auto down = HealthState::unhealthy(QStringLiteral("x"));
-        QTest::newRow("online, confirmed") << TunnelStatus::online() << up << true << success << success;
-        QTest::newRow("online, unconfirmed") << TunnelStatus::online() << up << false << warning << warning;
-        QTest::newRow("preparing") << TunnelStatus::preparing() << up << false << warning << warning;
-        QTest::newRow("connecting") << TunnelStatus::connecting() << down << false << warning << warning;
-        QTest::newRow("stopping") << TunnelStatus::stopping() << up << false << warning << warning;
-        QTest::newRow("failed") << TunnelStatus::failed(QStringLiteral("x")) << up << false << danger << danger;
-        QTest::newRow("idle, local up") << TunnelStatus::idle() << up << false << info << subtle;
-        QTest::newRow("idle, local down") << TunnelStatus::idle() << down << false << subtle << subtle;
-        QTest::newRow("idle, unknown") << TunnelStatus::idle() << HealthState::unknown() << false << subtle << subtle;
+        QTest::newRow("online, confirmed") << TunnelStatus::online() << up << true << success;
+        QTest::newRow("online, unconfirmed") << TunnelStatus::online() << up << false << warning;
+        QTest::newRow("preparing") << TunnelStatus::preparing() << up << false << warning;
+        QTest::newRow("connecting") << TunnelStatus::connecting() << down << false << warning;
+        QTest::newRow("stopping") << TunnelStatus::stopping() << up << false << warning;
+        QTest::newRow("failed") << TunnelStatus::failed(QStringLiteral("x")) << up << false << danger;
+        QTest::newRow("idle, local up") << TunnelStatus::idle() << up << false << info;
+        QTest::newRow("idle, local down") << TunnelStatus::idle() << down << false << subtle;
+        QTest::newRow("idle, unknown") << TunnelStatus::idle() << HealthState::unknown() << false << subtle;
     }
 
     void colourRules()
@@ -65,9 +62,8 @@ private slots:
         QFETCH(HealthState, local);
         QFETCH(bool, healthy);
         QFETCH(QColor, row);
-        QFETCH(QColor, badge);
         QCOMPARE(statusColor(status, healthy, local.is(HealthState::Kind::healthy)), row);
-        QCOMPARE(statusColor(status, healthy, false), badge);
+        QCOMPARE(statusColor(status, healthy, false), row == Theme::info ? Theme::subtle : row);
     }
 
     void idleWithReachableServiceDiffersBetweenRowAndBadge()
@@ -151,14 +147,12 @@ private slots:
         TunnelSession session(profile(QStringLiteral("a")), {});
         SessionStatusBadge badge(&session);
         QCOMPARE(badge.accessibleName(), QStringLiteral("未启动"));
-        QCOMPARE(badge.sizeHint().height(), 31);
 
         SummaryPill pill(QStringLiteral("bolt.fill"), QStringLiteral("0 个运行中"), Theme::success);
         const int narrow = pill.sizeHint().width();
         pill.setText(QStringLiteral("12 个运行中"));
         QVERIFY(pill.sizeHint().width() > narrow);
         QCOMPARE(pill.accessibleName(), QStringLiteral("12 个运行中"));
-        QCOMPARE(pill.sizeHint().height(), 28);
     }
 };
 

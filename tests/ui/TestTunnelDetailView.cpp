@@ -1,6 +1,5 @@
 #include "DetailRig.h"
 #include "ui/ActivityRow.h"
-#include "ui/FactRow.h"
 #include "ui/HealthCard.h"
 #include "ui/TunnelDetailView.h"
 #include "ui/style/ActionButton.h"
@@ -8,7 +7,6 @@
 #include "ui/style/Theme.h"
 #include "ui/widgets/IconTextLabel.h"
 #include "ui/widgets/SegmentedPicker.h"
-#include "ui/widgets/SymbolView.h"
 #include "ui/widgets/UrlText.h"
 
 #include <QApplication>
@@ -18,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -39,34 +36,6 @@ Timings testTimings()
 QString healthLine(const QWidget &pane, const char *tile, const char *line)
 {
     return pane.findChild<HealthCard *>(QLatin1String(tile))->findChild<QLabel *>(QLatin1String(line))->text();
-}
-
-template <typename T = QWidget> T *child(const QWidget &pane, const char *name)
-{
-    T *found = pane.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-/// Answers the alert \a pane shows with the button reading \a text.
-bool answerAlert(const QWidget &pane, const QString &expectedTitle, const QString &text)
-{
-    auto *box = pane.findChild<QMessageBox *>();
-    if (!box || !box->isVisible() || box->text() != expectedTitle || box->textFormat() != Qt::PlainText)
-        return false;
-    for (QAbstractButton *button : box->buttons()) {
-        if (button->text() == text) {
-            button->click();
-            return true;
-        }
-    }
-    return false;
-}
-
-QString startText(const TunnelDetailView &pane)
-{
-    return child<ActionButton>(pane, "startButton")->text();
 }
 
 /// The activity rows on screen; the list keeps spare rows hidden.
@@ -102,41 +71,29 @@ private slots:
     {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("symbol");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<bool>("stopEnabled");
         QTest::addColumn<qreal>("stopOpacity");
         QTest::addColumn<QString>("emptyTitle"); // empty: the link block shows instead
-        QTest::addColumn<QString>("emptySymbol");
         const QString waiting = QStringLiteral("正在建立公网隧道…");
         const QString none = QStringLiteral("尚未生成公网地址");
-        const QString spin = QStringLiteral("arrow.triangle.2.circlepath");
-        const QString plus = QStringLiteral("link.badge.plus");
-        QTest::newRow("idle") << Kind::idle << "启动此服务"
-                              << "play.fill" << false << false << 0.45 << none << plus;
-        QTest::newRow("preparing") << Kind::preparing << "检查本地服务"
-                                   << "ellipsis" << true << true << 1.0 << waiting << spin;
-        QTest::newRow("connecting") << Kind::connecting << "正在连接"
-                                    << "ellipsis" << true << true << 1.0 << waiting << spin;
-        QTest::newRow("online") << Kind::online << "运行中"
-                                << "play.fill" << true << true << 1.0 << QString() << QString();
+        QTest::newRow("idle") << Kind::idle << "启动此服务" << false << false << 0.45 << none;
+        QTest::newRow("preparing") << Kind::preparing << "检查本地服务" << true << true << 1.0 << waiting;
+        QTest::newRow("connecting") << Kind::connecting << "正在连接" << true << true << 1.0 << waiting;
+        QTest::newRow("online") << Kind::online << "运行中" << true << true << 1.0 << QString();
         // Stopping from online keeps its link; the stop button is disabled yet fully opaque.
-        QTest::newRow("stopping") << Kind::stopping << "停止中"
-                                  << "ellipsis" << true << false << 1.0 << QString() << QString();
-        QTest::newRow("failed") << Kind::failed << "启动此服务"
-                                << "play.fill" << false << false << 0.45 << none << plus;
+        QTest::newRow("stopping") << Kind::stopping << "停止中" << true << false << 1.0 << QString();
+        QTest::newRow("failed") << Kind::failed << "启动此服务" << false << false << 0.45 << none;
     }
 
     void statusDrivesTextsAndLocks()
     {
         QFETCH(Kind, kind);
         QFETCH(QString, title);
-        QFETCH(QString, symbol);
         QFETCH(bool, busy);
         QFETCH(bool, stopEnabled);
         QFETCH(qreal, stopOpacity);
         QFETCH(QString, emptyTitle);
-        QFETCH(QString, emptySymbol);
 
         Rig rig(testTimings(), OriginScheme::automatic);
         QVERIFY(rig.reach(kind));
@@ -147,7 +104,6 @@ private slots:
         auto *start = child<ActionButton>(pane, "startButton");
         auto *stop = child<ActionButton>(pane, "stopButton");
         QCOMPARE(start->text(), title);
-        QCOMPARE(start->symbol(), symbol);
         QCOMPARE(start->isEnabled(), !busy);
         QCOMPARE(start->opacity(), busy ? 0.48 : 1.0);
         QCOMPARE(stop->isEnabled(), stopEnabled);
@@ -160,7 +116,6 @@ private slots:
         QCOMPARE(child(pane, "emptyLink")->isVisible(), !emptyTitle.isEmpty());
         if (!emptyTitle.isEmpty()) {
             QCOMPARE(child<QLabel>(pane, "emptyLinkTitle")->text(), emptyTitle);
-            QCOMPARE(child(pane, "emptyLink")->findChild<SymbolView *>()->symbol(), emptySymbol);
         } else {
             QCOMPARE(child<UrlText>(pane, "urlText")->text(), rig.session->publicURL()->toString());
             QCOMPARE(healthLine(pane, "publicHealthCard", "healthDetail"),
@@ -169,10 +124,8 @@ private slots:
 
         auto *failure = child<IconTextLabel>(pane, "failureLabel");
         QCOMPARE(failure->isVisible(), kind == Kind::failed);
-        if (kind == Kind::failed) {
+        if (kind == Kind::failed)
             QCOMPARE(failure->text(), rig.session->status().message);
-            QCOMPARE(failure->symbol(), QStringLiteral("exclamationmark.triangle.fill"));
-        }
     }
 
     void healthDetailLines()
@@ -224,46 +177,30 @@ private slots:
         QVERIFY(pane.showAdvanced());
     }
 
-    void deleteTitle_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("plain") << QStringLiteral("前端") << QStringLiteral("删除“前端”？");
-        QTest::newRow("surrounding space") << QStringLiteral("  前端 \n") << QStringLiteral("删除“前端”？");
-        QTest::newRow("empty") << QString() << QStringLiteral("删除“未命名服务”？");
-        QTest::newRow("spaces only") << QStringLiteral("   ") << QStringLiteral("删除“未命名服务”？");
-    }
-
-    void deleteTitle()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, title);
-        QCOMPARE(TunnelDetailView::deleteTitle(name), title);
-    }
-
     void deleteAsksFirst()
     {
         Rig rig;
         TunnelProfile p = rig.session->profile();
-        p.name = QStringLiteral(" <b>api</b> ");
+        p.name = QStringLiteral(" \n ");
         rig.session->setProfile(p);
         TunnelDetailView pane(rig.session.get());
         pane.show();
         QSignalSpy deleted(&pane, &TunnelDetailView::deleteConfirmed);
-        const QString title = QStringLiteral("删除“<b>api</b>”？");
 
         child<QAbstractButton>(pane, "deleteButton")->click();
-        QVERIFY(answerAlert(pane, title, QStringLiteral("取消")));
+        QVERIFY(answerAlert(pane, QStringLiteral("删除“未命名服务”？"), QStringLiteral("取消")));
         QTRY_VERIFY(!pane.findChild<QMessageBox *>());
         QCoreApplication::processEvents();
         QCOMPARE(deleted.count(), 0);
 
+        p.name = QStringLiteral(" <b>api</b> ");
+        rig.session->setProfile(p);
         child<QAbstractButton>(pane, "deleteButton")->click();
-        QVERIFY(answerAlert(pane, title, QStringLiteral("删除")));
+        QVERIFY(answerAlert(pane, QStringLiteral("删除“<b>api</b>”？"), QStringLiteral("删除")));
         QVERIFY(deleted.wait());
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(deleted.at(0).at(0).toUuid(), rig.session->id());
-        QCOMPARE(child<QLineEdit>(pane, "nameField")->text(), p.name); // untouched in the header
+        QTRY_COMPARE(child<QLineEdit>(pane, "nameField")->text(), p.name); // untouched in the header
     }
 
     void copyAndOpen()
@@ -276,8 +213,6 @@ private slots:
         pane.show();
         auto *copy = child<ActionButton>(pane, "copyButton");
         const QString url = rig.session->publicURL()->toString();
-        QCOMPARE(copy->text(), QStringLiteral("复制链接"));
-        QCOMPARE(copy->symbol(), QStringLiteral("doc.on.doc"));
 
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
         QElapsedTimer clock;
@@ -285,7 +220,6 @@ private slots:
         copy->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), url);
         QCOMPARE(copy->text(), QStringLiteral("已复制"));
-        QCOMPARE(copy->symbol(), QStringLiteral("checkmark"));
 
         // A second copy halfway does not push the first reset back.
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 2000, 10000);
@@ -301,7 +235,7 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
         auto *open = child<QAbstractButton>(pane, "openButton");
-        QCOMPARE(open->accessibleName(), QStringLiteral("在浏览器中打开"));
+        QCOMPARE(open->accessibleName(), QStringLiteral("在浏览器中打开")); // it shows only a symbol
         open->click();
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(catcher.urls, QList<QUrl> { *rig.session->publicURL() });
@@ -447,7 +381,7 @@ private slots:
             qPrintable(QStringLiteral("%1 refreshes in %2 ms").arg(refreshes).arg(elapsed)));
         QVERIFY(refreshes < changes.count() / 10);
         QCOMPARE(child(pane, "startButton"), startButton); // updated in place
-        QCOMPARE(startText(pane), QStringLiteral("正在连接"));
+        QCOMPARE(child<ActionButton>(pane, "startButton")->text(), QStringLiteral("正在连接"));
     }
 
     void longTextsNeverWidenThePane()
@@ -477,13 +411,9 @@ private slots:
         TunnelDetailView pane(rig.session.get());
         pane.resize(709, 900);
         pane.show();
-        QCOMPARE(child(pane, "deleteButton")->accessibleName(), QStringLiteral("删除此服务"));
-        QCOMPARE(child(pane, "deleteButton")->toolTip(), QStringLiteral("删除此服务"));
-        QCOMPARE(child(pane, "hostField")->accessibleName(), QStringLiteral("IP 地址 / 主机名"));
-        QCOMPARE(child(pane, "portField")->accessibleName(), QStringLiteral("端口"));
-        QCOMPARE(child(pane, "nameField")->accessibleName(), QStringLiteral("服务名称"));
+        QCOMPARE(child(pane, "deleteButton")->toolTip(), QStringLiteral("删除此服务")); // it shows only a symbol
 
-        // Tab walks the controls from top to bottom.
+        // Tab walks the controls from top to bottom, and each one tells a screen reader what it is.
         QWidget *content = pane.widget();
         QWidget *w = child(pane, "nameField");
         int lastY = -1;
@@ -497,6 +427,9 @@ private slots:
             QVERIFY2(y + 8 >= lastY, qPrintable(w->objectName() + QStringLiteral(" comes before a control above it")));
             lastY = y;
             visited << w->objectName();
+            const auto *button = qobject_cast<QAbstractButton *>(w);
+            QVERIFY2(!w->accessibleName().isEmpty() || (button && !button->text().isEmpty()),
+                qPrintable(w->objectName() + QStringLiteral(" has no name")));
         }
         for (const char *name :
             { "nameField", "deleteButton", "hostField", "portField", "disclosureButton", "startButton" })
