@@ -199,12 +199,12 @@ private slots:
         shadow->setShadowShown(enabled);
         card->setGeometry(40, 40, 120, 80);
         card->setVisible(shown);
-        const QImage image = render(window);
+        const QImage image = renderShown(window);
         // Just below the card the shadow darkens the background; far from it nothing does.
         const QColor below = image.pixelColor(100, 40 + 80 + 3);
         QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shadowed);
-        QVERIFY(near(image.pixelColor(260, 160), Theme::background, 1));
-        QCOMPARE(near(image.pixelColor(100, 80), Theme::panel, 1), shown);
+        QVERIFY(nearColor(image.pixelColor(260, 160), Theme::background, 1));
+        QCOMPARE(nearColor(image.pixelColor(100, 80), Theme::panel, 1), shown);
 
         // The shadow leaves with its card rather than staying behind on the parent.
         delete card;
