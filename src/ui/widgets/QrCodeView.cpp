@@ -26,7 +26,7 @@ void QrCodeView::setText(const QString &text)
     // Version 0: the smallest that holds the text; 8-bit mode keeps every byte of the address as it is.
     if (QRcode *code = QRcode_encodeString8bit(bytes.constData(), 0, QR_ECLEVEL_M)) {
         m_count = code->width;
-        m_modules.resize(m_count * m_count);
+        m_modules.resize(qsizetype(m_count) * m_count);
         for (int i = 0; i < m_count * m_count; ++i)
             m_modules.setBit(i, code->data[i] & 1);
         QRcode_free(code);
