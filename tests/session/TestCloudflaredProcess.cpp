@@ -1,8 +1,10 @@
+#include "FakeCloudflared.h"
+#include "TestSupport.h"
+#include "session/CloudflaredLocator.h"
 #include "session/CloudflaredProcess.h"
+#include "session/CloudflaredVersionQuery.h"
 #include "session/RuntimeParent.h"
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include <csignal>
@@ -11,6 +13,8 @@
 #include <unistd.h>
 #include <utime.h>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 constexpr int unset = -1; // no such variable
@@ -18,7 +22,7 @@ constexpr int missing = -2; // a variable naming nothing
 constexpr uid_t nobody = 65534;
 
 // A folder for the runtime-directory tests: \a mode with \a other as owner, or as described above.
-QString makeFolder(const QString &path, int mode, bool other)
+QString makeFolder(const QString &path, int mode, bool other = false)
 {
     if (mode == unset)
         return {};
@@ -31,9 +35,10 @@ QString makeFolder(const QString &path, int mode, bool other)
     return path;
 }
 
-QStringList runtimeDirectories(const QString &folder)
+void useFolders(const QString &runtime, const QString &temp)
 {
-    return QDir(folder).entryList({ u"orvanta-runtime-*"_qs }, QDir::Dirs);
+    runtime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    qputenv("TMPDIR", QFile::encodeName(temp));
 }
 
 } // namespace
@@ -89,19 +94,15 @@ private slots:
         const QString runtime = makeFolder(base + u"/runtime"_qs, runtimeMode, runtimeOther);
         const QString temp = makeFolder(base + u"/temp"_qs, tempMode, tempOther);
         QVERIFY(!temp.isEmpty() && (runtimeMode == unset) == runtime.isEmpty());
-        if (runtime.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-        qputenv("TMPDIR", QFile::encodeName(temp));
+        useFolders(runtime, temp);
 
-        CloudflaredProcess child(std::chrono::seconds(1));
+        CloudflaredProcess child(1s);
         QString error;
         const bool prepared = child.prepare(&error);
         if (chosen.isEmpty()) {
             QVERIFY(!prepared);
             QVERIFY2(error.contains(temp) && error.contains(u"其他用户"_qs), qPrintable(error));
-            QCOMPARE(runtimeDirectories(temp), QStringList());
+            QCOMPARE(QDir(temp).entryList({ u"orvanta-runtime-*"_qs }, QDir::Dirs), QStringList());
             return;
         }
         QVERIFY2(prepared, qPrintable(error));
@@ -113,7 +114,7 @@ private slots:
         QVERIFY(configuration.open(QIODevice::ReadOnly));
         QCOMPARE(configuration.readAll(), QByteArray("{}\n"));
         // This process owns it, so a start in the meantime leaves it alone.
-        QCOMPARE(RuntimeParent::removeAbandonedIn(directory.path(), ::geteuid(), std::chrono::seconds(0)), 0);
+        QCOMPARE(RuntimeParent::removeAbandonedIn(directory.path(), ::geteuid(), 0s), 0);
         QVERIFY(directory.exists());
     }
 
@@ -144,7 +145,7 @@ private slots:
         QFETCH(bool, removed);
         if (otherUser && ::geteuid() != 0)
             QSKIP("giving a folder to another user takes root");
-        const QString parent = makeFolder(m_temp.filePath(QString::fromLatin1(QTest::currentDataTag())), 0700, false);
+        const QString parent = makeFolder(m_temp.filePath(QString::fromLatin1(QTest::currentDataTag())), 0700);
         // This process's own, as a start records it, and a link that leads elsewhere: both stay.
         QVERIFY(!parent.isEmpty() && QDir(parent).mkdir(u"orvanta-runtime-live"_qs));
         QString error;
@@ -162,7 +163,7 @@ private slots:
         if (otherUser)
             QCOMPARE(::chown(QFile::encodeName(directory).constData(), nobody, nobody), 0);
 
-        QCOMPARE(RuntimeParent::removeAbandonedIn(parent, ::geteuid(), std::chrono::seconds(60)), removed ? 1 : 0);
+        QCOMPARE(RuntimeParent::removeAbandonedIn(parent, ::geteuid(), 60s), removed ? 1 : 0);
         QCOMPARE(QFileInfo::exists(directory), !removed);
         QVERIFY(QFileInfo::exists(parent + u"/orvanta-runtime-live/owner"_qs) && QFileInfo(m_temp.path()).isDir());
     }
@@ -170,15 +171,14 @@ private slots:
     // A configuration that cannot be written whole fails the start with the system's reason.
     void unwritableConfigurationFailsAndLeavesNothing()
     {
-        const QString temp = makeFolder(m_temp.path() + u"/full"_qs, 0700, false);
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", QFile::encodeName(temp));
+        const QString temp = makeFolder(m_temp.path() + u"/full"_qs, 0700);
+        useFolders({}, temp);
         rlimit original {};
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &original) == 0);
         rlimit lowered = original;
         lowered.rlim_cur = 1; // room for one byte of the three
         const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        CloudflaredProcess child(std::chrono::seconds(1));
+        CloudflaredProcess child(1s);
         QString error;
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &lowered) == 0);
         const bool prepared = child.prepare(&error);
@@ -187,6 +187,77 @@ private slots:
         QVERIFY(!prepared);
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
         QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    void searchPaths_data()
+    {
+        QTest::addColumn<QString>("pathVariable");
+        QTest::addColumn<QStringList>("expected");
+        const QString bundled = u"/opt/orvanta/share/orvanta/cloudflared"_qs;
+        const QString local = u"/usr/local/bin/cloudflared"_qs;
+        const QString system = u"/usr/bin/cloudflared"_qs;
+        QTest::newRow("no PATH") << QString() << QStringList { bundled, local, system };
+        QTest::newRow("PATH in its order, before the system directories")
+            << u"/home/u/bin:/snap/bin"_qs
+            << QStringList { bundled, u"/home/u/bin/cloudflared"_qs, u"/snap/bin/cloudflared"_qs, local, system };
+        QTest::newRow("each file once, relative and empty entries skipped")
+            << u"/usr/bin::bin:.:/usr/local/bin/"_qs << QStringList { bundled, system, local };
+    }
+
+    void searchPaths()
+    {
+        QFETCH(QString, pathVariable);
+        QFETCH(QStringList, expected);
+        QCOMPARE(CloudflaredLocator::defaultSearchPaths(u"/opt/orvanta/share/orvanta"_qs, pathVariable), expected);
+    }
+
+    void locateTakesTheFirstExecutableFile()
+    {
+        const QString plain = m_temp.filePath(u"plain"_qs);
+        const QString directory = m_temp.filePath(u"directory"_qs);
+        const QString executable = m_temp.filePath(u"executable"_qs);
+        QFile file(plain);
+        QVERIFY(file.open(QIODevice::WriteOnly) && QDir().mkpath(directory));
+        file.close();
+        QVERIFY(writeExecutable(executable, "#!/bin/sh\n") && writeExecutable(executable + u'2', "#!/bin/sh\n"));
+        const CloudflaredLocator locator(
+            { m_temp.filePath(u"absent"_qs), plain, directory, executable, executable + u'2' });
+        QCOMPARE(locator.locate(), executable);
+        QCOMPARE(CloudflaredLocator({ plain }).locate(), QString());
+    }
+
+    void versionQuery_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("version and more")
+            << QByteArray("echo 'cloudflared version 2024.5.0 (built 2024-05-01-1200 UTC)'") << u"2024.5.0"_qs;
+        QTest::newRow("empty output") << QByteArray("exit 0") << QString();
+        QTest::newRow("not UTF-8") << QByteArray("printf 'cloudflared version \\377\\n'") << QString();
+        QTest::newRow("hangs") << QByteArray("exec sleep 30") << QStringLiteral("不可用");
+        QTest::newRow("cannot start") << QByteArray() << QStringLiteral("不可用");
+        QTest::newRow("absent") << QByteArray("absent") << QStringLiteral("未找到");
+    }
+
+    void versionQuery()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, version);
+        QTemporaryDir dir;
+        FakeCloudflared fake(dir.path());
+        QVERIFY(body.isEmpty() ? writeExecutable(fake.path(), "#!/nonexistent/interpreter\n")
+                               : body == "absent" || fake.install(body));
+        auto query = std::make_unique<CloudflaredVersionQuery>();
+        QSignalSpy finished(query.get(), &CloudflaredVersionQuery::finished);
+        query->start(fake.locator(), 500ms);
+        // The answer never comes from inside start(): the caller's event loop goes on meanwhile.
+        QCOMPARE(finished.size(), 0);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.constFirst().constFirst().toString(), version);
+        QVERIFY(!finished.wait(700));
+        // A child that hung is killed and reaped, also with its query gone.
+        query.reset();
+        QTRY_VERIFY(!processAlive(fake.processId()));
     }
 };
 
