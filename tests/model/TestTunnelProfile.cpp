@@ -16,7 +16,6 @@ private slots:
     void decoding_data();
     void decoding();
     void encodingRoundTrip();
-    void errorDescriptions();
 };
 
 void TestTunnelProfile::validation_data()
@@ -106,20 +105,11 @@ void TestTunnelProfile::validation()
     QFETCH(int, error);
 
     const TunnelConfiguration configuration { scheme, host, port, false };
-    const auto url = configuration.validatedOriginURL();
-    const auto header = configuration.validatedHostHeader();
-    if (error < 0) {
-        QVERIFY(url.ok());
-        QCOMPARE(url.value(), origin);
-    } else {
-        QVERIFY(!url.ok());
-        QCOMPARE(int(url.error().kind), error);
-    }
-    QCOMPARE(header.ok(), !hostHeader.isEmpty());
-    if (header.ok())
-        QCOMPARE(header.value(), hostHeader);
-    else
-        QCOMPARE(int(header.error().kind), error);
+    // A value, or the number of the error's kind.
+    const auto outcome
+        = [](const auto &result) { return result.ok() ? result.value() : QString::number(int(result.error().kind)); };
+    QCOMPARE(outcome(configuration.validatedOriginURL()), error < 0 ? origin : QString::number(error));
+    QCOMPARE(outcome(configuration.validatedHostHeader()), hostHeader.isEmpty() ? QString::number(error) : hostHeader);
 }
 
 void TestTunnelProfile::decoding_data()
@@ -128,35 +118,34 @@ void TestTunnelProfile::decoding_data()
     QTest::addColumn<bool>("valid");
     const QByteArray good = R"({"id":"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f","name":"Web","provider":"Cloudflare",)"
                             R"("scheme":"HTTP","host":"127.0.0.1","portText":"3000","skipTLSVerification":false})";
-    const auto with = [&](const char *from, const char *to) {
-        QByteArray copy = good;
-        return copy.replace(from, to);
-    };
     QTest::newRow("good") << '[' + good + ']' << true;
     QTest::newRow("empty array") << QByteArray("[]") << true;
     QTest::newRow("lower-case uuid, keys reordered, unknown key")
         << QByteArray(R"([{"skipTLSVerification":true,"portText":"x","host":"h","scheme":"自动","name":"",)"
                       R"("id":"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f","extra":1}])")
         << true;
-    QTest::newRow("provider number") << '[' + with("\"Cloudflare\"", "42") + ']' << true;
-    QTest::newRow("provider null") << '[' + with("\"Cloudflare\"", "null") + ']' << true;
-    QTest::newRow("provider missing") << '[' + with("\"provider\":\"Cloudflare\",", "") + ']' << true;
-    QTest::newRow("scheme lower case") << '[' + with("\"HTTP\"", "\"http\"") + ']' << false;
-    QTest::newRow("scheme unknown") << '[' + with("\"HTTP\"", "\"FTP\"") + ']' << false;
-    QTest::newRow("portText number") << '[' + with("\"3000\"", "3000") + ']' << false;
-    QTest::newRow("skip as string") << '[' + with("false}", "\"false\"}") + ']' << false;
-    QTest::newRow("name null") << '[' + with("\"Web\"", "null") + ']' << false;
-    QTest::newRow("host missing") << '[' + with("\"host\":\"127.0.0.1\",", "") + ']' << false;
-    QTest::newRow("uuid with braces") << '['
-            + with("\"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f\"", "\"{6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f}\"")
-            + ']' << false;
-    QTest::newRow("uuid without hyphens")
-        << '[' + with("6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f", "6f1c2a7e0b5d4c1e9a3f2d4b6c8e0a1f") + ']' << false;
-    QTest::newRow("one bad record fails all") << '[' + good + ',' + with("\"HTTP\"", "\"http\"") + ']' << false;
+    QTest::newRow("one bad record fails all")
+        << '[' + good + ',' + QByteArray(good).replace("HTTP", "http") + ']' << false;
     QTest::newRow("not an array") << good << false;
     QTest::newRow("truncated") << '[' + good.left(40) << false;
     QTest::newRow("record not object") << QByteArray("[1]") << false;
-    QTest::newRow("invalid utf-8") << '[' + with("Web", "W\xff\xfe") + ']' << false;
+    // One field changed at a time.
+    const struct
+    {
+        const char *name, *from, *to;
+        bool valid;
+    } edits[] = { { "provider number", "\"Cloudflare\"", "42", true },
+        { "provider null", "\"Cloudflare\"", "null", true },
+        { "provider missing", "\"provider\":\"Cloudflare\",", "", true },
+        { "scheme lower case", "\"HTTP\"", "\"http\"", false }, { "scheme unknown", "\"HTTP\"", "\"FTP\"", false },
+        { "portText number", "\"3000\"", "3000", false }, { "skip as string", "false}", "\"false\"}", false },
+        { "name null", "\"Web\"", "null", false }, { "host missing", "\"host\":\"127.0.0.1\",", "", false },
+        { "uuid with braces", "\"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f\"", "\"{6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f}\"",
+            false },
+        { "uuid without hyphens", "6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f", "6f1c2a7e0b5d4c1e9a3f2d4b6c8e0a1f", false },
+        { "invalid utf-8", "Web", "W\xff\xfe", false } };
+    for (const auto &edit : edits)
+        QTest::newRow(edit.name) << '[' + QByteArray(good).replace(edit.from, edit.to) + ']' << edit.valid;
 }
 
 void TestTunnelProfile::decoding()
@@ -166,27 +155,19 @@ void TestTunnelProfile::decoding()
     QCOMPARE(decodeProfiles(json).has_value(), valid);
 }
 
+// The stored form, byte for byte: lists saved by earlier versions must stay readable and the other way round.
 void TestTunnelProfile::encodingRoundTrip()
 {
     const TunnelProfile profile { QUuid::fromString(u"6f1c2a7e-0b5d-4c1e-9a3f-2d4b6c8e0a1f"_qs), u"演示 \"站点\"/1"_qs,
         TunnelProvider::cloudflare, OriginScheme::automatic, u" 127.0.0.1 "_qs, u"+08080"_qs, true };
     const QByteArray json = encodeProfiles({ profile, profile });
-    QVERIFY(json.startsWith(R"([{"id":"6F1C2A7E-0B5D-4C1E-9A3F-2D4B6C8E0A1F","name":)"));
-    QVERIFY(json.contains(R"(,"provider":"Cloudflare","scheme":"自动","host":" 127.0.0.1 ","portText":"+08080",)"
-                          R"("skipTLSVerification":true}])"));
-    QVERIFY(!json.contains('\n'));
+    QCOMPARE(json.left(json.size() / 2),
+        QByteArray("[{\"id\":\"6F1C2A7E-0B5D-4C1E-9A3F-2D4B6C8E0A1F\",\"name\":\"演示 \\\"站点\\\"/1\",\"provider\":"
+                   "\"Cloudflare\",\"scheme\":\"自动\",\"host\":\" 127.0.0.1 \",\"portText\":\"+08080\","
+                   "\"skipTLSVerification\":true}"));
     const auto decoded = decodeProfiles(json);
-    QVERIFY(decoded);
-    QCOMPARE(decoded->size(), 2);
-    QVERIFY(decoded->first() == profile);
+    QVERIFY(decoded && decoded->size() == 2 && decoded->first() == profile);
     QCOMPARE(encodeProfiles({}), QByteArray("[]"));
-}
-
-void TestTunnelProfile::errorDescriptions()
-{
-    QCOMPARE(TunnelError::originUnavailable(u"127.0.0.1:8080"_qs).description(),
-        u"无法访问本地服务 127.0.0.1:8080，请确认服务已启动且协议、端口正确"_qs);
-    QVERIFY(TunnelError::portNotNumber().description() != TunnelError::invalidPort().description());
 }
 
 QTEST_GUILESS_MAIN(TestTunnelProfile)
