@@ -69,28 +69,22 @@ private slots:
         qCInfo(lcStore) << "after the file is gone";
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines.size(), 4); // the last one empty
-        QVERIFY(lines.at(0).endsWith(" INFO orvanta.store: saved"));
-        QVERIFY(lines.at(1).endsWith(" DEBUG orvanta.child: INF Registered tunnel connection"));
-        QVERIFY(lines.at(2).endsWith(" WARNING orvanta.app: killed"));
+        // Each line begins with its time.
+        QByteArrayList lines = file.readAll().split('\n');
+        for (QByteArray &line : lines)
+            line = line.mid(line.indexOf(' ') + 1);
+        QCOMPARE(lines,
+            QByteArrayList({ "INFO orvanta.store: saved", "DEBUG orvanta.child: INF Registered tunnel connection",
+                "WARNING orvanta.app: killed", "" }));
         QLoggingCategory::setFilterRules({});
     }
 
-    void stateDirectory_data()
+    void stateDirectoryIgnoresARelativeSetting()
     {
-        QTest::addColumn<QByteArray>("state");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("unset") << QByteArray() << QDir::homePath() + u"/.local/state/orvanta"_qs;
-        QTest::newRow("relative") << QByteArray("state") << QDir::homePath() + u"/.local/state/orvanta"_qs;
-    }
-
-    void stateDirectory()
-    {
-        QFETCH(QByteArray, state);
-        QFETCH(QString, expected);
-        state.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", state);
-        QCOMPARE(LogFile::defaultDirectory(), expected);
+        for (const QByteArray &state : { QByteArray(), QByteArray("state") }) {
+            state.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", state);
+            QCOMPARE(LogFile::defaultDirectory(), QDir::homePath() + u"/.local/state/orvanta"_qs);
+        }
     }
 };
 

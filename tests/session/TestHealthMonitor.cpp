@@ -68,7 +68,15 @@ class TestHealthMonitor : public QObject
         return *server;
     }
 
-    SessionDependencies dependencies(Timings timings = quickTimings(), PublicProbe probe = {}) const
+    /// A check follows going online at once.
+    static Timings timings()
+    {
+        Timings timings = quickTimings();
+        timings.postOnlineCheck = 50ms;
+        return timings;
+    }
+
+    SessionDependencies dependencies(Timings timings = TestHealthMonitor::timings(), PublicProbe probe = {}) const
     {
         return { timings, m_fake.locator(), probe ? probe : answeringPublicProbe({ true, 404, {} }) };
     }
@@ -149,9 +157,7 @@ private slots:
         const qsizetype before = probed.requests().size();
         const QString origin = chosen.isEmpty() ? QString() : chosen + u"://127.0.0.1:%1"_qs.arg(probed.port());
         const HealthState local = problem.isEmpty() ? HealthState::healthy() : HealthState::unhealthy(problem);
-        Timings timings = quickTimings();
-        timings.postOnlineCheck = 50ms;
-        TunnelSession tunnel(localProfile(probed.port(), scheme, skipTLS), nullptr, dependencies(timings));
+        TunnelSession tunnel(localProfile(probed.port(), scheme, skipTLS), nullptr, dependencies());
         QSignalSpy checked(&tunnel, &TunnelSession::healthChecked);
 
         QElapsedTimer clock;
@@ -196,10 +202,7 @@ private slots:
     {
         LocalHttpServer service;
         QVERIFY(service.listenHttp());
-        Timings timings = quickTimings();
-        timings.postOnlineCheck = 50ms;
-        TunnelSession tunnel(
-            localProfile(service.port(), OriginScheme::automatic, true), nullptr, dependencies(timings));
+        TunnelSession tunnel(localProfile(service.port(), OriginScheme::automatic, true), nullptr, dependencies());
         tunnel.start();
         QTRY_COMPARE_WITH_TIMEOUT(tunnel.publicHealth(), HealthState::healthy(), 10000);
         QVERIFY(service.listenHttps(*m_certificate, service.port()));
@@ -281,10 +284,8 @@ private slots:
             QCOMPARE(timeout, Timings {}.publicProbeTimeout);
             QTimer::singleShot(10, context, [done, outcome] { done(outcome); });
         };
-        Timings timings = quickTimings();
-        timings.postOnlineCheck = 50ms;
         TunnelSession session(localProfile(localUp ? server(u"plain"_qs).port() : LocalHttpServer::unusedPort()), {},
-            dependencies(timings, probe));
+            dependencies(timings(), probe));
         QSignalSpy checked(&session, &TunnelSession::healthChecked);
         session.handleOutputLine(u"INF |  https://four-random-words-here.trycloudflare.com  |"_qs);
         session.handleOutputLine(u"INF Registered tunnel connection connIndex=0"_qs);
