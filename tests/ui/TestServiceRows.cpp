@@ -7,7 +7,6 @@
 #include "ui/StatusColor.h"
 #include "ui/SummaryPill.h"
 #include "ui/style/Symbols.h"
-#include "ui/style/Theme.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -15,17 +14,6 @@
 
 Q_DECLARE_METATYPE(TunnelStatus)
 Q_DECLARE_METATYPE(HealthState)
-
-namespace {
-
-TunnelProfile profile(const QString &name)
-{
-    TunnelProfile p = localProfile(3000);
-    p.name = name;
-    return p;
-}
-
-} // namespace
 
 class TestServiceRows : public QObject
 {
@@ -44,13 +32,13 @@ private slots:
         QTest::addColumn<QColor>("row"); // the badge's too, but for an idle service whose local end answers
         using namespace Theme;
         const auto up = HealthState::healthy();
-        const auto down = HealthState::unhealthy(QStringLiteral("x"));
+        const auto down = HealthState::unhealthy(u"x"_qs);
         QTest::newRow("online, confirmed") << TunnelStatus::online() << up << true << success;
         QTest::newRow("online, unconfirmed") << TunnelStatus::online() << up << false << warning;
         QTest::newRow("preparing") << TunnelStatus::preparing() << up << false << warning;
         QTest::newRow("connecting") << TunnelStatus::connecting() << down << false << warning;
         QTest::newRow("stopping") << TunnelStatus::stopping() << up << false << warning;
-        QTest::newRow("failed") << TunnelStatus::failed(QStringLiteral("x")) << up << false << danger;
+        QTest::newRow("failed") << TunnelStatus::failed(u"x"_qs) << up << false << danger;
         QTest::newRow("idle, local up") << TunnelStatus::idle() << up << false << info;
         QTest::newRow("idle, local down") << TunnelStatus::idle() << down << false << subtle;
         QTest::newRow("idle, unknown") << TunnelStatus::idle() << HealthState::unknown() << false << subtle;
@@ -70,9 +58,7 @@ private slots:
     {
         LocalHttpServer server;
         QVERIFY(server.listenHttp());
-        TunnelProfile p = profile(QStringLiteral("web"));
-        p.portText = QString::number(server.port());
-        TunnelSession session(p, {});
+        TunnelSession session(localProfile(server.port()), {});
         ServiceSidebarRow row(&session);
         SessionStatusBadge badge(&session);
         session.beginMonitoring();
@@ -84,75 +70,56 @@ private slots:
         session.shutdown();
     }
 
-    void rowShowsDisplayNameAsPlainText_data()
+    // The row follows edits of its profile, names it as plain text, and marks selection over hover.
+    void rowFollowsTheProfile()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << QStringLiteral("前端") << QStringLiteral("前端");
-        QTest::newRow("surrounding blanks") << QStringLiteral("  api \n") << QStringLiteral("api");
-        QTest::newRow("empty") << QString() << QStringLiteral("未命名服务");
-        QTest::newRow("blanks only") << QStringLiteral(" \t\n") << QStringLiteral("未命名服务");
-        QTest::newRow("markup") << QStringLiteral("<b>x</b>") << QStringLiteral("<b>x</b>");
-    }
-
-    void rowShowsDisplayNameAsPlainText()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, shown);
-        TunnelSession session(profile(name), {});
-        ServiceSidebarRow row(&session);
-        QCOMPARE(row.toolTip(), QStringLiteral("切换到") + shown);
-        QCOMPARE(row.accessibleName(), shown);
-        QCOMPARE(row.accessibleDescription(), QStringLiteral("127.0.0.1:3000 未启动"));
-    }
-
-    void rowFollowsProfileEditsAndClicks()
-    {
-        TunnelSession session(profile(QStringLiteral("a")), {});
+        TunnelSession session(localProfile(3000), {});
         ServiceSidebarRow row(&session);
         row.resize(250, 64);
+        auto edit = [&session](const QString &name, const QString &host) {
+            TunnelProfile p = session.profile();
+            p.name = name;
+            p.host = host;
+            session.setProfile(p);
+        };
+        const QList<std::pair<QString, QString>> names { { u"前端"_qs, u"前端"_qs }, { u"  api \n"_qs, u"api"_qs },
+            { QString(), u"未命名服务"_qs }, { u" \t\n"_qs, u"未命名服务"_qs }, { u"<b>x</b>"_qs, u"<b>x</b>"_qs } };
+        for (const auto &[name, shown] : names) {
+            edit(name, u"127.0.0.1"_qs);
+            QCOMPARE(row.toolTip(), u"切换到"_qs + shown);
+            QCOMPARE(row.accessibleName(), shown);
+            QCOMPARE(row.accessibleDescription(), u"127.0.0.1:3000 未启动"_qs);
+        }
+        edit({}, u"localhost "_qs);
+        QCOMPARE(row.accessibleDescription(), u"localhost :3000 未启动"_qs); // exactly as typed
+        edit({}, u"localhost\n"_qs);
+        QCOMPARE(row.accessibleDescription(), u"localhost :3000 未启动"_qs); // one line
         QSignalSpy clicks(&row, &QAbstractButton::clicked);
-        TunnelProfile edited = session.profile();
-        edited.name = QStringLiteral("b");
-        edited.host = QStringLiteral("localhost ");
-        session.setProfile(edited);
-        QCOMPARE(row.toolTip(), QStringLiteral("切换到b"));
-        QCOMPARE(row.accessibleDescription(), QStringLiteral("localhost :3000 未启动")); // exactly as typed
-        edited.host = QStringLiteral("localhost\n");
-        session.setProfile(edited);
-        QCOMPARE(row.accessibleDescription(), QStringLiteral("localhost :3000 未启动")); // one line
         QTest::mouseClick(&row, Qt::LeftButton);
         QCOMPARE(clicks.count(), 1);
-    }
 
-    void rowBackgroundFollowsSelectionOverHover()
-    {
-        TunnelSession session(profile(QStringLiteral("a")), {});
-        ServiceSidebarRow row(&session);
-        row.resize(250, 64);
-        auto backgroundAt = [&row] { return renderShown(row, Theme::sidebar).pixelColor(125, 3); };
-        QCOMPARE(backgroundAt().name(), Theme::sidebar.name());
-        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-        QApplication::sendEvent(&row, &enter);
-        QVERIFY(backgroundAt().name() != Theme::sidebar.name());
-        row.setSelected(true);
-        QCOMPARE(backgroundAt().name(), Theme::accentSoft.name());
+        auto background = [&row] { return renderShown(row, Theme::sidebar).pixelColor(125, 3).name(); };
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(&row, &leave);
-        QCOMPARE(backgroundAt().name(), Theme::accentSoft.name());
+        QCOMPARE(background(), Theme::sidebar.name());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&row, &enter);
+        QVERIFY(background() != Theme::sidebar.name());
+        row.setSelected(true);
+        QCOMPARE(background(), Theme::accentSoft.name());
+        QApplication::sendEvent(&row, &leave);
+        QCOMPARE(background(), Theme::accentSoft.name());
     }
 
     void badgeAndPillExposeTheirText()
     {
-        TunnelSession session(profile(QStringLiteral("a")), {});
-        SessionStatusBadge badge(&session);
-        QCOMPARE(badge.accessibleName(), QStringLiteral("未启动"));
-
-        SummaryPill pill(QStringLiteral("bolt.fill"), QStringLiteral("0 个运行中"), Theme::success);
+        TunnelSession session(localProfile(3000), {});
+        QCOMPARE(SessionStatusBadge(&session).accessibleName(), u"未启动"_qs);
+        SummaryPill pill(u"bolt.fill"_qs, u"0 个运行中"_qs, Theme::success);
         const int narrow = pill.sizeHint().width();
-        pill.setText(QStringLiteral("12 个运行中"));
+        pill.setText(u"12 个运行中"_qs);
         QVERIFY(pill.sizeHint().width() > narrow);
-        QCOMPARE(pill.accessibleName(), QStringLiteral("12 个运行中"));
+        QCOMPARE(pill.accessibleName(), u"12 个运行中"_qs);
     }
 };
 
