@@ -78,29 +78,17 @@ struct Rig
     /// Brings the session into \a kind the way a user would meet it.
     bool reach(Kind kind)
     {
-        const QByteArray connected
-            = FakeCloudflared::requestLine() + FakeCloudflared::urlLine() + FakeCloudflared::registeredLine();
-        switch (kind) {
-        case Kind::idle:
+        if (kind == Kind::idle)
             return true;
-        case Kind::preparing:
-            server.setSilent(true); // the first probe never gets an answer
-            break;
-        case Kind::connecting:
-            cloudflared.install(
-                FakeCloudflared::printToStandardError(FakeCloudflared::requestLine()) + "exec sleep 30\n");
-            break;
-        case Kind::online:
-        case Kind::stopping:
-            cloudflared.install(FakeCloudflared::printToStandardError(connected) + "trap '' TERM\nexec sleep 30\n");
-            break;
-        case Kind::failed:
+        const bool online = kind == Kind::online || kind == Kind::stopping;
+        const QByteArray address = online ? FakeCloudflared::urlLine() + FakeCloudflared::registeredLine() : "";
+        cloudflared.install(FakeCloudflared::printToStandardError(FakeCloudflared::requestLine() + address)
+            + (online ? "trap '' TERM\n" : "") + "exec sleep 30\n");
+        server.setSilent(kind == Kind::preparing); // the first probe never gets an answer
+        if (kind == Kind::failed)
             edit([](TunnelProfile &p) { p.portText = QString::number(LocalHttpServer::unusedPort()); });
-            break;
-        }
         session->start();
-        const Kind wait = kind == Kind::stopping ? Kind::online : kind;
-        if (!QTest::qWaitFor([&] { return session->status().is(wait); }, 20000))
+        if (!QTest::qWaitFor([&] { return session->status().is(online ? Kind::online : kind); }, 20000))
             return false;
         if (kind == Kind::stopping)
             session->stop();

@@ -1,22 +1,60 @@
-#include "UiTestSupport.h"
-#include "ui/style/ActionButton.h"
+#include "LocalHttpServer.h"
+#include "TestSupport.h"
+#include "session/TunnelSession.h"
+#include "ui/ServiceSidebarRow.h"
+#include "ui/SessionStatusBadge.h"
+#include "ui/StatusColor.h"
+#include "ui/SummaryPill.h"
 #include "ui/style/CardBackground.h"
 #include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
-#include "ui/style/TextFieldStyle.h"
+#include "ui/style/Theme.h"
 #include "ui/widgets/LogoTile.h"
 #include "ui/widgets/RoundedBox.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QLineEdit>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
 
 namespace {
+
+/// Renders \a widget inside a host, the way it is shown, so shadows and other effects take part
+/// (Qt draws nothing for a hidden top-level widget that carries an effect).
+QImage renderShown(QWidget &widget, const QColor &background = Theme::background)
+{
+    widget.ensurePolished();
+    widget.resize(widget.size().expandedTo(widget.sizeHint()));
+    QWidget host;
+    widget.setParent(&host);
+    host.resize(widget.size());
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(background);
+    host.render(&image, {}, {}, QWidget::DrawChildren);
+    widget.setParent(nullptr);
+    return image;
+}
+
+/// Channels of \a a and \a b differ by at most \a tolerance (of 255).
+bool nearColor(const QColor &a, const QColor &b, int tolerance = 6)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+        && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+/// Some pixel of \a image is \a color (an opaque dot or glyph drawn in it).
+bool paintsColor(const QImage &image, const QColor &color)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (nearColor(image.pixelColor(x, y), color))
+                return true;
+    return false;
+}
 
 QList<QGlyphRun> glyphRuns(const QString &text, const QFont &font)
 {
@@ -29,6 +67,7 @@ QList<QGlyphRun> glyphRuns(const QString &text, const QFont &font)
 
 } // namespace
 
+// The look: fonts and symbols, card shadows, logo pictures, status colours and the sidebar's rows.
 class TestStyle : public QObject
 {
     Q_OBJECT
@@ -40,31 +79,26 @@ private slots:
         QVERIFY2(Theme::loadFonts(), "icon font missing from the build tree's resources");
     }
 
+    void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList { u"no.such.symbol"_qs }); }
+
     // Every weight comes from the one regular CJK face (a second face file costs megabytes of
     // memory); the heavy weights must still be drawn heavier.
     void everyWeightUsesTheRegularFace()
     {
         const QString text = u"奥文塔代理服务"_qs;
-        auto ink = [&text](QFont::Weight weight) {
+        auto drawn = [&text](QFont::Weight weight) {
             QImage image(200, 40, QImage::Format_ARGB32);
             image.fill(Qt::white);
             QPainter painter(&image);
             painter.setFont(Theme::font(14, weight));
             painter.drawText(image.rect(), Qt::AlignCenter, text);
             painter.end();
-            int dark = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    dark += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
-            return dark;
+            return image;
         };
         for (const QFont::Weight weight : { QFont::Medium, QFont::DemiBold, QFont::Bold }) {
             for (const QGlyphRun &run : glyphRuns(text, Theme::font(14, weight)))
                 QCOMPARE(run.rawFont().styleName(), u"Regular"_qs);
-            if (weight == QFont::Medium)
-                QCOMPARE(ink(weight), ink(QFont::Normal));
-            else
-                QVERIFY2(ink(weight) > ink(QFont::Normal) * 11 / 10, qPrintable(QString::number(weight)));
+            QCOMPARE(drawn(weight) == drawn(QFont::Normal), weight == QFont::Medium);
         }
     }
 
@@ -82,21 +116,6 @@ private slots:
             QVERIFY2(glyphs == 1, qPrintable(name + u" shapes into %1 glyphs"_qs.arg(glyphs)));
         }
         QVERIFY(Symbols::ligature(u"no.such.symbol"_qs).isEmpty());
-    }
-
-    // A full-height button lines up with a text field; a dimmed one is drawn see-through.
-    void buttonBesideAField()
-    {
-        ActionButton button { PrimaryButtonStyle { false } };
-        button.setText(u"启动"_qs);
-        QLineEdit field;
-        TextFieldStyle::apply(&field);
-        QCOMPARE(button.height(), field.height());
-        const QPoint inside(4, button.height() / 2);
-        QVERIFY(nearColor(renderShown(button).pixelColor(inside), Theme::accent));
-        button.setOpacity(0.48);
-        const QColor dimmed = renderShown(button).pixelColor(inside);
-        QVERIFY(!nearColor(dimmed, Theme::accent) && !nearColor(dimmed, Theme::background));
     }
 
     void shadowFallsBesideTheCard_data()
@@ -165,6 +184,84 @@ private slots:
                 QVERIFY(nearColor(tile.pixelColor(at), Qt::green, 30));
         }
         LogoTile::setPictureDirectory({});
+    }
+    // The row and the badge share one rule; the badge never looks at the local probe.
+    void statusColours()
+    {
+        QCOMPARE(statusColor(TunnelStatus::online(), true, false), Theme::success);
+        QCOMPARE(statusColor(TunnelStatus::online(), false, true), Theme::warning); // not confirmed yet
+        QCOMPARE(statusColor(TunnelStatus::connecting(), false, false), Theme::warning);
+        QCOMPARE(statusColor(TunnelStatus::failed(u"x"_qs), false, true), Theme::danger);
+        QCOMPARE(statusColor(TunnelStatus::idle(), false, true), Theme::info);
+        QCOMPARE(statusColor(TunnelStatus::idle(), false, false), Theme::subtle);
+    }
+
+    void idleWithReachableServiceDiffersBetweenRowAndBadge()
+    {
+        LocalHttpServer server;
+        QVERIFY(server.listenHttp());
+        TunnelSession session(localProfile(server.port()), {});
+        ServiceSidebarRow row(&session);
+        SessionStatusBadge badge(&session);
+        session.beginMonitoring();
+        QTRY_VERIFY_WITH_TIMEOUT(session.localHealth().is(HealthState::Kind::healthy), 20000);
+        row.resize(250, 64);
+        QVERIFY(paintsColor(renderShown(row, Theme::sidebar), Theme::info));
+        const QImage shownBadge = renderShown(badge, Theme::panel);
+        QVERIFY(paintsColor(shownBadge, Theme::subtle) && !paintsColor(shownBadge, Theme::info));
+        session.shutdown();
+    }
+
+    // The row follows edits of its profile, names it as plain text, and marks selection over hover.
+    void rowFollowsTheProfile()
+    {
+        TunnelSession session(localProfile(3000), {});
+        ServiceSidebarRow row(&session);
+        row.resize(250, 64);
+        auto edit = [&session](const QString &name, const QString &host) {
+            TunnelProfile p = session.profile();
+            p.name = name;
+            p.host = host;
+            session.setProfile(p);
+        };
+        const QList<std::pair<QString, QString>> names { { u"前端"_qs, u"前端"_qs }, { u"  api \n"_qs, u"api"_qs },
+            { QString(), u"未命名服务"_qs }, { u" \t\n"_qs, u"未命名服务"_qs }, { u"<b>x</b>"_qs, u"<b>x</b>"_qs } };
+        for (const auto &[name, shown] : names) {
+            edit(name, u"127.0.0.1"_qs);
+            QCOMPARE(row.toolTip(), u"切换到"_qs + shown);
+            QCOMPARE(row.accessibleName(), shown);
+            QCOMPARE(row.accessibleDescription(), u"127.0.0.1:3000 未启动"_qs);
+        }
+        edit({}, u"localhost "_qs);
+        QCOMPARE(row.accessibleDescription(), u"localhost :3000 未启动"_qs); // exactly as typed
+        edit({}, u"localhost\n"_qs);
+        QCOMPARE(row.accessibleDescription(), u"localhost :3000 未启动"_qs); // one line
+        QSignalSpy clicks(&row, &QAbstractButton::clicked);
+        QTest::mouseClick(&row, Qt::LeftButton);
+        QCOMPARE(clicks.count(), 1);
+
+        auto background = [&row] { return renderShown(row, Theme::sidebar).pixelColor(125, 3).name(); };
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&row, &leave);
+        QCOMPARE(background(), Theme::sidebar.name());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&row, &enter);
+        QVERIFY(background() != Theme::sidebar.name());
+        row.setSelected(true);
+        QCOMPARE(background(), Theme::accentSoft.name());
+        QApplication::sendEvent(&row, &leave);
+        QCOMPARE(background(), Theme::accentSoft.name());
+    }
+
+    void badgeAndPillExposeTheirText()
+    {
+        TunnelSession session(localProfile(3000), {});
+        QCOMPARE(SessionStatusBadge(&session).accessibleName(), u"未启动"_qs);
+        SummaryPill pill(u"bolt.fill"_qs, u"0 个运行中"_qs, Theme::success);
+        const int narrow = pill.sizeHint().width();
+        pill.setText(u"12 个运行中"_qs);
+        QVERIFY(pill.sizeHint().width() > narrow);
+        QCOMPARE(pill.accessibleName(), u"12 个运行中"_qs);
     }
 };
 
