@@ -22,15 +22,6 @@
 
 namespace {
 
-/// Brings \a rig's service online behind the gate \a gate (the bundled caddy, found as the program finds it).
-bool goOnline(Rig &rig, const GateSettings &gate = {})
-{
-    rig.session->setGateSettings(gate);
-    rig.cloudflared.install(FakeCloudflared::onlineBody());
-    rig.session->start();
-    return QTest::qWaitFor([&rig] { return rig.session->status().is(Kind::online); }, 15000);
-}
-
 const QByteArray address = "https://calm-river-blue-stone.trycloudflare.com";
 
 } // namespace
@@ -103,8 +94,7 @@ private slots:
     void passwordControls()
     {
         Rig rig({}, OriginScheme::http, 1200);
-        QVERIFY(goOnline(rig));
-        rig.pane->refresh();
+        QVERIFY(rig.reach(Kind::online));
         const GateSettings &gate = rig.session->gateSettings();
         auto click = [&rig](const char *button) {
             rig.get<QAbstractButton>(button)->click();
@@ -167,7 +157,8 @@ private slots:
     void visitorsOfARealGate()
     {
         Rig rig;
-        QVERIFY(goOnline(rig, { true, true, u"only the guests know"_qs }));
+        rig.session->setGateSettings({ true, true, u"only the guests know"_qs }); // behind the bundled caddy
+        QVERIFY(rig.reach(Kind::online));
         auto *visitors = rig.pane->findChild<VisitorLogCard *>();
 
         QNetworkAccessManager network;
@@ -196,7 +187,6 @@ private slots:
         QCOMPARE(cell(1, VisitorLogModel::status).toString(), u"401"_qs);
         QCOMPARE(cell(1, VisitorLogModel::address).toString(), u"203.0.113.9"_qs);
         QCOMPARE(cell(1, VisitorLogModel::country).toString(), u"DE"_qs);
-        QVERIFY(cell(1, VisitorLogModel::duration).toString().endsWith(u" ms"));
     }
 };
 
