@@ -53,8 +53,7 @@ private slots:
         QSignalSpy closed(&notice, &LegalNoticeView::closed);
         QSignalSpy declined(&notice, &LegalNoticeView::declined);
         QTest::keyClick(&notice, Qt::Key_Escape);
-        QCOMPARE(notice.isVisible(), requiresAcceptance);
-        QCOMPARE(closed.size(), requiresAcceptance ? 0 : 1);
+        QVERIFY(notice.isVisible() == requiresAcceptance && closed.size() == (requiresAcceptance ? 0 : 1));
         if (!requiresAcceptance)
             return;
         QVERIFY(!notice.close() && notice.isVisible());

