@@ -1,9 +1,13 @@
-#include "UiTestSupport.h"
-#include "ui/style/ActionButton.h"
+#include "LocalHttpServer.h"
+#include "TestSupport.h"
+#include "session/TunnelSession.h"
+#include "ui/ServiceSidebarRow.h"
+#include "ui/SessionStatusBadge.h"
+#include "ui/StatusColor.h"
+#include "ui/SummaryPill.h"
 #include "ui/style/CardBackground.h"
 #include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
-#include "ui/style/TextFieldStyle.h"
 #include "ui/style/Theme.h"
 #include "ui/widgets/LogoTile.h"
 #include "ui/widgets/RoundedBox.h"
@@ -11,9 +15,6 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QFontDatabase>
-#include <QImage>
-#include <QLineEdit>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,29 +22,37 @@
 
 namespace {
 
-QColor over(const QColor &top, const QColor &bottom)
+/// Renders \a widget inside a host, the way it is shown, so shadows and other effects take part
+/// (Qt draws nothing for a hidden top-level widget that carries an effect).
+QImage renderShown(QWidget &widget, const QColor &background = Theme::background)
 {
-    const qreal a = top.alphaF();
-    return QColor::fromRgbF(top.redF() * a + bottom.redF() * (1 - a), top.greenF() * a + bottom.greenF() * (1 - a),
-        top.blueF() * a + bottom.blueF() * (1 - a));
+    widget.ensurePolished();
+    widget.resize(widget.size().expandedTo(widget.sizeHint()));
+    QWidget host;
+    widget.setParent(&host);
+    host.resize(widget.size());
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(background);
+    host.render(&image, {}, {}, QWidget::DrawChildren);
+    widget.setParent(nullptr);
+    return image;
 }
 
-// Dark pixels of \a text drawn in \a font: a heavier weight covers more of the square.
-int inkOf(const QString &text, const QFont &font)
+/// Channels of \a a and \a b differ by at most \a tolerance (of 255).
+bool nearColor(const QColor &a, const QColor &b, int tolerance = 6)
 {
-    QImage image(200, 40, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignCenter, text);
-    painter.end();
-    int ink = 0;
-    for (int y = 0; y < image.height(); ++y) {
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+        && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+/// Some pixel of \a image is \a color (an opaque dot or glyph drawn in it).
+bool paintsColor(const QImage &image, const QColor &color)
+{
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            ink += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
-    }
-    return ink;
+            if (nearColor(image.pixelColor(x, y), color))
+                return true;
+    return false;
 }
 
 QList<QGlyphRun> glyphRuns(const QString &text, const QFont &font)
@@ -57,6 +66,7 @@ QList<QGlyphRun> glyphRuns(const QString &text, const QFont &font)
 
 } // namespace
 
+// The look: fonts and symbols, card shadows, logo pictures, status colours and the sidebar's rows.
 class TestStyle : public QObject
 {
     Q_OBJECT
@@ -68,33 +78,27 @@ private slots:
         QVERIFY2(Theme::loadFonts(), "icon font missing from the build tree's resources");
     }
 
+    void cleanupTestCase() { QCOMPARE(Symbols::unknownNames(), QStringList { u"no.such.symbol"_qs }); }
+
     // Every weight comes from the one regular CJK face (a second face file costs megabytes of
     // memory); the heavy weights must still be drawn heavier.
-    void everyWeightUsesTheRegularFace_data()
-    {
-        QTest::addColumn<QFont::Weight>("weight");
-        QTest::addColumn<bool>("heavy");
-        QTest::newRow("normal") << QFont::Normal << false;
-        QTest::newRow("medium") << QFont::Medium << false;
-        QTest::newRow("demibold") << QFont::DemiBold << true;
-        QTest::newRow("bold") << QFont::Bold << true;
-    }
-
     void everyWeightUsesTheRegularFace()
     {
-        QFETCH(QFont::Weight, weight);
-        QFETCH(bool, heavy);
-        const QString text = QStringLiteral("奥文塔代理服务");
-        const QList<QGlyphRun> runs = glyphRuns(text, Theme::font(14, weight));
-        QVERIFY(!runs.isEmpty());
-        for (const QGlyphRun &run : runs)
-            QCOMPARE(run.rawFont().styleName(), QStringLiteral("Regular"));
-        const int regularInk = inkOf(text, Theme::font(14));
-        const int ink = inkOf(text, Theme::font(14, weight));
-        if (heavy)
-            QVERIFY2(ink > regularInk * 11 / 10, qPrintable(QStringLiteral("%1 vs %2").arg(ink).arg(regularInk)));
-        else
-            QCOMPARE(ink, regularInk);
+        const QString text = u"奥文塔代理服务"_qs;
+        auto drawn = [&text](QFont::Weight weight) {
+            QImage image(200, 40, QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setFont(Theme::font(14, weight));
+            painter.drawText(image.rect(), Qt::AlignCenter, text);
+            painter.end();
+            return image;
+        };
+        for (const QFont::Weight weight : { QFont::Medium, QFont::DemiBold, QFont::Bold }) {
+            for (const QGlyphRun &run : glyphRuns(text, Theme::font(14, weight)))
+                QCOMPARE(run.rawFont().styleName(), u"Regular"_qs);
+            QCOMPARE(drawn(weight) == drawn(QFont::Normal), weight == QFont::Medium);
+        }
     }
 
     void everySymbolIsOneGlyph()
@@ -108,64 +112,9 @@ private slots:
                 QCOMPARE(run.rawFont().familyName(), Symbols::fontFamily());
                 glyphs += run.glyphIndexes().size();
             }
-            QVERIFY2(glyphs == 1, qPrintable(name + QStringLiteral(" shapes into %1 glyphs").arg(glyphs)));
+            QVERIFY2(glyphs == 1, qPrintable(name + u" shapes into %1 glyphs"_qs.arg(glyphs)));
         }
-        QVERIFY(Symbols::ligature(QStringLiteral("no.such.symbol")).isEmpty());
-    }
-
-    // Pressed keeps the outline (the primary look has none); dimmed is drawn see-through; a full-height
-    // button lines up with a text field.
-    void buttonLooks_data()
-    {
-        QTest::addColumn<bool>("primary");
-        QTest::addColumn<bool>("compact");
-        QTest::addColumn<QColor>("fill");
-        QTest::addColumn<QColor>("pressedFill");
-        const QColor pressedPrimary = over(Theme::withOpacity(Theme::accent, 0.82), Theme::background);
-        QTest::newRow("primary") << true << false << Theme::accent << pressedPrimary;
-        QTest::newRow("primary compact") << true << true << Theme::accent << pressedPrimary;
-        QTest::newRow("secondary") << false << false << Theme::panel << Theme::sidebar;
-        QTest::newRow("secondary compact") << false << true << Theme::panel << Theme::sidebar;
-    }
-
-    void buttonLooks()
-    {
-        QFETCH(bool, primary);
-        QFETCH(bool, compact);
-        QFETCH(QColor, fill);
-        QFETCH(QColor, pressedFill);
-        auto made = primary ? std::make_unique<ActionButton>(PrimaryButtonStyle { compact })
-                            : std::make_unique<ActionButton>(SecondaryButtonStyle { compact });
-        ActionButton &button = *made;
-        button.setText(QStringLiteral("启动"));
-        QLineEdit field;
-        TextFieldStyle::apply(&field);
-        QVERIFY(compact ? button.height() < field.height() : button.height() == field.height());
-        const QPoint inside(4, button.height() / 2);
-        QVERIFY(nearColor(renderShown(button).pixelColor(inside), fill));
-        button.setDown(true);
-        const QImage pressed = renderShown(button);
-        QVERIFY(nearColor(pressed.pixelColor(inside), pressedFill));
-        const QColor edge = pressed.pixelColor(button.width() / 2, 0);
-        QCOMPARE(nearColor(edge, Theme::border, 25), !primary);
-        button.setDown(false);
-        button.setOpacity(0.48);
-        QVERIFY(
-            nearColor(renderShown(button).pixelColor(inside), over(Theme::withOpacity(fill, 0.48), Theme::background)));
-
-        field.resize(200, field.sizeHint().height());
-        QVERIFY(nearColor(renderShown(field).pixelColor(100, 20), Theme::field));
-    }
-
-    void panelDrawsCardBehindContent()
-    {
-        QWidget card;
-        applyCardBackground(&card, 16);
-        card.resize(120, 80);
-        const QImage image = renderShown(card);
-        QVERIFY(nearColor(image.pixelColor(60, 40), Theme::panel, 1));
-        // Rounded corner: the very corner pixel keeps the background.
-        QVERIFY(nearColor(image.pixelColor(0, 0), Theme::background));
+        QVERIFY(Symbols::ligature(u"no.such.symbol"_qs).isEmpty());
     }
 
     void shadowFallsBesideTheCard_data()
@@ -173,11 +122,10 @@ private slots:
         QTest::addColumn<bool>("parentPaints");
         QTest::addColumn<bool>("shown");
         QTest::addColumn<bool>("enabled");
-        QTest::addColumn<bool>("shadowed");
-        QTest::newRow("shown card") << false << true << true << true;
-        QTest::newRow("on a parent that paints its own face") << true << true << true << true;
-        QTest::newRow("hidden card") << false << false << true << false;
-        QTest::newRow("switched off, as for a row not selected") << false << true << false << false;
+        QTest::newRow("shown card") << false << true << true;
+        QTest::newRow("on a parent that paints its own face") << true << true << true;
+        QTest::newRow("hidden card") << false << false << true;
+        QTest::newRow("switched off, as for a row not selected") << false << true << false;
     }
 
     void shadowFallsBesideTheCard()
@@ -185,81 +133,117 @@ private slots:
         QFETCH(bool, parentPaints);
         QFETCH(bool, shown);
         QFETCH(bool, enabled);
-        QFETCH(bool, shadowed);
         QWidget window;
         window.resize(300, 200);
         QWidget *parent = parentPaints ? new RoundedBox(0, Theme::background, {}, 1.0, &window) : new QWidget(&window);
         parent->resize(window.size());
-        // Made before it has a parent, as a layout would take it.
-        auto *card = new QWidget;
+        auto *card = new QWidget; // made before it has a parent, as a layout would take it
         applyCardBackground(card, 16);
         card->setParent(parent);
-        auto *shadow = parent->findChild<RoundedShadow *>();
-        QVERIFY(shadow);
-        shadow->setShadowShown(enabled);
+        parent->findChild<RoundedShadow *>()->setShadowShown(enabled); // the card brought its shadow
         card->setGeometry(40, 40, 120, 80);
         card->setVisible(shown);
         const QImage image = renderShown(window);
         // Just below the card the shadow darkens the background; far from it nothing does.
-        const QColor below = image.pixelColor(100, 40 + 80 + 3);
-        QCOMPARE(below.lightness() < QColor(Theme::background).lightness() - 1, shadowed);
+        QCOMPARE(image.pixelColor(100, 40 + 80 + 3).lightness() < QColor(Theme::background).lightness() - 1,
+            shown && enabled);
         QVERIFY(nearColor(image.pixelColor(260, 160), Theme::background, 1));
         QCOMPARE(nearColor(image.pixelColor(100, 80), Theme::panel, 1), shown);
-
-        // The shadow leaves with its card rather than staying behind on the parent.
-        delete card;
+        delete card; // the shadow leaves with it rather than staying behind on the parent
         QTRY_VERIFY(parent->findChildren<RoundedShadow *>().isEmpty());
-    }
-
-    void logoFallbackAndPicture_data()
-    {
-        QTest::addColumn<int>("variant");
-        QTest::newRow("company") << int(LogoTileKind::company);
-        QTest::newRow("product") << int(LogoTileKind::product);
     }
 
     void logoFallbackAndPicture()
     {
-        QFETCH(int, variant);
-        const auto v = LogoTileKind(variant);
         QTemporaryDir dir;
         LogoTile::setPictureDirectory(dir.path());
-        LogoTile logo(v, 40, 11);
-        QCOMPARE(logo.size(), QSize(40, 40));
-
-        // Without a picture: the gradient tile, a white monogram somewhere in the middle, rounded corners.
-        QImage tile = renderShown(logo);
-        QVERIFY(nearColor(tile.pixelColor(0, 0), Theme::background));
-        QVERIFY(nearColor(tile.pixelColor(6, 6), Theme::accent, 12));
-        QVERIFY(nearColor(tile.pixelColor(33, 33), Theme::accentStrong, 12));
-        bool white = false;
-        for (int y = 12; y < 28 && !white; ++y)
-            for (int x = 12; x < 28 && !white; ++x)
-                white = nearColor(tile.pixelColor(x, y), Qt::white, 30);
-        QVERIFY2(white, "monogram not drawn");
-
-        // A picture that would be blown up on a 200 % screen is not used: 79 px for a 40 px tile.
-        QImage small(200, 79, QImage::Format_RGB32);
-        small.fill(Qt::green);
-        QVERIFY(small.save(dir.filePath(LogoTile::resourceName(v))));
-        QVERIFY(nearColor(renderShown(logo).pixelColor(6, 6), Theme::accent, 12));
-
-        // A wide picture fills the tile and is cropped at the sides, never letter-boxed.
-        QImage picture(200, 100, QImage::Format_RGB32);
-        picture.fill(Qt::green);
-        for (int x = 0; x < 20; ++x)
-            for (int y = 0; y < 100; ++y)
-                picture.setPixelColor(x, y, Qt::red);
-        QVERIFY(picture.save(dir.filePath(LogoTile::resourceName(v))));
-        // Pictures are read again when their time changes; two saves may share a clock tick.
-        QFile saved(dir.filePath(LogoTile::resourceName(v)));
-        QVERIFY(saved.open(QIODevice::ReadWrite)
-            && saved.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
-        tile = renderShown(logo);
-        QVERIFY(nearColor(tile.pixelColor(20, 2), Qt::green, 30));
-        QVERIFY(nearColor(tile.pixelColor(20, 37), Qt::green, 30));
-        QVERIFY(nearColor(tile.pixelColor(2, 20), Qt::green, 30)); // the red band lies outside the crop
+        for (const LogoTileKind kind : { LogoTileKind::company, LogoTileKind::product }) {
+            LogoTile logo(kind, 40, 11);
+            const QString file = dir.filePath(LogoTile::resourceName(kind));
+            auto save = [&file](const QImage &picture) {
+                // Pictures are read again when their time changes; two saves may share a clock tick.
+                QFile saved(file);
+                return picture.save(file) && saved.open(QIODevice::ReadWrite)
+                    && saved.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime);
+            };
+            QVERIFY(nearColor(renderShown(logo).pixelColor(6, 6), Theme::accent, 12)); // no picture: the drawn tile
+            // A picture that would be blown up on a 200 % screen is not used: 79 px for a 40 px tile.
+            QImage picture(200, 79, QImage::Format_RGB32);
+            picture.fill(Qt::green);
+            QVERIFY(save(picture));
+            QVERIFY(nearColor(renderShown(logo).pixelColor(6, 6), Theme::accent, 12));
+            // A wide picture fills the tile and is cropped at the sides, never letter-boxed.
+            picture = picture.scaled(200, 100);
+            QPainter(&picture).fillRect(0, 0, 20, 100, Qt::red);
+            QVERIFY(save(picture));
+            const QImage tile = renderShown(logo);
+            for (const QPoint at : { QPoint(20, 2), QPoint(20, 37), QPoint(2, 20) })
+                QVERIFY(nearColor(tile.pixelColor(at), Qt::green, 30));
+        }
         LogoTile::setPictureDirectory({});
+    }
+
+    // The row and the badge share one rule; the badge never looks at the local probe.
+    void statusColours()
+    {
+        QCOMPARE(statusColor(TunnelStatus::online(), true, false), Theme::success);
+        QCOMPARE(statusColor(TunnelStatus::online(), false, true), Theme::warning); // not confirmed yet
+        QCOMPARE(statusColor(TunnelStatus::connecting(), false, false), Theme::warning);
+        QCOMPARE(statusColor(TunnelStatus::failed(u"x"_qs), false, true), Theme::danger);
+        QCOMPARE(statusColor(TunnelStatus::idle(), false, true), Theme::info);
+        QCOMPARE(statusColor(TunnelStatus::idle(), false, false), Theme::subtle);
+    }
+
+    // One service on a real server: the row follows its profile and names it as plain text; its colour knows
+    // that the local end answers, the badge's does not; selection outlasts hover.
+    void rowAndBadge()
+    {
+        LocalHttpServer server;
+        QVERIFY(server.listenHttp());
+        TunnelSession session(localProfile(server.port()), {});
+        ServiceSidebarRow row(&session);
+        SessionStatusBadge badge(&session);
+        row.resize(250, 64);
+        QCOMPARE(badge.accessibleName(), u"未启动"_qs);
+        auto edit = [&session](const QString &name, const QString &host) {
+            TunnelProfile p = session.profile();
+            p.name = name;
+            p.host = host;
+            session.setProfile(p);
+            return session.profile().portText + u" 未启动"_qs;
+        };
+        const QList<std::pair<QString, QString>> names { { u"前端"_qs, u"前端"_qs }, { u"  api \n"_qs, u"api"_qs },
+            { QString(), u"未命名服务"_qs }, { u" \t\n"_qs, u"未命名服务"_qs }, { u"<b>x</b>"_qs, u"<b>x</b>"_qs } };
+        for (const auto &[name, shown] : names) {
+            QCOMPARE(row.accessibleDescription(), u"127.0.0.1:"_qs + edit(name, u"127.0.0.1"_qs));
+            QCOMPARE(row.toolTip(), u"切换到"_qs + shown);
+            QCOMPARE(row.accessibleName(), shown);
+        }
+        QCOMPARE(row.accessibleDescription(), u"localhost :"_qs + edit({}, u"localhost "_qs)); // exactly as typed
+        QCOMPARE(row.accessibleDescription(), u"localhost :"_qs + edit({}, u"localhost\n"_qs)); // one line
+
+        edit({}, u"127.0.0.1"_qs);
+        session.beginMonitoring();
+        QTRY_VERIFY_WITH_TIMEOUT(session.localHealth().is(HealthState::Kind::healthy), 20000);
+        QVERIFY(paintsColor(renderShown(row, Theme::sidebar), Theme::info));
+        const QImage shownBadge = renderShown(badge, Theme::panel);
+        QVERIFY(paintsColor(shownBadge, Theme::subtle) && !paintsColor(shownBadge, Theme::info));
+        auto background = [&row] { return renderShown(row, Theme::sidebar).pixelColor(125, 3).name(); };
+        QCOMPARE(background(), Theme::sidebar.name());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(&row, &enter);
+        QVERIFY(background() != Theme::sidebar.name());
+        row.setSelected(true);
+        QCOMPARE(background(), Theme::accentSoft.name());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&row, &leave);
+        QCOMPARE(background(), Theme::accentSoft.name());
+        session.shutdown();
+
+        SummaryPill pill(u"bolt.fill"_qs, u"0 个运行中"_qs, Theme::success);
+        const int narrow = pill.sizeHint().width();
+        pill.setText(u"12 个运行中"_qs);
+        QVERIFY(pill.sizeHint().width() > narrow && pill.accessibleName() == u"12 个运行中"_qs);
     }
 };
 
