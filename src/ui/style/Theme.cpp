@@ -1,9 +1,6 @@
 #include "ui/style/Theme.h"
 
-#include "base/Resources.h"
-
 #include <QApplication>
-#include <QFontDatabase>
 #include <QStyleFactory>
 
 namespace Theme {
@@ -76,21 +73,11 @@ QPalette palette()
     return p;
 }
 
-bool loadFonts()
-{
-    static const bool loaded = [] {
-        const QString path = resourcePath(QStringLiteral("MaterialIcons-Regular.ttf"));
-        return !path.isEmpty() && QFontDatabase::addApplicationFont(path) >= 0;
-    }();
-    return loaded;
-}
-
 void install(QApplication &app)
 {
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
     QApplication::setPalette(palette());
-    loadFonts();
     app.setFont(font(13));
 }
 

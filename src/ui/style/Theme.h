@@ -40,9 +40,6 @@ QString fontFamily();
 /// Fixed light palette, whatever the desktop's theme.
 QPalette palette();
 
-/// Loads the icon font from the resources (once); false when it cannot be found.
-bool loadFonts();
-
 /// Fusion, the light palette, the fonts: call once after creating the application.
 void install(QApplication &app);
 
