@@ -1,7 +1,33 @@
 #include "ui/style/Theme.h"
 
+#include "ui/style/DeferredIcon.h"
+
 #include <QApplication>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QWidget>
 #include <QStyleFactory>
+
+namespace {
+
+/// Fusion, with its own icons made only when drawn: the menu bar asks for one it shows only when its
+/// menus overflow, and reading that picture loads every image plugin.
+class Style : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (option)
+            return QProxyStyle::standardIcon(which, option, widget);
+        return deferredIcon([style = QPointer<const QStyle>(baseStyle()), which, widget = QPointer<const QWidget>(widget)] {
+            return style ? style->standardIcon(which, nullptr, widget) : QIcon();
+        });
+    }
+};
+
+} // namespace
 
 namespace Theme {
 
@@ -28,7 +54,9 @@ QFont font(qreal size, QFont::Weight weight)
         f.setStyleName(QStringLiteral("Regular"));
         f.setWeight(QFont::Bold);
     } else {
-        f.setWeight(weight);
+        // The face has no medium or light weights: they would only be more font engines drawing the
+        // same glyphs.
+        f.setWeight(QFont::Normal);
     }
     f.setHintingPreference(QFont::PreferNoHinting);
     return f;
@@ -76,7 +104,7 @@ QPalette palette()
 void install(QApplication &app)
 {
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+        QApplication::setStyle(new Style(fusion));
     QApplication::setPalette(palette());
     app.setFont(font(13));
 }
