@@ -33,6 +33,7 @@ QColor withOpacity(QColor color, qreal opacity);
 QFont font(qreal size, QFont::Weight weight = QFont::Normal);
 /// The rounded design: the same family, as the CJK face has no rounded cut.
 QFont roundedFont(qreal size, QFont::Weight weight = QFont::Bold);
+/// The monospaced design: the same family, whose figures are tabular.
 QFont monospacedFont(qreal size, QFont::Weight weight = QFont::Normal);
 
 QString fontFamily();
