@@ -4,6 +4,7 @@
 #include "app/ControlService.h"
 #include "app/MainMenu.h"
 #include "app/MainWindow.h"
+#include "app/ProgramIcon.h"
 #include "app/QuitController.h"
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
@@ -74,7 +75,7 @@ Application::Application(Preferences *preferences, SessionDependencies dependenc
         saveAndShutDown, [store] { return sessionsOf(store); }, store->timings().killGrace);
     connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
 
-    m_notificationClient = std::make_unique<NotificationClient>(QDBusConnection::sessionBus());
+    m_notificationClient = std::make_unique<NotificationClient>([] { return QDBusConnection::sessionBus(); });
     m_notifier = std::make_unique<TunnelNotifier>(
         store, m_notificationClient.get(), [preferences] { return preferences->desktopNotifications(); },
         [this] { return m_mainWindow && m_mainWindow->isActiveWindow(); }, store->timings().notificationSpacing);
@@ -125,8 +126,7 @@ void Application::installTrayIcon()
 {
     if (m_tray || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
-    m_tray = std::make_unique<TrayIcon>(iconPath.isEmpty() ? qApp->windowIcon() : QIcon(iconPath), m_store.get());
+    m_tray = std::make_unique<TrayIcon>(QGuiApplication::windowIcon(), m_store.get());
     if (m_mainWindow)
         m_mainWindow->setHideOnClose(true);
     connect(m_tray.get(), &TrayIcon::showWindowRequested, this, &Application::showMainWindow);
@@ -210,9 +210,7 @@ int Application::main(
     connect(&app, &QGuiApplication::commitDataRequest, delegate.store(), &TunnelStore::savePendingChanges);
 
     Theme::install(app);
-    const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
-    if (!iconPath.isEmpty())
-        QApplication::setWindowIcon(QIcon(iconPath));
+    QApplication::setWindowIcon(programIcon());
 
     delegate.quitController()->interceptApplicationQuit();
     connect(&instance, &SingleInstance::activationRequested, &delegate, [&delegate] {

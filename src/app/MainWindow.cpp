@@ -1,10 +1,9 @@
 #include "app/MainWindow.h"
 
-#include "base/Resources.h"
+#include "app/ProgramIcon.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -13,12 +12,9 @@ MainWindow::MainWindow(QWidget *content, QWidget *parent)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("奥文塔"));
-    // Windows show the program's icon by themselves; decoding the large picture again would slow the start.
-    if (QGuiApplication::windowIcon().isNull()) {
-        const QString iconPath = resourcePath(QStringLiteral("orvanta.png"));
-        if (!iconPath.isEmpty())
-            setWindowIcon(QIcon(iconPath));
-    }
+    // Windows show the program's icon by themselves; this is for windows made without the program.
+    if (QGuiApplication::windowIcon().isNull())
+        setWindowIcon(programIcon());
     content->setMinimumSize(minimumContentSize);
     setCentralWidget(content);
     resizeToContent();

@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSysInfo>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -76,6 +76,25 @@ bool holdsExactly(const QSettings &settings, const QVariantMap &values)
 bool ownedByUser(const QFileInfo &info)
 {
     return info.ownerId() == ::getuid();
+}
+
+/// What follows "<name>." in a leftover of ours: Qt's and mkostemp's temporaries end in six letters
+/// or digits; ours name their stage, then twelve hex digits, with the lock of the stage maybe.
+bool isLeftoverSuffix(QStringView suffix)
+{
+    const auto all = [](QStringView text, QLatin1StringView allowed) {
+        return std::all_of(text.begin(), text.end(), [allowed](QChar c) { return allowed.contains(c); });
+    };
+    static constexpr QLatin1StringView alphanumeric("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    if (suffix.size() == 6)
+        return all(suffix, alphanumeric);
+    if (suffix.endsWith(u".lock"))
+        suffix.chop(5);
+    for (QStringView stage : { QStringView(u"saving-"), QStringView(u"checking-") }) {
+        if (suffix.startsWith(stage) && suffix.size() == stage.size() + 12)
+            return all(suffix.mid(stage.size()), QLatin1StringView("0123456789abcdef"));
+    }
+    return false;
 }
 
 bool lockHasLiveOwner(const QString &lockPath)
@@ -170,13 +189,11 @@ void DurableFile::removeLeftovers(const QString &path)
 {
     const QFileInfo target(path);
     const QDir folder = target.absoluteDir();
-    const QString name = QRegularExpression::escape(target.fileName());
-    // Qt's and mkostemp's temporaries end in six characters; ours name their stage.
-    static const QString suffixes = QStringLiteral("(\\.[A-Za-z0-9]{6}|\\.(saving|checking)-[0-9a-f]{12}(\\.lock)?)");
-    const QRegularExpression leftover(QRegularExpression::anchoredPattern(name + suffixes));
+    const QString prefix = target.fileName() + u'.';
     const auto entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries) {
-        if (ownedByUser(entry) && leftover.match(entry.fileName()).hasMatch())
+        const QString name = entry.fileName();
+        if (ownedByUser(entry) && name.startsWith(prefix) && isLeftoverSuffix(QStringView(name).mid(prefix.size())))
             QFile::remove(entry.absoluteFilePath());
     }
     const QFileInfo lock(path + QStringLiteral(".lock"));

@@ -3,6 +3,7 @@
 #include "base/Logging.h"
 
 #include <QAbstractEventDispatcher>
+#include <QLibrary>
 #include <QPointer>
 
 // GLib's headers name a struct member "signals", which Qt defines as a keyword.
@@ -11,16 +12,72 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
+namespace {
+
+/// libsecret, and the GIO it brings, loaded with the first password call: most runs never make one,
+/// and loading them at start costs every run over a megabyte of memory.
+struct SecretLibrary
+{
+    decltype(&::g_cancellable_new) cancellableNew = nullptr;
+    decltype(&::g_cancellable_cancel) cancellableCancel = nullptr;
+    decltype(&::g_object_unref) objectUnref = nullptr;
+    decltype(&::g_io_error_quark) ioErrorQuark = nullptr;
+    decltype(&::g_error_matches) errorMatches = nullptr;
+    decltype(&::g_error_free) errorFree = nullptr;
+    decltype(&::secret_password_lookup) lookup = nullptr;
+    decltype(&::secret_password_lookup_finish) lookupFinish = nullptr;
+    decltype(&::secret_password_free) passwordFree = nullptr;
+    decltype(&::secret_password_store) store = nullptr;
+    decltype(&::secret_password_store_finish) storeFinish = nullptr;
+    decltype(&::secret_password_clear) clear = nullptr;
+    decltype(&::secret_password_clear_finish) clearFinish = nullptr;
+    bool loaded = false;
+
+    static const SecretLibrary &instance()
+    {
+        static const SecretLibrary library = [] {
+            SecretLibrary l;
+            QLibrary file(QStringLiteral("secret-1"), 0);
+            const auto bind = [&file](auto &function, const char *name) {
+                function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(file.resolve(name));
+                return function != nullptr;
+            };
+            l.loaded = bind(l.cancellableNew, "g_cancellable_new") && bind(l.cancellableCancel, "g_cancellable_cancel")
+                && bind(l.objectUnref, "g_object_unref") && bind(l.ioErrorQuark, "g_io_error_quark")
+                && bind(l.errorMatches, "g_error_matches") && bind(l.errorFree, "g_error_free")
+                && bind(l.lookup, "secret_password_lookup") && bind(l.lookupFinish, "secret_password_lookup_finish")
+                && bind(l.passwordFree, "secret_password_free") && bind(l.store, "secret_password_store")
+                && bind(l.storeFinish, "secret_password_store_finish") && bind(l.clear, "secret_password_clear")
+                && bind(l.clearFinish, "secret_password_clear_finish");
+            if (!l.loaded)
+                qCInfo(lcStore).noquote() << "Secret Service: libsecret cannot be loaded:" << file.errorString();
+            return l;
+        }();
+        return library;
+    }
+};
+
+const SecretLibrary &secret()
+{
+    return SecretLibrary::instance();
+}
+
+} // namespace
+
 /// One call under way: the owner it answers to and how to read its result.
 struct GatePasswordCall
 {
     QPointer<GatePasswordStore> owner;
-    GCancellable *cancellable = g_cancellable_new();
+    GCancellable *cancellable = nullptr;
     /// Reads the result; null when the call never reached libsecret.
     std::function<void(GAsyncResult *)> finished;
     bool reachable = true; ///< false: answer at once that no Secret Service is there
 
-    ~GatePasswordCall() { g_object_unref(cancellable); }
+    ~GatePasswordCall()
+    {
+        if (cancellable)
+            secret().objectUnref(cancellable);
+    }
 
     static void handleFinished(GObject *, GAsyncResult *result, gpointer data)
     {
@@ -65,9 +122,9 @@ bool failed(GError *error, const char *what)
 {
     if (!error)
         return false;
-    if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+    if (!secret().errorMatches(error, secret().ioErrorQuark(), G_IO_ERROR_CANCELLED))
         qCInfo(lcStore).noquote() << "Secret Service:" << what << "failed:" << QString::fromUtf8(error->message);
-    g_error_free(error);
+    secret().errorFree(error);
     return true;
 }
 
@@ -83,7 +140,7 @@ GatePasswordStore::~GatePasswordStore()
     if (!m_running)
         return;
     if (m_running->reachable)
-        g_cancellable_cancel(m_running->cancellable); // it still answers, to nobody, and frees itself then
+        secret().cancellableCancel(m_running->cancellable); // it still answers, to nobody, and frees itself then
     else
         delete m_running;
 }
@@ -93,17 +150,18 @@ void GatePasswordStore::lookup(const QUuid &id, LookupDone done)
     enqueue([id = attributeOf(id), done = std::move(done)](GatePasswordCall *call) {
         call->finished = [call, done](GAsyncResult *result) {
             GError *error = nullptr;
-            gchar *secret = result ? secret_password_lookup_finish(result, &error) : nullptr;
+            gchar *stored = result ? secret().lookupFinish(result, &error) : nullptr;
             std::optional<QString> password;
             if (result && !failed(error, "lookup"))
-                password = secret ? QString::fromUtf8(secret) : QString();
-            secret_password_free(secret);
+                password = stored ? QString::fromUtf8(stored) : QString();
+            if (stored)
+                secret().passwordFree(stored);
             if (call->owner)
                 done(password);
         };
         if (!call->reachable)
             return;
-        secret_password_lookup(schema(), call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute,
+        secret().lookup(schema(), call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute,
             id.constData(), nullptr);
     });
 }
@@ -114,14 +172,14 @@ void GatePasswordStore::store(const QUuid &id, const QString &label, const QStri
                 GatePasswordCall *call) {
         call->finished = [call, done](GAsyncResult *result) {
             GError *error = nullptr;
-            const bool stored = result && secret_password_store_finish(result, &error);
+            const bool stored = result && secret().storeFinish(result, &error);
             failed(error, "store");
             if (call->owner && done)
                 done(stored);
         };
         if (!call->reachable)
             return;
-        secret_password_store(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), password.constData(),
+        secret().store(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), password.constData(),
             call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute, id.constData(), nullptr);
     });
 }
@@ -132,13 +190,13 @@ void GatePasswordStore::clear(const QUuid &id, Done done)
         call->finished = [call, done](GAsyncResult *result) {
             GError *error = nullptr;
             // False without an error: there was nothing to forget.
-            const bool cleared = result && (secret_password_clear_finish(result, &error) || !failed(error, "clear"));
+            const bool cleared = result && (secret().clearFinish(result, &error) || !failed(error, "clear"));
             if (call->owner && done)
                 done(cleared);
         };
         if (!call->reachable)
             return;
-        secret_password_clear(schema(), call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute,
+        secret().clear(schema(), call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute,
             id.constData(), nullptr);
     });
 }
@@ -159,7 +217,9 @@ void GatePasswordStore::beginNext()
     auto *call = new GatePasswordCall;
     call->owner = this;
     m_running = call;
-    call->reachable = glibLoopRuns();
+    call->reachable = glibLoopRuns() && secret().loaded;
+    if (call->reachable)
+        call->cancellable = secret().cancellableNew();
     begin(call);
     if (!call->reachable) {
         // Nothing would ever answer: the call fails on the event loop, as if no Secret Service were there.

@@ -121,8 +121,11 @@ int removeAbandonedIn(const QString &parent, uid_t user, std::chrono::seconds un
 {
     int removed = 0;
     const QDateTime unownedBefore = QDateTime::currentDateTimeUtc().addSecs(-unownedAge.count());
-    const auto entries = QDir(parent).entryInfoList({ QStringLiteral("orvanta-runtime-*") }, QDir::Dirs | QDir::Hidden);
+    // Matched by hand: a name filter would compile a regular expression for this alone.
+    const auto entries = QDir(parent).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
+        if (!entry.fileName().startsWith(u"orvanta-runtime-"))
+            continue;
         struct stat info = {};
         // Not a link to somewhere else, and this user's: in a shared temporary folder others have theirs.
         if (::lstat(QFile::encodeName(entry.absoluteFilePath()).constData(), &info) != 0 || !S_ISDIR(info.st_mode)

@@ -10,7 +10,6 @@
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QKeyEvent>
-#include <QRegularExpression>
 #include <QPainter>
 
 namespace {
@@ -80,10 +79,13 @@ QString ServiceSidebarRow::address() const
     if (!m_session)
         return {};
     // As typed, but on one line: a stored line break would push the port onto a hidden second line.
-    static const QRegularExpression lineBreaks(QStringLiteral("[\\n\\r\\v\\f\\x{2028}\\x{2029}\\x{85}]"));
     const TunnelProfile &profile = m_session->profile();
     QString text = profile.host + u':' + profile.portText;
-    return text.replace(lineBreaks, QStringLiteral(" "));
+    for (QChar &c : text) {
+        if (QStringView(u"\n\r\v\f\u2028\u2029\u0085").contains(c))
+            c = u' ';
+    }
+    return text;
 }
 
 void ServiceSidebarRow::handleSessionChanged()

@@ -4,7 +4,6 @@
 #include "ui/style/Symbols.h"
 #include "ui/style/Theme.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QWidget>
@@ -33,16 +32,33 @@ void focusRing(QPainter &painter, const QRectF &rect, qreal radius)
 void symbol(QPainter &painter, const QRectF &rect, const QString &symbolName, qreal size, const QColor &color,
     QFont::Weight weight)
 {
+    QGlyphRun glyph = Symbols::glyph(symbolName, size);
+    if (glyph.isEmpty())
+        return;
+    const QRawFont font = glyph.rawFont();
+    // Centred as one line of text would be: the advance across, ascent plus descent down.
+    const QPointF origin(rect.center().x() - Symbols::advance(glyph) / 2,
+        rect.center().y() - (font.ascent() + font.descent()) / 2 + font.ascent());
     painter.save();
-    painter.setFont(Symbols::font(size, weight));
-    painter.setPen(color);
-    painter.drawText(rect, Qt::AlignCenter, Symbols::ligature(symbolName));
+    if (weight >= QFont::Bold) {
+        // The single-weight font is emboldened the way the font engine fakes a bold face: a twenty-fourth
+        // of the em wider.
+        const QPainterPath outline = font.pathForGlyph(glyph.glyphIndexes().constFirst()).translated(origin);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(color, font.pixelSize() / 24, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(color);
+        painter.drawPath(outline);
+    } else {
+        glyph.setPositions({ origin });
+        painter.setPen(color);
+        painter.drawGlyphRun({}, glyph);
+    }
     painter.restore();
 }
 
 qreal symbolWidth(const QString &symbolName, qreal size)
 {
-    return QFontMetricsF(Symbols::font(size)).horizontalAdvance(Symbols::ligature(symbolName));
+    return Symbols::advance(Symbols::glyph(symbolName, size));
 }
 
 RoundedShadow *dropShadow(QWidget *widget, qreal radius, const QColor &color, qreal blurRadius, qreal dy)

@@ -1,10 +1,33 @@
 #include "ui/style/Theme.h"
 
-#include "base/Resources.h"
+#include "ui/style/DeferredIcon.h"
 
 #include <QApplication>
-#include <QFontDatabase>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QWidget>
 #include <QStyleFactory>
+
+namespace {
+
+/// Fusion, with its own icons made only when drawn: the menu bar asks for one it shows only when its
+/// menus overflow, and reading that picture loads every image plugin.
+class Style : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (option)
+            return QProxyStyle::standardIcon(which, option, widget);
+        return deferredIcon([style = QPointer<const QStyle>(baseStyle()), which, widget = QPointer<const QWidget>(widget)] {
+            return style ? style->standardIcon(which, nullptr, widget) : QIcon();
+        });
+    }
+};
+
+} // namespace
 
 namespace Theme {
 
@@ -31,7 +54,9 @@ QFont font(qreal size, QFont::Weight weight)
         f.setStyleName(QStringLiteral("Regular"));
         f.setWeight(QFont::Bold);
     } else {
-        f.setWeight(weight);
+        // The face has no medium or light weights: they would only be more font engines drawing the
+        // same glyphs.
+        f.setWeight(QFont::Normal);
     }
     f.setHintingPreference(QFont::PreferNoHinting);
     return f;
@@ -44,10 +69,9 @@ QFont roundedFont(qreal size, QFont::Weight weight)
 
 QFont monospacedFont(qreal size, QFont::Weight weight)
 {
-    QFont f = font(size, weight);
-    f.setFamilies({ QStringLiteral("Noto Sans Mono CJK SC"), fontFamily() });
-    f.setStyleHint(QFont::Monospace);
-    return f;
+    // The regular face's figures all have one width, so a time that ticks does not shift; the
+    // monospaced face would add 3.5 MB of font tables to every window for the one label that uses it.
+    return font(size, weight);
 }
 
 QPalette palette()
@@ -76,21 +100,11 @@ QPalette palette()
     return p;
 }
 
-bool loadFonts()
-{
-    static const bool loaded = [] {
-        const QString path = resourcePath(QStringLiteral("MaterialIcons-Regular.ttf"));
-        return !path.isEmpty() && QFontDatabase::addApplicationFont(path) >= 0;
-    }();
-    return loaded;
-}
-
 void install(QApplication &app)
 {
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+        QApplication::setStyle(new Style(fusion));
     QApplication::setPalette(palette());
-    loadFonts();
     app.setFont(font(13));
 }
 

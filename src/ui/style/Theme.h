@@ -33,15 +33,13 @@ QColor withOpacity(QColor color, qreal opacity);
 QFont font(qreal size, QFont::Weight weight = QFont::Normal);
 /// The rounded design: the same family, as the CJK face has no rounded cut.
 QFont roundedFont(qreal size, QFont::Weight weight = QFont::Bold);
+/// The monospaced design: the same family, whose figures are tabular.
 QFont monospacedFont(qreal size, QFont::Weight weight = QFont::Normal);
 
 QString fontFamily();
 
 /// Fixed light palette, whatever the desktop's theme.
 QPalette palette();
-
-/// Loads the icon font from the resources (once); false when it cannot be found.
-bool loadFonts();
 
 /// Fusion, the light palette, the fonts: call once after creating the application.
 void install(QApplication &app);

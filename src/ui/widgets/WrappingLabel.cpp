@@ -55,8 +55,7 @@ void WrappingLabel::setText(const QString &text)
         return;
     m_text = text;
     setAccessibleName(text);
-    updateGeometry();
-    update();
+    textChanged();
 }
 
 void WrappingLabel::setColor(const QColor &color)
@@ -77,8 +76,7 @@ void WrappingLabel::setMaximumLines(int lines)
 void WrappingLabel::setWordLimit(int characters)
 {
     m_wordLimit = characters;
-    updateGeometry();
-    update();
+    textChanged();
 }
 
 QString WrappingLabel::shownText() const
@@ -119,8 +117,19 @@ int WrappingLabel::lineCount(int width) const
 {
     if (m_text.isEmpty())
         return 0;
-    QTextLayout layout;
-    return layOut(layout, width);
+    if (width != m_measuredWidth) {
+        QTextLayout layout;
+        m_measuredLines = layOut(layout, width);
+        m_measuredWidth = width;
+    }
+    return m_measuredLines;
+}
+
+void WrappingLabel::textChanged()
+{
+    m_measuredWidth = -1;
+    updateGeometry();
+    update();
 }
 
 int WrappingLabel::heightForWidth(int width) const
@@ -170,6 +179,6 @@ void WrappingLabel::paintEvent(QPaintEvent *)
 void WrappingLabel::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
-        updateGeometry();
+        textChanged();
     QWidget::changeEvent(event);
 }

@@ -44,10 +44,16 @@ protected:
 private:
     /// Lays the text out at \a width into \a layout; returns the line count.
     int layOut(QTextLayout &layout, qreal width) const;
+    /// Forgets the line count measured last, after a change to what is laid out.
+    void textChanged();
 
     QString m_text;
     QColor m_color;
     int m_maxLines = 0;
     int m_wordLimit = 0;
     Qt::Alignment m_alignment = Qt::AlignLeft;
+    // Layouts ask the height for one width many times over; shaping the text each time was the
+    // larger part of laying out the detail pane.
+    mutable int m_measuredWidth = -1;
+    mutable int m_measuredLines = 0;
 };
