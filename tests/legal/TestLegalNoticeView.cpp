@@ -1,3 +1,4 @@
+#include "base/Resources.h"
 #include "legal/LegalNoticeView.h"
 #include "legal/MakerCard.h"
 #include "legal/MiravoBrand.h"
@@ -73,8 +74,11 @@ private slots:
 
     void onlyBundledDocumentsOpen()
     {
-        for (const QString &name :
-            { u"TERMS_OF_USE"_qs, u"CHANGELOG"_qs, QString(), u"../../../etc/hostname"_qs, u".PRIVACY"_qs })
+        // A document that exists just outside the resource folder, for the name that climbs out to it.
+        QFile outside(resourceDirectory() + u"/../outside.md"_qs);
+        QVERIFY(outside.open(QIODevice::WriteOnly));
+        const auto removeOutside = qScopeGuard([&outside] { outside.remove(); });
+        for (const QString &name : { u"TERMS_OF_USE"_qs, u"CHANGELOG"_qs, QString(), u"../outside"_qs, u".PRIVACY"_qs })
             MiravoBrand::openBundledDocument(name);
         QCOMPARE(m_urls.size(), 1);
         QCOMPARE(m_urls.first().fileName(), u"TERMS_OF_USE.md"_qs);

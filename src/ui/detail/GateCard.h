@@ -25,8 +25,6 @@ public:
     explicit GateCard(TunnelSession *session, const GateLocator &locator = GateLocator(), QWidget *parent = nullptr);
 
     void refresh(const TunnelSession &session);
-    /// Whether the password is shown in clear.
-    bool revealsPassword() const { return m_revealed; }
 
 private:
     void makePasswordRow();
