@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QPainter>
+#include <QPainterPath>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
