@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
+#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -19,19 +18,17 @@ public:
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }
-
     void sendEvent(const QByteArray &data);
 
 private:
     struct Connection
     {
-        QByteArray buffer;
-        qint64 bodyLeft = -1; ///< while reading a POST body
+        QByteArray head; ///< of a request not yet complete
+        qint64 bodyLeft = 0; ///< of a POST body being read
         qint64 bodySize = 0;
-        bool raw = false; ///< upgraded: echo everything
+        bool echo = false; ///< upgraded
     };
     void handleReadyRead(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &body);
 
     QTcpServer m_server { this }; // a child, so that it moves along to another thread
     QHash<QTcpSocket *, Connection> m_connections;

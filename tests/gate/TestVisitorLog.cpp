@@ -26,49 +26,35 @@ private slots:
     void parse_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<bool>("isEntry");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("country");
-        QTest::addColumn<bool>("failedLogin");
-        QTest::addColumn<bool>("isError");
+        QTest::addColumn<QString>("seen"); // address, country, refused password, error; empty for no entry
         const QByteArray cf = R"("Cf-Connecting-Ip":["198.51.100.4"],"Cf-Ipcountry":["CN"],"Cookie":[])";
-        QTest::newRow("through the tunnel")
-            << accessLine("/", 200, cf) << true << u"198.51.100.4"_qs << u"CN"_qs << false << false;
+        const QString fromCN = u"198.51.100.4 CN 0 0"_qs;
+        QTest::newRow("through the tunnel") << accessLine("/", 200, cf) << fromCN;
         QTest::newRow("header names in any case")
-            << accessLine("/", 200, R"("cf-connecting-ip":["198.51.100.9"],"CF-IPCOUNTRY":["FR"])") << true
-            << u"198.51.100.9"_qs << u"FR"_qs << false << false;
-        QTest::newRow("no Cloudflare headers: peer address")
-            << accessLine("/", 404, {}) << true << u"127.0.0.1"_qs << QString() << false << true;
-        QTest::newRow("refused password")
-            << accessLine("/__gate/auth", 401, cf) << true << u"198.51.100.4"_qs << u"CN"_qs << true << false;
-        QTest::newRow("refused password with a query")
-            << accessLine("/__gate/auth?next=/", 401, cf) << true << u"198.51.100.4"_qs << u"CN"_qs << true << false;
-        QTest::newRow("login page is no failure")
-            << accessLine("/__gate/authx", 401, cf) << true << u"198.51.100.4"_qs << u"CN"_qs << false << false;
-        QTest::newRow("service down") << accessLine("/", 502, cf) << true << u"198.51.100.4"_qs << u"CN"_qs << false
-                                      << true;
-        QTest::newRow("Caddy's own log") << QByteArray(
-            R"({"level":"info","ts":1.5,"msg":"serving initial configuration"})")
-                                         << false << QString() << QString() << false << false;
-        QTest::newRow("cut short") << accessLine("/", 200, cf).chopped(9) << false << QString() << QString() << false
-                                   << false;
+            << accessLine("/", 200, R"("cf-connecting-ip":["198.51.100.9"],"CF-IPCOUNTRY":["FR"])")
+            << u"198.51.100.9 FR 0 0"_qs;
+        QTest::newRow("no Cloudflare headers: peer address") << accessLine("/", 404, {}) << u"127.0.0.1  0 1"_qs;
+        QTest::newRow("refused password") << accessLine("/__gate/auth", 401, cf) << u"198.51.100.4 CN 1 0"_qs;
+        QTest::newRow("refused, with a query")
+            << accessLine("/__gate/auth?next=/", 401, cf) << u"198.51.100.4 CN 1 0"_qs;
+        QTest::newRow("login page is no failure") << accessLine("/__gate/authx", 401, cf) << fromCN;
+        QTest::newRow("service down") << accessLine("/", 502, cf) << u"198.51.100.4 CN 0 1"_qs;
+        QTest::newRow("Caddy's own log") << QByteArray(R"({"level":"info","ts":1.5,"msg":"serving"})") << QString();
+        QTest::newRow("cut short") << accessLine("/", 200, cf).chopped(9) << QString();
     }
 
     void parse()
     {
         QFETCH(QByteArray, line);
-        QFETCH(bool, isEntry);
         const auto entry = VisitorEntry::parse(line);
-        QCOMPARE(entry.has_value(), isEntry);
-        if (!entry)
-            return;
-        QTEST(entry->address, "address");
-        QTEST(entry->country, "country");
-        QTEST(entry->failedLogin, "failedLogin");
-        QTEST(entry->isError(), "isError");
-        QCOMPARE(entry->method, u"GET"_qs);
-        QCOMPARE(entry->durationSeconds, 0.25);
-        QCOMPARE(entry->time.toMSecsSinceEpoch(), qint64(1796714055500));
+        QTEST(entry ? u"%1 %2 %3 %4"_qs.arg(entry->address, entry->country)
+                          .arg(int(entry->failedLogin))
+                          .arg(int(entry->isError()))
+                    : QString(),
+            "seen");
+        QVERIFY(!entry
+            || (entry->method == u"GET"_qs && entry->durationSeconds == 0.25
+                && entry->time.toMSecsSinceEpoch() == qint64(1796714055500)));
     }
 
     // Newest first, bounded; the counts cover every request, also those no longer listed.
@@ -88,12 +74,10 @@ private slots:
         QCOMPARE(log.requestCount(), total);
         QCOMPARE(log.visitorCount(), 7);
         QCOMPARE(log.errorCount(), (total + 9) / 10);
-        const QByteArray huge(5000, 'p');
-        QVERIFY(log.addLine(accessLine("/" + huge, 200, {})));
+        QVERIFY(log.addLine(accessLine("/" + QByteArray(5000, 'p'), 200, {})));
         QCOMPARE(log.entries().front().path.size(), VisitorEntry::maxPathLength);
         log.clear();
-        QVERIFY(log.entries().empty());
-        QCOMPARE(log.requestCount(), 0);
+        QVERIFY(log.entries().empty() && log.requestCount() == 0);
     }
 
     // The hash is one the gate can check, salted anew each time; unusable passwords are refused.
@@ -106,13 +90,10 @@ private slots:
         crypt_data data {};
         QCOMPARE(QByteArray(::crypt_r(password.toUtf8().constData(), first.constData(), &data)), first);
         QVERIFY(QByteArray(::crypt_r("开门 sesamE", first.constData(), &data)) != first);
-        QVERIFY(GateSecrets::hashPassword({}).isEmpty());
-        QVERIFY(GateSecrets::hashPassword(QString(73, u'x')).isEmpty());
-        QVERIFY(GateSecrets::hashPassword(u"a\0b"_qs).isEmpty());
+        for (const QString &unusable : { QString(), QString(73, u'x'), u"a\0b"_qs })
+            QVERIFY(GateSecrets::hashPassword(unusable).isEmpty());
 
         QVERIFY(GateSecrets::newToken() != GateSecrets::newToken());
-        QCOMPARE(GateSecrets::newToken().size(), 64);
-        QCOMPARE(GateSecrets::generatePassword(4).size(), 12);
         QVERIFY(GateSecrets::generatePassword() != GateSecrets::generatePassword());
     }
 };

@@ -1,5 +1,6 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
+#include "SmallDisk.h"
 #include "TestSupport.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
@@ -16,6 +17,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace std::chrono_literals;
 
@@ -37,8 +40,9 @@ void writeSettingsFile(const QString &path, const QVariantMap &values)
 
 TunnelProfile makeProfile(const QString &name, quint16 port = 3000)
 {
-    return { QUuid::createUuid(), name, TunnelProvider::cloudflare, OriginScheme::http, QStringLiteral("127.0.0.1"),
-        QString::number(port), false };
+    TunnelProfile profile = localProfile(port);
+    profile.name = name;
+    return profile;
 }
 
 QList<TunnelProfile> profilesOf(const TunnelStore &store)
@@ -49,20 +53,70 @@ QList<TunnelProfile> profilesOf(const TunnelStore &store)
     return profiles;
 }
 
+void renameAll(TunnelStore &store, const QString &name)
+{
+    for (TunnelSession *session : store.sessions()) {
+        TunnelProfile profile = session->profile();
+        profile.name = name;
+        session->setProfile(profile);
+    }
+}
+
 QByteArray contents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-/// As an INI file hands values back: plain values as text, data as data.
-QVariantMap asRead(QVariantMap values)
+QString gateKey(const QUuid &id, const char *name)
 {
-    for (QVariant &value : values) {
-        if (value.typeId() != QMetaType::QByteArray)
-            value = value.toString();
+    return Preferences::gateGroup + u'/' + id.toString(QUuid::WithoutBraces).toUpper() + u'/' + QLatin1StringView(name);
+}
+
+/// This program run as a store that saves until it is killed, printing a line after each save, or as one
+/// that saves into \a argv[2] as it runs out of room and prints what went wrong.
+int storeHelper(int argc, char **argv)
+{
+    const bool fullDisk = qstrcmp(argv[1], "--full-disk") == 0;
+    const bool tmpfs = fullDisk && SmallDisk::mount(argv[2]); // before any thread starts
+    QCoreApplication app(argc, argv);
+    const QString dir = QFile::decodeName(argv[2]);
+    const QString path = fullDisk ? dir + u"/orvanta.conf"_qs : dir;
+    Preferences preferences(QSettings(path, QSettings::IniFormat));
+    TunnelStore store(&preferences, { {}, CloudflaredLocator({ u"/nonexistent/cloudflared"_qs }), {} });
+    const auto saveAs = [&store](const QString &name) {
+        renameAll(store, name);
+        store.savePendingChanges();
+        return store.saveError().isEmpty();
+    };
+    for (qint64 generation = 0; !fullDisk; ++generation) {
+        std::puts(saveAs(u"%1-%2"_qs.arg(app.applicationPid()).arg(generation)) ? "saved" : "failed");
+        std::fflush(stdout);
     }
-    return values;
+    const auto fault = [](bool ok, const char *what) {
+        if (!ok)
+            std::printf("%s\n", what);
+    };
+    const auto namesOnDisk = [&path](const QString &name) {
+        const auto list = profilesOnDisk(path).value_or(QList<TunnelProfile>());
+        return list.size() == 2 && list.first().name == name && list.last().name == name;
+    };
+    store.addProfile();
+    if (!saveAs(u"第一版"_qs) || !SmallDisk::runOutOfRoom(dir, tmpfs))
+        return 3;
+    const QString large(350, u'长'); // more than the one page left, less than QFile's buffer
+    fault(!saveAs(large), "failure hidden");
+    fault(namesOnDisk(u"第一版"_qs), "previous list lost");
+    fault(store.sessions().size() == 2 && store.sessions().first()->profile().name == large, "list lost in memory");
+    QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+    left.removeOne(u"filler"_qs);
+    fault(left == QStringList { u"orvanta.conf"_qs }, "leftovers");
+    // Room again: the changes that could not be saved are still pending and go with the next save.
+    SmallDisk::makeRoom(dir, tmpfs);
+    store.savePendingChanges();
+    fault(store.saveError().isEmpty() && namesOnDisk(large), "not saved after retry");
+    store.shutdownAll();
+    return 0;
 }
 
 } // namespace
@@ -98,11 +152,27 @@ class TestTunnelStore : public QObject
         return profilesOnDisk(m_path);
     }
 
+    QByteArray runHelper(const char *mode, const QString &path, int linesBeforeKill = -1)
+    {
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.start(QCoreApplication::applicationFilePath(), { QString::fromLatin1(mode), path });
+        QByteArray output;
+        while (output.count('\n') < linesBeforeKill && helper.waitForReadyRead(60000))
+            output += helper.readAll();
+        if (linesBeforeKill >= 0)
+            helper.kill();
+        const bool ended = helper.waitForFinished(60000) && (linesBeforeKill >= 0 || helper.exitCode() == 0);
+        return ended ? output + helper.readAll() : "helper failed";
+    }
+
 private slots:
     void initTestCase()
     {
         for (auto &server : m_servers)
             QVERIFY(server.listenHttp());
+        // A bus nobody listens on: no Secret Service answers, and the user's own keyring is never touched.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     }
 
     void init()
@@ -157,24 +227,21 @@ private slots:
     void loading()
     {
         QFETCH(QVariantMap, stored);
-        QFETCH(QString, shown);
-        QFETCH(QVariant, backup);
         writeSettingsFile(m_path, stored);
         const QVariantMap before = settingsOnDisk(m_path);
         TunnelStore &store = makeStore();
-
         QCOMPARE(store.sessions().size(), 1);
         const TunnelProfile profile = store.sessions().first()->profile();
         QCOMPARE(profile.name, u"默认服务"_qs);
-        QCOMPARE(u"%1 %2 %3 %4"_qs.arg(rawValue(profile.scheme), profile.host, profile.portText)
-                     .arg(int(profile.skipTLSVerification)),
-            shown);
+        QTEST(u"%1 %2 %3 %4"_qs.arg(rawValue(profile.scheme), profile.host, profile.portText)
+                  .arg(int(profile.skipTLSVerification)),
+            "shown");
         QCOMPARE(store.selectedSession(), store.sessions().first());
         QCOMPARE(settingsOnDisk(m_path), before); // loading writes nothing
 
         store.addProfile();
         QCOMPARE(savedList(), std::optional(profilesOf(store)));
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), backup);
+        QTEST(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), "backup");
     }
 
     void naming_data()
@@ -190,16 +257,13 @@ private slots:
     void naming()
     {
         QFETCH(QStringList, names);
-        QFETCH(QString, expected);
         QList<TunnelProfile> profiles;
         for (const QString &name : names)
             profiles.append(makeProfile(name));
         TunnelStore &store = makeStore(profiles);
         QSignalSpy added(&store, &TunnelStore::sessionAdded);
         TunnelSession *session = store.addProfile();
-        QCOMPARE(session->profile().name, expected);
-        QCOMPARE(session->profile().scheme, OriginScheme::automatic);
-        QCOMPARE(store.sessions().last(), session);
+        QTEST(session->profile().name, "expected");
         QCOMPARE(store.selectedSession(), session);
         QCOMPARE(added.value(0).value(1).toInt(), names.size());
         QCOMPARE(savedList(), std::optional(profiles << session->profile()));
@@ -256,19 +320,22 @@ private slots:
         writeSettingsFile(m_path, { { Preferences::profilesKey, encodeProfiles(seeded) } });
         for (int round = 0; round < 12; ++round) {
             // The writer spends nearly all its time inside saves (each ends in an fsync): a kill lands in one.
-            QProcess writer;
-            writer.start(QStringLiteral(STORE_WRITER), { m_path });
             const int savesBeforeKill = int(QRandomGenerator::global()->bounded(1, 40));
-            int saves = 0;
-            while (saves < savesBeforeKill && writer.waitForReadyRead(60000))
-                saves += int(writer.readAll().count("saved\n"));
-            writer.kill();
-            QVERIFY(writer.waitForFinished(60000) && saves >= savesBeforeKill);
+            QVERIFY(runHelper("--writer", m_path, savesBeforeKill).count("saved\n") >= savesBeforeKill);
             const auto list = profilesOnDisk(m_path);
             QVERIFY2(list && list->size() == seeded.size(), qPrintable(u"round %1"_qs.arg(round)));
             for (qsizetype i = 0; i < seeded.size(); ++i)
                 QCOMPARE(list->at(i).id, seeded.at(i).id);
         }
+    }
+
+    void fullDiskKeepsTheSavedListAndRetries()
+    {
+        const QString folder = m_dir->filePath(u"disk"_qs);
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray output = runHelper("--full-disk", folder);
+        qInfo("%s", output.constData());
+        QVERIFY(output.startsWith("mode ") && output.count('\n') == 1); // no fault listed
     }
 
     void savesWaitForAPauseInTheChanges()
@@ -277,12 +344,8 @@ private slots:
         timings.saveDelay = 1s;
         TunnelStore &store = makeStore({ makeProfile(u"a"_qs) }, timings);
         const auto before = profilesOnDisk(m_path);
-        TunnelSession *session = store.sessions().first();
-        for (int i = 0; i < 5; ++i) {
-            TunnelProfile profile = session->profile();
-            profile.name = u"a%1"_qs.arg(i);
-            session->setProfile(profile);
-        }
+        for (int i = 0; i < 5; ++i)
+            renameAll(store, u"a%1"_qs.arg(i));
         QCOMPARE(profilesOnDisk(m_path), before);
         // Nothing more is asked of the store: the pause alone brings the last state to disk.
         QTRY_COMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
@@ -309,23 +372,6 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 
-    void fullDiskKeepsTheSavedListAndRetries()
-    {
-        const QString folder = m_dir->filePath(u"disk"_qs);
-        QVERIFY(QDir().mkpath(folder));
-        QProcess helper;
-        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        helper.start(QStringLiteral(FULL_DISK_STORE), { folder });
-        QVERIFY(helper.waitForFinished(60000));
-        QCOMPARE(helper.exitCode(), 0);
-        const QStringList lines = QString::fromUtf8(helper.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY(!lines.isEmpty());
-        qInfo("%s", qPrintable(lines.first()));
-        QCOMPARE(lines.mid(1),
-            (QStringList { u"failure reported"_qs, u"previous list kept"_qs, u"list kept in memory"_qs,
-                u"nothing left behind"_qs, u"retried and saved"_qs }));
-    }
-
     void unreadableListIsToldOnceAndItsBackupGoesLater()
     {
         const QByteArray damaged("[{\"id\":\"\xff", 9);
@@ -335,10 +381,8 @@ private slots:
         TunnelStore *store = &makeStore({}, timings);
         const QString notice = store->unreadableNotice();
         QVERIFY2(notice.contains(m_path) && notice.contains(Preferences::unreadableProfilesKey), qPrintable(notice));
-
         store->addProfile();
         savedList();
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), QVariant(damaged));
         QCOMPARE(store->unreadableNotice(), notice); // saving is not telling
         QSignalSpy changed(store, &TunnelStore::changed);
         store->dismissUnreadableNotice();
@@ -381,9 +425,43 @@ private slots:
         m_store->setReconnectsAutomatically(!on);
         QCOMPARE(policy->restartAfterDrop, !on);
         m_store->savePendingChanges();
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::reconnectAutomaticallyKey).toString(),
-            on ? u"false"_qs : u"true"_qs);
         QCOMPARE(makeStore({}, {}, policy).reconnectsAutomatically(), !on);
+    }
+
+    // Gate switches and password: beside the stored list, never in it, in a file only its owner reads;
+    // loaded at start, saved on change, gone with the service.
+    void gateSettingsKeptApartAndPrivate()
+    {
+        const TunnelProfile kept = makeProfile(u"a"_qs);
+        const TunnelProfile damaged = makeProfile(u"b"_qs);
+        writeSettingsFile(m_path, { { gateKey(damaged.id, "passwordOn"), u"banana"_qs } }); // edited by hand
+        TunnelSession *session = makeStore({ kept, damaged }).sessions().first();
+        QCOMPARE(m_store->sessions().last()->gateSettings(), GateSettings());
+        const GateSettings gate { true, true, u"s3cret 密码"_qs };
+        session->setGateSettings({ true, true, u"first"_qs });
+        session->setGateSettings(gate);
+        QTRY_COMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "password")).toString(), gate.password);
+        // A switch alone leaves the password where it is kept.
+        session->setGateSettings({ false, true, gate.password });
+        QTRY_COMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "passwordOn")).toString(), u"false"_qs);
+        QCOMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "password")).toString(), gate.password);
+        session->setGateSettings(gate);
+        m_store->savePendingChanges();
+        QCOMPARE(fileMode(m_path), 0600);
+        QVERIFY(!settingsOnDisk(m_path).value(Preferences::profilesKey).toByteArray().contains("s3cret"));
+
+        TunnelStore &store = makeStore();
+        QCOMPARE(store.sessions().constFirst()->gateSettings(), gate);
+        QCOMPARE(store.addProfile()->gateSettings(), GateSettings());
+        // A password kept elsewhere is not left behind here.
+        m_preferences->setGateSettings(kept.id, gate, false);
+        QCOMPARE(m_preferences->gateSettings(kept.id), GateSettings({ true, true, {} }));
+        store.removeProfile(kept.id);
+        store.savePendingChanges();
+        const auto named = [this](const QUuid &id) {
+            return settingsOnDisk(m_path).keys().join(u' ').contains(id.toString(QUuid::WithoutBraces).toUpper());
+        };
+        QVERIFY(!named(kept.id) && named(damaged.id));
     }
 
     void runningServices()
@@ -394,34 +472,34 @@ private slots:
             + QByteArray::number(m_servers[1].port())
             + " \"*) exec sleep 60;; esac\ntrap 'echo > \"$rec/terminated.$n\"; kill $!; exit 0' TERM\n"
             + FakeCloudflared::onlineBody(60).replace("exec sleep 60", "sleep 60 &\nwait")));
-        Timings timings;
-        timings.monitorPause = timings.postOnlineCheck = 1h;
         TunnelStore &store = makeStore(
             { makeProfile(u"idle"_qs, m_servers[0].port()), makeProfile(u"failed"_qs, 0),
                 makeProfile(u"online"_qs, m_servers[0].port()), makeProfile(u"connecting"_qs, m_servers[1].port()) },
-            timings);
-        // The version arrives without holding up the store.
+            quickTimings());
         const QList<TunnelSession *> sessions = store.sessions();
+        const auto kinds = [&sessions] {
+            QList<int> kinds;
+            for (const TunnelSession *session : sessions)
+                kinds << int(session->status().kind);
+            return kinds;
+        };
+        using K = TunnelStatus::Kind;
         for (int i = 1; i < 4; ++i)
             sessions[i]->start();
-        QTRY_VERIFY_WITH_TIMEOUT(sessions[1]->status().is(TunnelStatus::Kind::failed)
-                && sessions[2]->status().is(TunnelStatus::Kind::online)
-                && sessions[3]->status().is(TunnelStatus::Kind::connecting),
-            20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            kinds(), QList<int>({ 0, int(K::failed), int(K::online), int(K::connecting) }), 20000);
         QCOMPARE(store.runningCount(), 2);
         QList<int> started;
         const auto relay = connect(&store, &TunnelStore::changed, this, [&] {
             for (int i = 0; i < 4; ++i) {
-                if (sessions[i]->status().is(TunnelStatus::Kind::preparing) && !started.contains(i))
+                if (sessions[i]->status().is(K::preparing) && !started.contains(i))
                     started << i;
             }
         });
         store.startAll();
         disconnect(relay);
         QCOMPARE(started, QList<int>({ 0, 1 })); // relayed synchronously, in list order
-        QTRY_VERIFY_WITH_TIMEOUT(sessions[0]->status().is(TunnelStatus::Kind::online)
-                && sessions[1]->status().is(TunnelStatus::Kind::failed),
-            20000);
+        QTRY_COMPARE_WITH_TIMEOUT(kinds().mid(0, 2), QList<int>({ int(K::online), int(K::failed) }), 20000);
         // A removed service winds its child down politely, and its changes no longer reach the store.
         QPointer<TunnelSession> removed = sessions[0];
         const qint64 pid = m_fake->processId();
@@ -434,7 +512,7 @@ private slots:
         QCOMPARE(store.runningCount(), 2); // stopping counts, failed does not
         store.stopAll();
         QTRY_COMPARE_WITH_TIMEOUT(store.runningCount(), 0, 20000);
-        QVERIFY(sessions[1]->status().is(TunnelStatus::Kind::failed));
+        QVERIFY(sessions[1]->status().is(K::failed));
     }
 
     void migration_data()
@@ -443,7 +521,6 @@ private slots:
         QTest::addColumn<int>("former"); // 0: no former domain, 1: its file, 2: a given map
         QTest::addColumn<QVariantMap>("legacy");
         QTest::addColumn<QVariantMap>("expected"); // every key of the current file afterwards, marker aside
-
         const QVariantMap allSix { { u"tunnelProfilesV2"_qs, encodeProfiles({ makeProfile(u"旧服务"_qs) }) },
             { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs }, { u"originScheme"_qs, u"HTTPS"_qs },
             { u"skipTLSVerification"_qs, true }, { u"legalAcknowledgementVersion"_qs, 2 } };
@@ -452,7 +529,6 @@ private slots:
             { u"originHost"_qs, QString() } };
         QVariantMap keptOverAll = allSix;
         keptOverAll.insert(kept);
-
         QTest::newRow("marker set: a second start")
             << QVariantMap { { Preferences::migrationMarkerKey, true } } << 1 << allSix << QVariantMap();
         QTest::newRow("no former domain") << QVariantMap() << 0 << QVariantMap() << QVariantMap();
@@ -483,11 +559,24 @@ private slots:
         LegacySettingsMigrator::migrateIfNeeded(preferences, former == 2 ? std::optional(legacy) : std::nullopt);
         QVariantMap found = settingsOnDisk(m_path);
         QCOMPARE(found.take(Preferences::migrationMarkerKey).toString(), u"true"_qs);
-        QCOMPARE(found, asRead(expected));
+        for (QVariant &value : expected) { // as an INI file hands values back: plain values as text
+            if (value.typeId() != QMetaType::QByteArray)
+                value = value.toString();
+        }
+        QCOMPARE(found, expected);
         QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), QStringList { u"orvanta.conf"_qs });
         QCOMPARE(contents(legacyPath), legacyBefore);
     }
 };
 
-QTEST_GUILESS_MAIN(TestTunnelStore)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && (qstrcmp(argv[1], "--writer") == 0 || qstrcmp(argv[1], "--full-disk") == 0))
+        return storeHelper(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestTunnelStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "TestTunnelStore.moc"
