@@ -145,12 +145,11 @@ class TestTunnelStore : public QObject
         helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         helper.start(QCoreApplication::applicationFilePath(), { QString::fromLatin1(mode), path });
         QByteArray output;
-        while (output.count('\n') < linesBeforeKill && helper.waitForReadyRead(60000))
+        while ((linesBeforeKill < 0 || output.count('\n') < linesBeforeKill) && helper.waitForReadyRead(60000))
             output += helper.readAll();
-        if (linesBeforeKill >= 0)
-            helper.kill();
-        const bool ended = helper.waitForFinished(60000) && (linesBeforeKill >= 0 || helper.exitCode() == 0);
-        return ended ? output + helper.readAll() : "helper failed";
+        helper.kill();
+        helper.waitForFinished(60000);
+        return linesBeforeKill >= 0 || helper.exitCode() == 0 ? output : "helper failed";
     }
 
 private slots:
@@ -163,20 +162,10 @@ private slots:
 
     void init()
     {
+        m_store.reset();
         m_dir = std::make_unique<QTemporaryDir>();
         m_path = m_dir->filePath(u"orvanta/orvanta.conf"_qs);
         m_fake = std::make_unique<FakeCloudflared>(m_dir->filePath(u"fake"_qs));
-    }
-
-    void cleanup()
-    {
-        if (m_store)
-            m_store->shutdownAll();
-        for (int run = 1; run <= m_fake->runs(); ++run)
-            QTRY_VERIFY_WITH_TIMEOUT(!processAlive(m_fake->processId(run)), 20000);
-        m_store.reset();
-        m_preferences.reset();
-        m_fake.reset();
     }
 
     // The one service shown when no list can be read, what is kept of an unreadable list, and the
@@ -323,7 +312,9 @@ private slots:
         QVERIFY(output.startsWith("mode ") && output.count('\n') == 1); // no fault listed
     }
 
-    void savesWaitForAPauseInTheChanges()
+    // A burst of changes is saved once it pauses, without being asked; a lock file, stale or held, holds
+    // no save up (waiting on it would freeze the window for 30 s).
+    void whenSavesHappen()
     {
         Timings timings;
         timings.saveDelay = 1s;
@@ -332,29 +323,18 @@ private slots:
         for (int i = 0; i < 5; ++i)
             rename(store.sessions().first(), u"a%1"_qs.arg(i));
         QCOMPARE(profilesOnDisk(m_path), before);
-        // Nothing more is asked of the store: the pause alone brings the last state to disk.
         QTRY_COMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
-    }
-
-    void settingsLockHoldsNoSave_data()
-    {
-        QTest::addColumn<bool>("live");
-        QTest::newRow("empty lock left by a killed save") << false;
-        QTest::newRow("lock of a live process") << true;
-    }
-
-    void settingsLockHoldsNoSave()
-    {
-        QFETCH(bool, live);
-        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) });
         QLockFile held(m_path + u".lock"_qs);
-        QVERIFY(live ? held.tryLock(0) : QFile(m_path + u".lock"_qs).open(QIODevice::WriteOnly));
-        QElapsedTimer clock;
-        clock.start();
-        store.addProfile();
-        QCOMPARE(savedList(), std::optional(profilesOf(store)));
-        // Waiting on the lock would freeze the window for 30 s.
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        for (const bool live : { true, false }) {
+            if (!live) // as a killed save leaves it
+                held.unlock();
+            QVERIFY(live ? held.tryLock(0) : QFile(m_path + u".lock"_qs).open(QIODevice::WriteOnly));
+            QElapsedTimer clock;
+            clock.start();
+            store.addProfile();
+            QCOMPARE(savedList(), std::optional(profilesOf(store)));
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        }
     }
 
     void unreadableListIsToldOnceAndItsBackupGoesLater()
@@ -410,10 +390,8 @@ private slots:
         QCOMPARE(m_preferences->gateSettings(kept.id), GateSettings({ true, true, {} }));
         store.removeProfile(kept.id);
         store.savePendingChanges();
-        const auto named = [this](const QUuid &id) {
-            return settingsOnDisk(m_path).keys().join(u' ').contains(id.toString(QUuid::WithoutBraces).toUpper());
-        };
-        QVERIFY(!named(kept.id) && named(damaged.id));
+        const QString keys = settingsOnDisk(m_path).keys().join(u' ');
+        QVERIFY(!keys.contains(gateKey(kept.id, "")) && keys.contains(gateKey(damaged.id, "")));
     }
 
     void runningServices()
@@ -434,16 +412,8 @@ private slots:
         sessions[2]->start();
         QTRY_VERIFY_WITH_TIMEOUT(are(K::idle, K::failed) && sessions[2]->status().is(K::online), 20000);
         QCOMPARE(store.runningCount(), 1);
-        QList<int> started;
-        const auto relay = connect(&store, &TunnelStore::changed, this, [&] {
-            for (int i : { 0, 1 }) {
-                if (sessions[i]->status().is(K::preparing) && !started.contains(i))
-                    started << i;
-            }
-        });
         store.startAll();
-        disconnect(relay);
-        QCOMPARE(started, QList<int>({ 0, 1 })); // relayed synchronously, in list order
+        QVERIFY(are(K::preparing, K::preparing)); // the idle and the failed one
         QTRY_VERIFY_WITH_TIMEOUT(are(K::online, K::failed), 20000);
         // A removed service winds its child down politely, and its changes no longer reach the store.
         QPointer<TunnelSession> removed = sessions[0];
@@ -468,7 +438,6 @@ private slots:
         const QVariantMap allSix { { u"tunnelProfilesV2"_qs, encodeProfiles({ makeProfile(u"旧服务"_qs) }) },
             { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs }, { u"originScheme"_qs, u"HTTPS"_qs },
             { u"skipTLSVerification"_qs, true }, { u"legalAcknowledgementVersion"_qs, 2 } };
-        const QVariantMap hostAndPort { { u"originHost"_qs, u" 主机 "_qs }, { u"originPort"_qs, u"8443"_qs } };
         const QVariantMap kept { { u"skipTLSVerification"_qs, false }, { u"legalAcknowledgementVersion"_qs, 0 },
             { u"originHost"_qs, QString() } };
         QVariantMap keptOverAll = allSix;
@@ -477,7 +446,6 @@ private slots:
             << QVariantMap { { Preferences::migrationMarkerKey, true } } << allSix << QVariantMap();
         QTest::newRow("no former file") << QVariantMap() << QVariantMap() << QVariantMap();
         QTest::newRow("all six") << QVariantMap() << allSix << allSix;
-        QTest::newRow("host and port only") << QVariantMap() << hostAndPort << hostAndPort;
         QTest::newRow("false, zero and empty text kept") << kept << allSix << keptOverAll;
         QTest::newRow("foreign keys ignored")
             << QVariantMap()
