@@ -65,8 +65,7 @@ public:
 private:
     bool listen(bool tls, quint16 port);
     void handleIncoming(qintptr descriptor);
-    void handleFirstByte(qintptr descriptor, char first);
-    void serve(QTcpSocket *socket, bool plainOnTls);
+    void serve(QTcpSocket *socket);
 
     QTcpServer *m_server = nullptr;
     bool m_tls = false;
