@@ -7,8 +7,6 @@
 #include "gate/GatedOrigin.h"
 #include "session/TunnelSession.h"
 
-#include <QProcess>
-#include <QThreadPool>
 #include <QtTest>
 
 #include <csignal>

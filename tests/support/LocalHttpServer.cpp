@@ -32,14 +32,7 @@ std::optional<TestCertificate> TestCertificate::generate()
         return std::nullopt;
     const QByteArray pem = openssl.readAllStandardOutput();
     TestCertificate result { QSslCertificate(pem, QSsl::Pem), QSslKey(pem, QSsl::Ec) };
-    if (result.certificate.isNull() || result.key.isNull())
-        return std::nullopt;
-    return result;
-}
-
-bool LocalHttpServer::listenHttp(quint16 port)
-{
-    return listen(false, port);
+    return result.certificate.isNull() || result.key.isNull() ? std::nullopt : std::optional(result);
 }
 
 bool LocalHttpServer::listenHttps(const TestCertificate &certificate, quint16 port)
@@ -56,9 +49,16 @@ bool LocalHttpServer::listen(bool tls, quint16 port)
     close();
     auto *server = new DescriptorServer;
     server->setParent(this);
-    server->accepted = [this](qintptr descriptor) { handleIncoming(descriptor); };
+    server->accepted = [this, tls](qintptr descriptor) {
+        // A TLS socket starts unencrypted: its first bytes tell a handshake from a plain request.
+        QTcpSocket *socket = tls ? new QSslSocket(m_server) : new QTcpSocket(m_server);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        m_mostOpen = std::max(m_mostOpen, ++m_open);
+        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+    };
     m_server = server;
-    m_tls = tls;
     return server->listen(QHostAddress::LocalHost, port);
 }
 
@@ -67,17 +67,6 @@ quint16 LocalHttpServer::unusedPort()
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
-}
-
-void LocalHttpServer::handleIncoming(qintptr descriptor)
-{
-    // A TLS socket starts unencrypted: its first bytes tell a handshake from a plain request.
-    QTcpSocket *socket = m_tls ? new QSslSocket(m_server) : new QTcpSocket(m_server);
-    socket->setSocketDescriptor(descriptor);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    m_mostOpen = std::max(m_mostOpen, ++m_open);
-    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
 }
 
 void LocalHttpServer::serve(QTcpSocket *socket)
