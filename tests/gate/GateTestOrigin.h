@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -21,16 +20,6 @@ public:
     void sendEvent(const QByteArray &data);
 
 private:
-    struct Connection
-    {
-        QByteArray head; ///< of a request not yet complete
-        qint64 bodyLeft = 0; ///< of a POST body being read
-        qint64 bodySize = 0;
-        bool echo = false; ///< upgraded
-    };
-    void handleReadyRead(QTcpSocket *socket);
-
     QTcpServer m_server { this }; // a child, so that it moves along to another thread
-    QHash<QTcpSocket *, Connection> m_connections;
     QList<QTcpSocket *> m_streams;
 };

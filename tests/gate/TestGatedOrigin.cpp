@@ -22,10 +22,15 @@ QString caddy()
     return resourceDirectory() + QStringLiteral("/caddy");
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QByteArray procFile(qint64 pid, const char *name)
 {
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1StringView(name)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return contents(u"/proc/%1/%2"_qs.arg(pid).arg(QLatin1StringView(name)));
 }
 
 SessionDependencies gatedDependencies(const QString &cloudflared)
@@ -146,15 +151,13 @@ private slots:
         QVERIFY(QFileInfo(runtime).fileName().startsWith(u"orvanta-gate-"));
         QCOMPARE(fileMode(runtime), 0700);
         QCOMPARE(fileMode(runtime + u"/gate.json"_qs), 0600);
-        QFile configuration(runtime + u"/gate.json"_qs);
-        QVERIFY(configuration.open(QIODevice::ReadOnly));
-        const QByteArray contents = configuration.readAll();
-        QVERIFY(contents.contains("$2b$10$"));
+        const QByteArray configuration = contents(runtime + u"/gate.json"_qs);
+        QVERIFY(configuration.contains("$2b$10$"));
         const QByteArray environment = procFile(pid, "environ");
         const QByteArrayList variables = environment.split('\0');
         QVERIFY(variables.contains("HOME=" + QFile::encodeName(runtime))
             && variables.contains("XDG_DATA_HOME=" + QFile::encodeName(runtime) + "/data"));
-        for (const QByteArray &where : { procFile(pid, "cmdline"), environment, contents })
+        for (const QByteArray &where : { procFile(pid, "cmdline"), environment, configuration })
             QVERIFY(!where.isEmpty() && !where.contains(password.left(7)));
 
         const QByteArray login = ask(*gate, "GET /private HTTP/1.1");
@@ -361,17 +364,15 @@ private slots:
         VisitorLog log;
         const int total = int(VisitorLog::maxEntries) + 40;
         for (int i = 0; i < total; ++i) {
-            const QByteArray address = "203.0.113." + QByteArray::number(i % 7);
-            QVERIFY(log.addLine(accessLine(
-                "/" + QByteArray::number(i), i % 10 == 0 ? 500 : 200, R"("Cf-Connecting-Ip":[")" + address + R"("])")));
+            QVERIFY(log.addLine(accessLine("/" + QByteArray::number(i), i % 10 == 0 ? 500 : 200,
+                R"("Cf-Connecting-Ip":["203.0.113.)" + QByteArray::number(i % 7) + R"("])")));
         }
         QVERIFY(!log.addLine("{}"));
         QCOMPARE(qsizetype(log.entries().size()), VisitorLog::maxEntries);
-        QCOMPARE(log.entries().front().path, u"/%1"_qs.arg(total - 1));
-        QCOMPARE(log.entries().back().path, u"/%1"_qs.arg(total - VisitorLog::maxEntries));
-        QCOMPARE(log.requestCount(), total);
-        QCOMPARE(log.visitorCount(), 7);
-        QCOMPARE(log.errorCount(), (total + 9) / 10);
+        QCOMPARE(log.entries().front().path + log.entries().back().path,
+            u"/%1/%2"_qs.arg(total - 1).arg(total - VisitorLog::maxEntries));
+        QCOMPARE(QList<qint64>({ log.requestCount(), log.visitorCount(), log.errorCount() }),
+            QList<qint64>({ total, 7, (total + 9) / 10 }));
         QVERIFY(log.addLine(accessLine("/" + QByteArray(5000, 'p'), 200, {})));
         QCOMPARE(log.entries().front().path.size(), VisitorEntry::maxPathLength);
         log.clear();
