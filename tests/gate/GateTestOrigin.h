@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -19,21 +17,9 @@ public:
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }
-
     void sendEvent(const QByteArray &data);
 
 private:
-    struct Connection
-    {
-        QByteArray buffer;
-        qint64 bodyLeft = -1; ///< while reading a POST body
-        qint64 bodySize = 0;
-        bool raw = false; ///< upgraded: echo everything
-    };
-    void handleReadyRead(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &body);
-
     QTcpServer m_server { this }; // a child, so that it moves along to another thread
-    QHash<QTcpSocket *, Connection> m_connections;
     QList<QTcpSocket *> m_streams;
 };

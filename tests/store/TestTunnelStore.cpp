@@ -1,21 +1,15 @@
 #include "FakeCloudflared.h"
 #include "LocalHttpServer.h"
+#include "SmallDisk.h"
 #include "TestSupport.h"
 #include "session/TunnelSession.h"
 #include "store/LegacySettingsMigrator.h"
 #include "store/Preferences.h"
 #include "store/TunnelStore.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QLockFile>
-#include <QPointer>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+
+#include <cstdio>
 
 using namespace std::chrono_literals;
 
@@ -37,8 +31,9 @@ void writeSettingsFile(const QString &path, const QVariantMap &values)
 
 TunnelProfile makeProfile(const QString &name, quint16 port = 3000)
 {
-    return { QUuid::createUuid(), name, TunnelProvider::cloudflare, OriginScheme::http, QStringLiteral("127.0.0.1"),
-        QString::number(port), false };
+    TunnelProfile profile = localProfile(port);
+    profile.name = name;
+    return profile;
 }
 
 QList<TunnelProfile> profilesOf(const TunnelStore &store)
@@ -49,20 +44,57 @@ QList<TunnelProfile> profilesOf(const TunnelStore &store)
     return profiles;
 }
 
-QByteArray contents(const QString &path)
+void rename(TunnelSession *session, const QString &name)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    TunnelProfile profile = session->profile();
+    profile.name = name;
+    session->setProfile(profile);
 }
 
-/// As an INI file hands values back: plain values as text, data as data.
-QVariantMap asRead(QVariantMap values)
+QString gateKey(const QUuid &id, const char *name)
 {
-    for (QVariant &value : values) {
-        if (value.typeId() != QMetaType::QByteArray)
-            value = value.toString();
+    return Preferences::gateGroup + u'/' + id.toString(QUuid::WithoutBraces).toUpper() + u'/' + QLatin1StringView(name);
+}
+
+/// This program run as a store that saves until it is killed, printing a line after each save, or as one
+/// that saves into \a argv[2] as it runs out of room and prints what went wrong.
+int storeHelper(int argc, char **argv)
+{
+    const bool fullDisk = qstrcmp(argv[1], "--full-disk") == 0;
+    const bool tmpfs = fullDisk && SmallDisk::mount(argv[2]); // before any thread starts
+    QCoreApplication app(argc, argv);
+    const QString dir = QFile::decodeName(argv[2]);
+    const QString path = fullDisk ? dir + u"/orvanta.conf"_qs : dir;
+    Preferences preferences(QSettings(path, QSettings::IniFormat));
+    TunnelStore store(&preferences, { {}, CloudflaredLocator({ u"/nonexistent/cloudflared"_qs }), {} });
+    const auto saveAs = [&store](const QString &name, TunnelSession *only = nullptr) {
+        for (TunnelSession *session : only ? QList<TunnelSession *> { only } : store.sessions())
+            rename(session, name);
+        store.savePendingChanges();
+        return store.saveError().isEmpty();
+    };
+    for (qint64 generation = 0; !fullDisk; ++generation) {
+        for (TunnelSession *session : store.sessions()) {
+            std::puts(saveAs(u"%1-%2"_qs.arg(app.applicationPid()).arg(generation), session) ? "saved" : "failed");
+            std::fflush(stdout);
+        }
     }
-    return values;
+    const auto fault = [](bool ok, const char *what) { std::fputs(ok ? "" : what, stdout); };
+    store.addProfile();
+    const auto saved = saveAs(u"第一版"_qs) ? profilesOnDisk(path) : std::nullopt;
+    if (!saved || !SmallDisk::runOutOfRoom(dir, tmpfs))
+        return 3;
+    fault(!saveAs(QString(350, u'长')), "failure hidden\n"); // more than the page left, less than QFile's buffer
+    fault(profilesOnDisk(path) == saved, "previous list lost\n");
+    QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+    left.removeOne(u"filler"_qs);
+    fault(left == QStringList { u"orvanta.conf"_qs }, "leftovers\n");
+    // Room again: the changes that could not be saved are still pending and go with the next save.
+    SmallDisk::makeRoom(dir, tmpfs);
+    store.savePendingChanges();
+    fault(store.saveError().isEmpty() && profilesOnDisk(path) == profilesOf(store), "not saved after retry\n");
+    store.shutdownAll();
+    return 0;
 }
 
 } // namespace
@@ -76,17 +108,17 @@ class TestTunnelStore : public QObject
     std::unique_ptr<FakeCloudflared> m_fake; // nothing installed: no `cloudflared` is found
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<TunnelStore> m_store;
-    LocalHttpServer m_servers[2];
+    std::shared_ptr<RunPolicy> m_policy; // of the last store made
+    LocalHttpServer m_server;
 
-    TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {},
-        const std::shared_ptr<RunPolicy> &policy = std::make_shared<RunPolicy>())
+    TunnelStore &makeStore(const QList<TunnelProfile> &stored = {}, Timings timings = {})
     {
         if (!stored.isEmpty())
             writeSettingsFile(m_path, { { Preferences::profilesKey, encodeProfiles(stored) } });
         m_store.reset();
         m_preferences = std::make_unique<Preferences>(QSettings(m_path, QSettings::IniFormat));
         SessionDependencies dependencies { timings, m_fake->locator(), answeringPublicProbe({ true, 200, {} }) };
-        dependencies.policy = policy;
+        m_policy = dependencies.policy;
         m_store = std::make_unique<TunnelStore>(m_preferences.get(), dependencies);
         return *m_store;
     }
@@ -98,83 +130,92 @@ class TestTunnelStore : public QObject
         return profilesOnDisk(m_path);
     }
 
+    QByteArray runHelper(const char *mode, const QString &path, int linesBeforeKill = -1)
+    {
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.start(QCoreApplication::applicationFilePath(), { QString::fromLatin1(mode), path });
+        QByteArray output;
+        while ((linesBeforeKill < 0 || output.count('\n') < linesBeforeKill) && helper.waitForReadyRead(60000))
+            output += helper.readAll();
+        helper.kill();
+        helper.waitForFinished(60000);
+        return linesBeforeKill >= 0 || helper.exitCode() == 0 ? output : "helper failed";
+    }
+
 private slots:
     void initTestCase()
     {
-        for (auto &server : m_servers)
-            QVERIFY(server.listenHttp());
+        QVERIFY(m_server.listenHttp());
+        // A bus nobody listens on: no Secret Service answers, and the user's own keyring is never touched.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     }
 
     void init()
     {
+        m_store.reset();
         m_dir = std::make_unique<QTemporaryDir>();
         m_path = m_dir->filePath(u"orvanta/orvanta.conf"_qs);
         m_fake = std::make_unique<FakeCloudflared>(m_dir->filePath(u"fake"_qs));
     }
 
-    void cleanup()
-    {
-        if (m_store)
-            m_store->shutdownAll();
-        for (int run = 1; run <= m_fake->runs(); ++run)
-            QTRY_VERIFY_WITH_TIMEOUT(!processAlive(m_fake->processId(run)), 20000);
-        m_store.reset();
-        m_preferences.reset();
-        m_fake.reset();
-    }
-
+    // The one service shown when no list can be read, what is kept of an unreadable list, and the
+    // switch to reconnect, which the sessions follow.
     void loading_data()
     {
         QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<QString>("shown"); // scheme, host, port and switch of the one service shown
         QTest::addColumn<QVariant>("backup"); // under "tunnelProfilesV2.unreadable" after the first save
+        QTest::addColumn<bool>("reconnect");
         const QString fallback = u"自动 127.0.0.1 3000 0"_qs;
         const auto unreadable = [&](const char *name, const QVariant &value, const QVariant &older = {}) {
             QVariantMap stored { { Preferences::profilesKey, value } };
             if (older.isValid())
                 stored.insert(Preferences::unreadableProfilesKey, older);
-            QTest::newRow(name) << stored << fallback << (older.isValid() ? older : value);
+            QTest::newRow(name) << stored << fallback << (older.isValid() ? older : value) << true;
         };
         QByteArray badRecord = encodeProfiles({ makeProfile(u"a"_qs), makeProfile(u"b"_qs) });
         unreadable("one bad record", badRecord.replace(badRecord.lastIndexOf("\"HTTP\""), 6, "\"http\""));
         unreadable("damaged bytes", QByteArray("[{\"id\":\"\xff\x00", 9));
         unreadable("deeply nested", QByteArray(200000, '[') + QByteArray(200000, ']'));
         unreadable("older backup kept", QByteArray("newer"), QByteArray("older"));
-        QTest::newRow("first launch") << QVariantMap() << fallback << QVariant();
-        QTest::newRow("empty array") << QVariantMap { { Preferences::profilesKey, QByteArray("[]") } } << fallback
-                                     << QVariant();
+        QTest::newRow("first launch") << QVariantMap() << fallback << QVariant() << true;
+        QTest::newRow("empty array, no reconnecting") << QVariantMap { { Preferences::profilesKey, QByteArray("[]") },
+            { Preferences::reconnectAutomaticallyKey, false } }
+                                                      << fallback << QVariant() << false;
         QVariantMap flat { { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs },
             { u"originScheme"_qs, u"HTTPS"_qs }, { u"skipTLSVerification"_qs, true } };
-        QTest::newRow("flat keys") << flat << u"HTTPS 10.0.0.5 8443 1"_qs << QVariant();
+        QTest::newRow("flat keys") << flat << u"HTTPS 10.0.0.5 8443 1"_qs << QVariant() << true;
         flat.insert(u"originScheme"_qs, u"https"_qs);
-        QTest::newRow("flat keys, lower-case scheme") << flat << u"自动 10.0.0.5 8443 1"_qs << QVariant();
-        QTest::newRow("flat keys of wrong types")
-            << QVariantMap { { u"originHost"_qs, QStringList { u"a"_qs, u"b"_qs } }, { u"originPort"_qs, 8443 },
-                   { u"originScheme"_qs, QByteArray("HTTP") }, { u"skipTLSVerification"_qs, u"maybe"_qs } }
-            << u"自动 127.0.0.1 8443 0"_qs << QVariant();
+        QTest::newRow("flat keys, lower-case scheme") << flat << u"自动 10.0.0.5 8443 1"_qs << QVariant() << true;
+        QTest::newRow("wrong types") << QVariantMap { { u"originHost"_qs, QStringList { u"a"_qs, u"b"_qs } },
+            { u"originPort"_qs, 8443 }, { u"originScheme"_qs, QByteArray("HTTP") },
+            { u"skipTLSVerification"_qs, u"maybe"_qs }, { Preferences::reconnectAutomaticallyKey, u"maybe"_qs } }
+                                     << u"自动 127.0.0.1 8443 0"_qs << QVariant() << true;
     }
 
     void loading()
     {
         QFETCH(QVariantMap, stored);
-        QFETCH(QString, shown);
-        QFETCH(QVariant, backup);
+        QFETCH(bool, reconnect);
         writeSettingsFile(m_path, stored);
         const QVariantMap before = settingsOnDisk(m_path);
         TunnelStore &store = makeStore();
-
         QCOMPARE(store.sessions().size(), 1);
         const TunnelProfile profile = store.sessions().first()->profile();
-        QCOMPARE(profile.name, u"默认服务"_qs);
-        QCOMPARE(u"%1 %2 %3 %4"_qs.arg(rawValue(profile.scheme), profile.host, profile.portText)
-                     .arg(int(profile.skipTLSVerification)),
-            shown);
+        QTEST(u"%1 %2 %3 %4"_qs.arg(rawValue(profile.scheme), profile.host, profile.portText)
+                  .arg(int(profile.skipTLSVerification)),
+            "shown");
         QCOMPARE(store.selectedSession(), store.sessions().first());
         QCOMPARE(settingsOnDisk(m_path), before); // loading writes nothing
+        QVERIFY(store.reconnectsAutomatically() == reconnect && m_policy->restartAfterDrop == reconnect);
 
         store.addProfile();
+        store.setReconnectsAutomatically(!reconnect);
+        QCOMPARE(m_policy->restartAfterDrop, !reconnect);
         QCOMPARE(savedList(), std::optional(profilesOf(store)));
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), backup);
+        QTEST(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), "backup");
+        QCOMPARE(makeStore().reconnectsAutomatically(), !reconnect);
     }
 
     void naming_data()
@@ -190,62 +231,50 @@ private slots:
     void naming()
     {
         QFETCH(QStringList, names);
-        QFETCH(QString, expected);
         QList<TunnelProfile> profiles;
         for (const QString &name : names)
             profiles.append(makeProfile(name));
         TunnelStore &store = makeStore(profiles);
         QSignalSpy added(&store, &TunnelStore::sessionAdded);
         TunnelSession *session = store.addProfile();
-        QCOMPARE(session->profile().name, expected);
-        QCOMPARE(session->profile().scheme, OriginScheme::automatic);
-        QCOMPARE(store.sessions().last(), session);
+        QTEST(session->profile().name, "expected");
         QCOMPARE(store.selectedSession(), session);
         QCOMPARE(added.value(0).value(1).toInt(), names.size());
         QCOMPARE(savedList(), std::optional(profiles << session->profile()));
     }
 
-    void removalRepairsSelection_data()
+    // The selection moves to the next service, else the one before; the list is saved without the removed
+    // one; the last one gone, a fresh service takes its place.
+    void removal()
     {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("removed");
-        QTest::addColumn<int>("expected"); // index before the removal; -1 for a fresh service
-        QTest::newRow("selected middle") << 3 << 1 << 1 << 2;
-        QTest::newRow("selected last") << 3 << 2 << 2 << 1;
-        QTest::newRow("selected first") << 3 << 0 << 0 << 1;
-        QTest::newRow("unselected") << 3 << 2 << 0 << 2;
-        QTest::newRow("the only one") << 1 << 0 << 0 << -1;
-    }
-
-    void removalRepairsSelection()
-    {
-        QFETCH(int, count);
-        QFETCH(int, selected);
-        QFETCH(int, removed);
-        QFETCH(int, expected);
-        QList<TunnelProfile> profiles;
-        for (int i = 0; i < count; ++i)
-            profiles << makeProfile(QString(QChar(u'a' + i)));
-        const QList<TunnelProfile> before = profiles;
+        QList<TunnelProfile> profiles { makeProfile(u"a"_qs), makeProfile(u"b"_qs), makeProfile(u"c"_qs),
+            makeProfile(u"d"_qs) };
         TunnelStore &store = makeStore(profiles);
-        store.setSelectedID(profiles.at(selected).id);
         QSignalSpy selection(&store, &TunnelStore::selectionChanged);
-        QPointer<TunnelSession> gone = store.sessions().at(removed);
-        store.removeProfile(profiles.at(removed).id);
-        profiles.removeAt(removed);
-        if (expected < 0) { // never an empty list: a fresh service takes the last one's place
-            QCOMPARE(store.sessions().size(), 1);
-            profiles << store.sessions().first()->profile();
-            QCOMPARE(profiles.first().name, u"代理服务 1"_qs);
-        }
-        QCOMPARE(store.selectedID(), expected < 0 ? profiles.first().id : before.at(expected).id);
-        QCOMPARE(selection.isEmpty(), selected != removed);
-        QCOMPARE(savedList(), std::optional(profiles)); // saved without the removed one
-        profiles.last().portText = u"08080"_qs; // an edit rewrites the whole list, in order
+        const auto remove = [&](const QString &name, const QString &selected, const QString &nowSelected) {
+            const auto named = [&profiles](const QString &name) {
+                return std::find_if(profiles.begin(), profiles.end(), [&](const auto &p) { return p.name == name; });
+            };
+            store.setSelectedID(named(selected)->id);
+            selection.clear();
+            QPointer<TunnelSession> gone = store.sessions().at(named(name) - profiles.begin());
+            store.removeProfile(named(name)->id);
+            profiles.erase(named(name));
+            if (profiles.isEmpty())
+                profiles << store.sessions().first()->profile();
+            QCOMPARE(
+                store.selectedSession()->profile().name, nowSelected.isEmpty() ? profiles.first().name : nowSelected);
+            QCOMPARE(selection.isEmpty(), name != selected);
+            QCOMPARE(savedList(), std::optional(profiles)); // saved without the removed one
+            QTRY_VERIFY(gone.isNull());
+        };
+        remove(u"b"_qs, u"b"_qs, u"c"_qs);
+        remove(u"a"_qs, u"d"_qs, u"d"_qs);
+        remove(u"d"_qs, u"d"_qs, u"c"_qs);
+        profiles.last().portText = u"08080"_qs; // an edit rewrites the whole list
         store.sessions().last()->setProfile(profiles.last());
         QCOMPARE(savedList(), std::optional(profiles));
-        QTRY_VERIFY(gone.isNull());
+        remove(u"c"_qs, u"c"_qs, QString());
     }
 
     void killedWriterLeavesAWholeList()
@@ -256,172 +285,125 @@ private slots:
         writeSettingsFile(m_path, { { Preferences::profilesKey, encodeProfiles(seeded) } });
         for (int round = 0; round < 12; ++round) {
             // The writer spends nearly all its time inside saves (each ends in an fsync): a kill lands in one.
-            QProcess writer;
-            writer.start(QStringLiteral(STORE_WRITER), { m_path });
             const int savesBeforeKill = int(QRandomGenerator::global()->bounded(1, 40));
-            int saves = 0;
-            while (saves < savesBeforeKill && writer.waitForReadyRead(60000))
-                saves += int(writer.readAll().count("saved\n"));
-            writer.kill();
-            QVERIFY(writer.waitForFinished(60000) && saves >= savesBeforeKill);
-            const auto list = profilesOnDisk(m_path);
-            QVERIFY2(list && list->size() == seeded.size(), qPrintable(u"round %1"_qs.arg(round)));
-            for (qsizetype i = 0; i < seeded.size(); ++i)
-                QCOMPARE(list->at(i).id, seeded.at(i).id);
+            QVERIFY(runHelper("--writer", m_path, savesBeforeKill).count("saved\n") >= savesBeforeKill);
+            const auto list = profilesOnDisk(m_path).value_or(QList<TunnelProfile>());
+            QVERIFY2(std::equal(list.begin(), list.end(), seeded.begin(), seeded.end(),
+                         [](const TunnelProfile &a, const TunnelProfile &b) { return a.id == b.id; }),
+                qPrintable(u"round %1"_qs.arg(round)));
         }
-    }
-
-    void savesWaitForAPauseInTheChanges()
-    {
-        Timings timings;
-        timings.saveDelay = 1s;
-        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) }, timings);
-        const auto before = profilesOnDisk(m_path);
-        TunnelSession *session = store.sessions().first();
-        for (int i = 0; i < 5; ++i) {
-            TunnelProfile profile = session->profile();
-            profile.name = u"a%1"_qs.arg(i);
-            session->setProfile(profile);
-        }
-        QCOMPARE(profilesOnDisk(m_path), before);
-        // Nothing more is asked of the store: the pause alone brings the last state to disk.
-        QTRY_COMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
-    }
-
-    void settingsLockHoldsNoSave_data()
-    {
-        QTest::addColumn<bool>("live");
-        QTest::newRow("empty lock left by a killed save") << false;
-        QTest::newRow("lock of a live process") << true;
-    }
-
-    void settingsLockHoldsNoSave()
-    {
-        QFETCH(bool, live);
-        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) });
-        QLockFile held(m_path + u".lock"_qs);
-        QVERIFY(live ? held.tryLock(0) : QFile(m_path + u".lock"_qs).open(QIODevice::WriteOnly));
-        QElapsedTimer clock;
-        clock.start();
-        store.addProfile();
-        QCOMPARE(savedList(), std::optional(profilesOf(store)));
-        // Waiting on the lock would freeze the window for 30 s.
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void fullDiskKeepsTheSavedListAndRetries()
     {
         const QString folder = m_dir->filePath(u"disk"_qs);
         QVERIFY(QDir().mkpath(folder));
-        QProcess helper;
-        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        helper.start(QStringLiteral(FULL_DISK_STORE), { folder });
-        QVERIFY(helper.waitForFinished(60000));
-        QCOMPARE(helper.exitCode(), 0);
-        const QStringList lines = QString::fromUtf8(helper.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY(!lines.isEmpty());
-        qInfo("%s", qPrintable(lines.first()));
-        QCOMPARE(lines.mid(1),
-            (QStringList { u"failure reported"_qs, u"previous list kept"_qs, u"list kept in memory"_qs,
-                u"nothing left behind"_qs, u"retried and saved"_qs }));
+        const QByteArray output = runHelper("--full-disk", folder);
+        qInfo("%s", output.constData());
+        QVERIFY(output.startsWith("mode ") && output.count('\n') == 1); // no fault listed
+    }
+
+    // A burst of changes is saved once it pauses, without being asked; a lock file, stale or held, holds
+    // no save up (waiting on it would freeze the window for 30 s).
+    void whenSavesHappen()
+    {
+        Timings timings;
+        timings.saveDelay = 1s;
+        TunnelStore &store = makeStore({ makeProfile(u"a"_qs) }, timings);
+        const auto before = profilesOnDisk(m_path);
+        for (int i = 0; i < 5; ++i)
+            rename(store.sessions().first(), u"a%1"_qs.arg(i));
+        QCOMPARE(profilesOnDisk(m_path), before);
+        QTRY_COMPARE(profilesOnDisk(m_path), std::optional(profilesOf(store)));
+        QLockFile held(m_path + u".lock"_qs);
+        for (const bool live : { true, false }) {
+            if (!live) // as a killed save leaves it
+                held.unlock();
+            QVERIFY(live ? held.tryLock(0) : QFile(m_path + u".lock"_qs).open(QIODevice::WriteOnly));
+            QElapsedTimer clock;
+            clock.start();
+            store.addProfile();
+            QCOMPARE(savedList(), std::optional(profilesOf(store)));
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        }
     }
 
     void unreadableListIsToldOnceAndItsBackupGoesLater()
     {
         const QByteArray damaged("[{\"id\":\"\xff", 9);
         writeSettingsFile(m_path, { { Preferences::profilesKey, damaged } });
-        Timings timings;
-        timings.saveDelay = 1h; // saved only when asked
-        TunnelStore *store = &makeStore({}, timings);
-        const QString notice = store->unreadableNotice();
-        QVERIFY2(notice.contains(m_path) && notice.contains(Preferences::unreadableProfilesKey), qPrintable(notice));
-
-        store->addProfile();
+        makeStore().addProfile();
+        const QString notice = m_store->unreadableNotice();
         savedList();
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), QVariant(damaged));
-        QCOMPARE(store->unreadableNotice(), notice); // saving is not telling
-        QSignalSpy changed(store, &TunnelStore::changed);
-        store->dismissUnreadableNotice();
-        QCOMPARE(changed.size(), 1);
-        QCOMPARE(store->unreadableNotice(), QString());
-        store->savePendingChanges();
-        QVariantMap onDisk = settingsOnDisk(m_path);
-        QCOMPARE(onDisk.value(Preferences::unreadableProfilesKey), QVariant(damaged)); // no later list yet
-        QCOMPARE(onDisk.value(Preferences::unreadableNoticeSeenKey).toString(), u"true"_qs);
-
+        QVERIFY(!notice.isEmpty() && m_store->unreadableNotice() == notice); // saving is not telling
+        QSignalSpy changed(m_store.get(), &TunnelStore::changed);
+        m_store->dismissUnreadableNotice();
+        QVERIFY(changed.size() == 1 && m_store->unreadableNotice().isEmpty());
+        savedList();
+        QCOMPARE(
+            settingsOnDisk(m_path).value(Preferences::unreadableProfilesKey), QVariant(damaged)); // no later list yet
         // Told once: not again at the next start; the next list saved takes the backup away.
-        store = &makeStore({}, timings);
-        QCOMPARE(store->unreadableNotice(), QString());
-        store->addProfile();
-        QCOMPARE(savedList(), std::optional(profilesOf(*store)));
-        onDisk = settingsOnDisk(m_path);
-        QVERIFY(!onDisk.contains(Preferences::unreadableProfilesKey));
-        QVERIFY(!onDisk.contains(Preferences::unreadableNoticeSeenKey));
+        makeStore().addProfile();
+        QCOMPARE(m_store->unreadableNotice(), QString());
+        savedList();
+        const QStringList keys = settingsOnDisk(m_path).keys();
+        QVERIFY(
+            !keys.contains(Preferences::unreadableProfilesKey) && !keys.contains(Preferences::unreadableNoticeSeenKey));
     }
 
-    void reconnectPreference_data()
+    // Gate switches and password: beside the stored list, never in it, in a file only its owner reads;
+    // loaded at start, saved on change, gone with the service.
+    void gateSettingsKeptApartAndPrivate()
     {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("on");
-        QTest::newRow("never set") << QVariant() << true;
-        QTest::newRow("turned off") << QVariant(false) << false;
-        QTest::newRow("not a switch") << QVariant(u"maybe"_qs) << true;
-    }
+        const TunnelProfile kept = makeProfile(u"a"_qs);
+        const TunnelProfile damaged = makeProfile(u"b"_qs);
+        writeSettingsFile(m_path, { { gateKey(damaged.id, "passwordOn"), u"banana"_qs } }); // edited by hand
+        TunnelSession *session = makeStore({ kept, damaged }).sessions().first();
+        QCOMPARE(m_store->sessions().last()->gateSettings(), GateSettings());
+        const GateSettings gate { true, true, u"s3cret 密码"_qs };
+        session->setGateSettings({ true, true, u"first"_qs });
+        session->setGateSettings(gate);
+        QTRY_COMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "password")).toString(), gate.password);
+        // A switch alone leaves the password where it is kept.
+        session->setGateSettings({ false, true, gate.password });
+        QTRY_COMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "passwordOn")).toString(), u"false"_qs);
+        QCOMPARE(settingsOnDisk(m_path).value(gateKey(kept.id, "password")).toString(), gate.password);
+        QCOMPARE(fileMode(m_path), 0600);
+        QVERIFY(!settingsOnDisk(m_path).value(Preferences::profilesKey).toByteArray().contains("s3cret"));
 
-    void reconnectPreference()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(bool, on);
-        if (stored.isValid())
-            writeSettingsFile(m_path, { { Preferences::reconnectAutomaticallyKey, stored } });
-        // The sessions follow the policy the store was given.
-        const auto policy = std::make_shared<RunPolicy>();
-        QCOMPARE(makeStore({}, {}, policy).reconnectsAutomatically(), on);
-        QCOMPARE(policy->restartAfterDrop, on);
-        m_store->setReconnectsAutomatically(!on);
-        QCOMPARE(policy->restartAfterDrop, !on);
-        m_store->savePendingChanges();
-        QCOMPARE(settingsOnDisk(m_path).value(Preferences::reconnectAutomaticallyKey).toString(),
-            on ? u"false"_qs : u"true"_qs);
-        QCOMPARE(makeStore({}, {}, policy).reconnectsAutomatically(), !on);
+        TunnelStore &store = makeStore();
+        QCOMPARE(store.sessions().constFirst()->gateSettings(), GateSettings({ false, true, gate.password }));
+        QCOMPARE(store.addProfile()->gateSettings(), GateSettings());
+        // A password kept elsewhere is not left behind here.
+        m_preferences->setGateSettings(kept.id, gate, false);
+        QCOMPARE(m_preferences->gateSettings(kept.id), GateSettings({ true, true, {} }));
+        store.removeProfile(kept.id);
+        store.savePendingChanges();
+        const QString keys = settingsOnDisk(m_path).keys().join(u' ');
+        QVERIFY(!keys.contains(gateKey(kept.id, "")) && keys.contains(gateKey(damaged.id, "")));
     }
 
     void runningServices()
     {
-        // The second server's children never get online; the others note a polite request to stop.
-        QVERIFY(m_fake->install("[ \"$1\" = --version ] && { echo 'cloudflared version 2024.5.0'; exit 0; }\n"
-                                "case \"$*\" in *\"127.0.0.1:"
-            + QByteArray::number(m_servers[1].port())
-            + " \"*) exec sleep 60;; esac\ntrap 'echo > \"$rec/terminated.$n\"; kill $!; exit 0' TERM\n"
+        // Children note a polite request to stop.
+        QVERIFY(m_fake->install("[ \"$1\" = --version ] && exit 0\n"
+                                "trap 'echo > \"$rec/terminated.$n\"; kill $!; exit 0' TERM\n"
             + FakeCloudflared::onlineBody(60).replace("exec sleep 60", "sleep 60 &\nwait")));
-        Timings timings;
-        timings.monitorPause = timings.postOnlineCheck = 1h;
-        TunnelStore &store = makeStore(
-            { makeProfile(u"idle"_qs, m_servers[0].port()), makeProfile(u"failed"_qs, 0),
-                makeProfile(u"online"_qs, m_servers[0].port()), makeProfile(u"connecting"_qs, m_servers[1].port()) },
-            timings);
-        // The version arrives without holding up the store.
+        TunnelStore &store = makeStore({ makeProfile(u"idle"_qs, m_server.port()), makeProfile(u"failed"_qs, 0),
+                                           makeProfile(u"online"_qs, m_server.port()) },
+            quickTimings());
         const QList<TunnelSession *> sessions = store.sessions();
-        for (int i = 1; i < 4; ++i)
-            sessions[i]->start();
-        QTRY_VERIFY_WITH_TIMEOUT(sessions[1]->status().is(TunnelStatus::Kind::failed)
-                && sessions[2]->status().is(TunnelStatus::Kind::online)
-                && sessions[3]->status().is(TunnelStatus::Kind::connecting),
-            20000);
-        QCOMPARE(store.runningCount(), 2);
-        QList<int> started;
-        const auto relay = connect(&store, &TunnelStore::changed, this, [&] {
-            for (int i = 0; i < 4; ++i) {
-                if (sessions[i]->status().is(TunnelStatus::Kind::preparing) && !started.contains(i))
-                    started << i;
-            }
-        });
+        using K = TunnelStatus::Kind;
+        const auto are = [&sessions](K first, K second) {
+            return sessions[0]->status().is(first) && sessions[1]->status().is(second);
+        };
+        sessions[1]->start();
+        sessions[2]->start();
+        QTRY_VERIFY_WITH_TIMEOUT(are(K::idle, K::failed) && sessions[2]->status().is(K::online), 20000);
+        QCOMPARE(store.runningCount(), 1);
         store.startAll();
-        disconnect(relay);
-        QCOMPARE(started, QList<int>({ 0, 1 })); // relayed synchronously, in list order
-        QTRY_VERIFY_WITH_TIMEOUT(sessions[0]->status().is(TunnelStatus::Kind::online)
-                && sessions[1]->status().is(TunnelStatus::Kind::failed),
-            20000);
+        QVERIFY(are(K::preparing, K::preparing)); // the idle and the failed one
+        QTRY_VERIFY_WITH_TIMEOUT(are(K::online, K::failed), 20000);
         // A removed service winds its child down politely, and its changes no longer reach the store.
         QPointer<TunnelSession> removed = sessions[0];
         const qint64 pid = m_fake->processId();
@@ -431,37 +413,30 @@ private slots:
         QVERIFY(QFile::exists(m_fake->recordDirectory() + u"/terminated.%1"_qs.arg(m_fake->runs())));
         QCOMPARE(changed.size(), 0);
         sessions[2]->stop();
-        QCOMPARE(store.runningCount(), 2); // stopping counts, failed does not
+        QCOMPARE(store.runningCount(), 1); // stopping counts, failed does not
         store.stopAll();
         QTRY_COMPARE_WITH_TIMEOUT(store.runningCount(), 0, 20000);
-        QVERIFY(sessions[1]->status().is(TunnelStatus::Kind::failed));
+        QVERIFY(sessions[1]->status().is(K::failed));
     }
 
     void migration_data()
     {
         QTest::addColumn<QVariantMap>("current");
-        QTest::addColumn<int>("former"); // 0: no former domain, 1: its file, 2: a given map
-        QTest::addColumn<QVariantMap>("legacy");
+        QTest::addColumn<QVariantMap>("former"); // the former edition's file; none when empty
         QTest::addColumn<QVariantMap>("expected"); // every key of the current file afterwards, marker aside
-
         const QVariantMap allSix { { u"tunnelProfilesV2"_qs, encodeProfiles({ makeProfile(u"旧服务"_qs) }) },
             { u"originHost"_qs, u"10.0.0.5"_qs }, { u"originPort"_qs, u"8443"_qs }, { u"originScheme"_qs, u"HTTPS"_qs },
             { u"skipTLSVerification"_qs, true }, { u"legalAcknowledgementVersion"_qs, 2 } };
-        const QVariantMap hostAndPort { { u"originHost"_qs, u" 主机 "_qs }, { u"originPort"_qs, u"8443"_qs } };
         const QVariantMap kept { { u"skipTLSVerification"_qs, false }, { u"legalAcknowledgementVersion"_qs, 0 },
             { u"originHost"_qs, QString() } };
         QVariantMap keptOverAll = allSix;
         keptOverAll.insert(kept);
-
         QTest::newRow("marker set: a second start")
-            << QVariantMap { { Preferences::migrationMarkerKey, true } } << 1 << allSix << QVariantMap();
-        QTest::newRow("no former domain") << QVariantMap() << 0 << QVariantMap() << QVariantMap();
-        QTest::newRow("all six from the file") << QVariantMap() << 1 << allSix << allSix;
-        QTest::newRow("all six from a map") << QVariantMap() << 2 << allSix << allSix;
-        QTest::newRow("host and port only") << QVariantMap() << 1 << hostAndPort << hostAndPort;
-        QTest::newRow("false, zero and empty text kept") << kept << 2 << allSix << keptOverAll;
+            << QVariantMap { { Preferences::migrationMarkerKey, true } } << allSix << QVariantMap();
+        QTest::newRow("all six") << QVariantMap() << allSix << allSix;
+        QTest::newRow("false, zero and empty text kept") << kept << allSix << keptOverAll;
         QTest::newRow("foreign keys ignored")
-            << QVariantMap() << 1
+            << QVariantMap()
             << QVariantMap { { u"originScheme"_qs, u"HTTP"_qs }, { u"windowFrame"_qs, u"0 0 800 600"_qs },
                    { u"OriginHost"_qs, u"wrong case"_qs } }
             << QVariantMap { { u"originScheme"_qs, u"HTTP"_qs } };
@@ -470,24 +445,34 @@ private slots:
     void migration()
     {
         QFETCH(QVariantMap, current);
-        QFETCH(int, former);
-        QFETCH(QVariantMap, legacy);
+        QFETCH(QVariantMap, former);
         QFETCH(QVariantMap, expected);
         // The former edition kept its file at the top of the configuration directory.
-        const QString legacyPath = m_dir->filePath(LegacySettingsMigrator::legacyFileName);
+        const QString formerPath = m_dir->filePath(LegacySettingsMigrator::legacyFileName);
+        writeSettingsFile(formerPath, former);
         writeSettingsFile(m_path, current);
-        if (former == 1)
-            writeSettingsFile(legacyPath, legacy);
-        const QByteArray legacyBefore = contents(legacyPath);
         Preferences preferences(QSettings(m_path, QSettings::IniFormat));
-        LegacySettingsMigrator::migrateIfNeeded(preferences, former == 2 ? std::optional(legacy) : std::nullopt);
+        LegacySettingsMigrator::migrateIfNeeded(preferences);
         QVariantMap found = settingsOnDisk(m_path);
         QCOMPARE(found.take(Preferences::migrationMarkerKey).toString(), u"true"_qs);
-        QCOMPARE(found, asRead(expected));
+        for (QVariant &value : expected) { // as an INI file hands values back: plain values as text
+            if (value.typeId() != QMetaType::QByteArray)
+                value = value.toString();
+        }
+        QCOMPARE(found, expected);
         QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), QStringList { u"orvanta.conf"_qs });
-        QCOMPARE(contents(legacyPath), legacyBefore);
+        QCOMPARE(settingsOnDisk(formerPath).size(), former.size()); // read, never written
     }
 };
 
-QTEST_GUILESS_MAIN(TestTunnelStore)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && (qstrcmp(argv[1], "--writer") == 0 || qstrcmp(argv[1], "--full-disk") == 0))
+        return storeHelper(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestTunnelStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "TestTunnelStore.moc"

@@ -33,10 +33,8 @@ int FakeCloudflared::runs() const
 QByteArray FakeCloudflared::record(const char *name, int run) const
 {
     QFile file(QStringLiteral("%1/%2.%3").arg(recordDirectory(), QLatin1StringView(name)).arg(run ? run : runs()));
-    QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    if (content.endsWith('\n'))
-        content.chop(1);
-    return content;
+    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return content.endsWith('\n') ? content.chopped(1) : content;
 }
 
 QByteArray FakeCloudflared::requestLine()

@@ -32,7 +32,7 @@ class LocalHttpServer : public QObject
 public:
     using QObject::QObject;
 
-    bool listenHttp(quint16 port = 0);
+    bool listenHttp(quint16 port = 0) { return listen(false, port); }
     bool listenHttps(const TestCertificate &certificate, quint16 port = 0);
     /// Drops every connection too: sockets are children of their server.
     void close()
@@ -64,12 +64,9 @@ public:
 
 private:
     bool listen(bool tls, quint16 port);
-    void handleIncoming(qintptr descriptor);
-    void handleFirstByte(qintptr descriptor, char first);
-    void serve(QTcpSocket *socket, bool plainOnTls);
+    void serve(QTcpSocket *socket);
 
     QTcpServer *m_server = nullptr;
-    bool m_tls = false;
     QSslConfiguration m_tlsConfiguration;
     QByteArray m_answer;
     QByteArray m_plainAnswer;

@@ -59,8 +59,7 @@ Timings quickTimings()
 {
     Timings timings;
     timings.killGrace = 400ms;
-    timings.postOnlineCheck = 1h;
-    timings.monitorPause = 1h;
+    timings.postOnlineCheck = timings.monitorPause = 1h;
     timings.healthDebounce = 200ms;
     timings.localProbeTimeout = 1500ms;
     timings.probeGrace = 500ms;
