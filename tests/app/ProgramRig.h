@@ -23,13 +23,35 @@ struct ProgramRig
             + FakeCloudflared::onlineBody(120);
     }
 
-    explicit ProgramRig(int services = 1, const QVariant &acknowledged = 2, const QByteArray &prelude = {},
-        const QVariantMap &stored = {})
+    /// Neither gone nor a zombie waiting to be reaped.
+    static bool isRunning(qint64 pid)
     {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QByteArray line = pid > 0 && stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const qsizetype close = line.lastIndexOf(')');
+        return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+    }
+
+    /// Children of \a pid's main thread whose program is `sleep`: fake tunnels that are up and waiting.
+    static QList<qint64> waitingChildren(qint64 pid)
+    {
+        QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        QList<qint64> children;
+        for (const QByteArray &child : file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QByteArrayList()) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(child.trimmed().toLongLong()));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().startsWith("sleep"))
+                children.append(child.trimmed().toLongLong());
+        }
+        return children;
+    }
+
+    explicit ProgramRig(
+        int services = 1, const QVariant &acknowledged = 2, const QByteArray &prelude = {}, QVariantMap stored = {})
+    {
+        if (acknowledged.isValid())
+            stored.insert(Preferences::legalAcknowledgementKey, acknowledged);
         {
             QSettings settings(path(), QSettings::IniFormat);
-            if (acknowledged.isValid())
-                settings.setValue(Preferences::legalAcknowledgementKey, acknowledged);
             for (auto it = stored.cbegin(); it != stored.cend(); ++it)
                 settings.setValue(it.key(), it.value());
         }
