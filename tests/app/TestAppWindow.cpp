@@ -71,75 +71,42 @@ public slots:
     void recordOpenedUrl(const QUrl &url) { m_opened = url; }
 
 private slots:
-    void unreadableListIsToldOnceInTheWindow()
+    void freshWindow_data()
     {
-        App app(2, 1, {}, { { Preferences::profilesKey, QByteArray("[{\"id\":\"\xff", 9) } });
-        auto *banner = app.view()->findChild<QWidget *>(u"unreadableListBanner"_qs);
-        const QString reason = app.view()->findChild<QLabel *>(u"unreadableListReason"_qs)->text();
-        QVERIFY(banner->isVisibleTo(app.view()));
-        QVERIFY2(
-            reason.contains(app.path()) && reason.contains(Preferences::unreadableProfilesKey), qPrintable(reason));
-        click(app.view(), "unreadableListClose");
-        // Closing is what the store records; another change of the store does not bring it back.
-        QCOMPARE(app.store()->unreadableNotice(), QString());
-        app.store()->addProfile();
-        QVERIFY(!banner->isVisibleTo(app.view()));
-    }
-
-    void headerAndStartingAll_data()
-    {
-        QTest::addColumn<int>("services");
-        QTest::addColumn<int>("started"); // before all are started
-        QTest::addColumn<QString>("answer"); // to the question starting all asks first
-        QTest::newRow("one idle, cancelled") << 1 << 0 << u"取消"_qs;
-        QTest::newRow("mixed, escaped") << 3 << 1 << QString();
-        QTest::newRow("two idle, confirmed") << 2 << 0 << u"确认启动"_qs;
-    }
-
-    void headerAndStartingAll()
-    {
-        QFETCH(int, services);
-        QFETCH(int, started);
-        QFETCH(QString, answer);
-        App app(2, services);
-        const auto headerShows = [&](int running) {
-            return app.pill("servicesPill") == QString::number(services) + u" 个服务"_qs
-                && app.pill("runningPill") == QString::number(running) + u" 个运行中"_qs
-                && app.button("startAllButton")->isEnabled() == (running < services)
-                && app.button("stopAllButton")->isEnabled() == (running > 0);
-        };
-        QVERIFY(app.ready && app.bringOnline(started) && headerShows(started));
-        click(app.view(), "startAllButton");
-        QVERIFY(app.answerAlert(answer, u"确认全部发布到公网？"_qs, started));
-        const int running = answer == u"确认启动"_qs ? services : started;
-        QCOMPARE(app.store()->runningCount(), running);
-        QTRY_VERIFY(headerShows(running));
-        if (running > 0) { // stopping all asks nothing
-            click(app.view(), "stopAllButton");
-            QTRY_VERIFY_WITH_TIMEOUT(headerShows(0), 30000);
-        }
-    }
-
-    void noticeGating_data()
-    {
-        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("stored"); // the version of the terms accepted earlier
         QTest::addColumn<bool>("asks");
-        QTest::newRow("absent") << QVariant() << true;
-        QTest::newRow("1") << QVariant(1) << true;
-        QTest::newRow("2") << QVariant(2) << false;
-        QTest::newRow("3") << QVariant(3) << false;
-        QTest::newRow("text") << QVariant(u"two"_qs) << true;
+        QTest::addColumn<bool>("autostart"); // a launch-at-login entry written earlier
+        QTest::addColumn<bool>("writable"); // the autostart folder can be made
+        QTest::newRow("nothing stored; autostart turned on and off") << QVariant() << true << false << true;
+        QTest::newRow("older terms; autostart from an earlier run, off and on") << QVariant(1) << true << true << true;
+        QTest::newRow("these terms; autostart cannot be written") << QVariant(2) << false << false << false;
+        QTest::newRow("newer terms") << QVariant(3) << false << false << true;
+        QTest::newRow("not a version") << QVariant(u"two"_qs) << true << false << true;
     }
 
-    void noticeGating()
+    // A first window over an unreadable list: the terms asked for as stored, the banner, the menus.
+    void freshWindow()
     {
         QFETCH(QVariant, stored);
         QFETCH(bool, asks);
-        App app(stored);
+        QFETCH(bool, autostart);
+        QFETCH(bool, writable);
+        QTemporaryDir home;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(home.filePath(u"state"_qs)));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+        const QString entry = home.filePath(u"autostart/orvanta.desktop"_qs);
+        QVERIFY(!autostart || AutostartEntry::setEnabled(true, u"/old/orvanta"_qs));
+        if (!writable) {
+            QVERIFY(QFile(home.filePath(u"autostart"_qs)).open(QIODevice::WriteOnly));
+            for (int i = 0; i < 2; ++i)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Cannot write the autostart entry"_qs));
+        }
+        App app(stored, 1, {}, { { Preferences::profilesKey, QByteArray("[{\"id\":\"\xff", 9) } });
+        MainWindow *window = app.window();
         const auto notice = [&] { return app.view()->legalNotice(); };
         QCOMPARE(notice() != nullptr, asks);
         if (asks) {
-            QVERIFY(notice()->requiresAcceptance() && notice()->windowModality() == Qt::WindowModal);
+            QVERIFY(notice()->requiresAcceptance());
             notice()->findChild<QAbstractButton *>(u"confirmBox"_qs)->click();
             click(notice(), "agreeButton");
             QTRY_VERIFY(!notice());
@@ -149,8 +116,46 @@ private slots:
         QTRY_VERIFY(notice() && !notice()->requiresAcceptance());
         click(notice(), "doneButton");
         QTRY_VERIFY(!notice());
-        QCOMPARE(
-            settingsOnDisk(app.path()).value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
+        const QVariantMap saved = settingsOnDisk(app.path());
+        QCOMPARE(saved.value(Preferences::legalAcknowledgementKey).toInt(), asks ? 2 : stored.toInt());
+
+        // The unreadable list is told once: closing is what the store records, and a change does not bring it back.
+        auto *banner = app.view()->findChild<QWidget *>(u"unreadableListBanner"_qs);
+        const QString reason = app.view()->findChild<QLabel *>(u"unreadableListReason"_qs)->text();
+        QVERIFY2(banner->isVisibleTo(app.view()) && reason.contains(app.path())
+                && reason.contains(Preferences::unreadableProfilesKey),
+            qPrintable(reason));
+        click(app.view(), "unreadableListClose");
+        app.store()->addProfile();
+        QVERIFY(app.store()->unreadableNotice().isEmpty() && !banner->isVisibleTo(app.view()));
+
+        auto *launchAtLogin = window->findChild<QAction *>(u"launchAtLoginAction"_qs);
+        QVERIFY(launchAtLogin->isChecked() == autostart);
+        for (const bool on : { !autostart && writable, autostart && writable }) {
+            launchAtLogin->trigger(); // tried again where it cannot be written, and told again
+            QVERIFY(launchAtLogin->isChecked() == on && QFileInfo::exists(entry) == on);
+            QFile file(entry);
+            const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            const QString exec = AutostartEntry::execLine(QCoreApplication::applicationFilePath());
+            QVERIFY2(!on
+                    || (text.startsWith("[Desktop Entry]\nType=Application\n")
+                        && text.contains("\nExec=" + exec.toUtf8() + '\n')),
+                text.constData());
+        }
+        // The log folder opens in the file manager even before anything was logged there.
+        QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
+        window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
+        QDesktopServices::unsetUrlHandler(u"file"_qs);
+        QVERIFY(m_opened == QUrl::fromLocalFile(home.filePath(u"state/orvanta"_qs))
+            && QFileInfo(m_opened.toLocalFile()).isDir());
+        window->findChild<QAction *>(u"reconnectAutomaticallyAction"_qs)->trigger();
+        QVERIFY(!app.store()->reconnectsAutomatically());
+        window->activateWindow(); // what the desktop does once the notice closes
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
+        QTRY_VERIFY(window->isMinimized());
+        window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
+        QTRY_VERIFY(!window->isMinimized());
     }
 
     void quitStopsEveryChildButClosingDoesNot_data()
@@ -208,102 +213,6 @@ private slots:
         QCOMPARE(app.preferences->legalAcknowledgementVersion(), path == u"notice"_qs ? 1 : 2);
     }
 
-    void trayCountsAndCopiesRunningServices()
-    {
-        App app(2, 3);
-        TunnelProfile named = app.session(1)->profile();
-        named.name = u"A&B"_qs;
-        app.session(1)->setProfile(named);
-        TrayIcon tray(QIcon(), app.store());
-        const auto entries = [&] {
-            QStringList texts;
-            for (const QAction *action : tray.menu()->actions()) {
-                const QAction *copy = action->menu() ? action->menu()->actions().first() : nullptr;
-                if (action->isVisible())
-                    texts << action->text()
-                            + (copy ? u'/' + copy->text() + (copy->isEnabled() ? u""_qs : u" (off)"_qs) : u""_qs);
-            }
-            return texts;
-        };
-        const QStringList idle { u"显示主窗口"_qs, QString(), u"退出 奥文塔"_qs };
-        QVERIFY(tray.toolTip() == u"奥文塔：没有运行中的隧道"_qs && entries() == idle);
-
-        QVERIFY(app.ready && app.bringOnline(2));
-        app.session(2)->start(); // on its way: listed, nothing to copy yet
-        QCOMPARE(tray.toolTip(), u"奥文塔：3 个隧道运行中"_qs);
-        QCOMPARE(entries(),
-            QStringList({ displayName(app.session(0)->profile().name) + u"/复制链接"_qs, u"A&&B/复制链接"_qs,
-                displayName(app.session(2)->profile().name) + u"/复制链接 (off)"_qs, QString() })
-                + idle);
-        QGuiApplication::clipboard()->clear();
-        tray.menu()->actions().at(1)->menu()->actions().first()->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), app.session(1)->publicURL()->toString());
-
-        app.store()->stopAll();
-        QTRY_COMPARE_WITH_TIMEOUT(tray.toolTip(), u"奥文塔：没有运行中的隧道"_qs, 30000);
-        QCOMPARE(entries(), idle);
-    }
-
-    void menus_data()
-    {
-        QTest::addColumn<bool>("present"); // a launch-at-login entry written earlier
-        QTest::addColumn<bool>("writable"); // the autostart folder can be made
-        QTest::newRow("off, turned on and off") << false << true;
-        QTest::newRow("on from an earlier run, turned off and on") << true << true;
-        QTest::newRow("launch at login cannot be written") << false << false;
-    }
-
-    void menus()
-    {
-        QFETCH(bool, present);
-        QFETCH(bool, writable);
-        QTemporaryDir home;
-        qputenv("XDG_STATE_HOME", QFile::encodeName(home.filePath(u"state"_qs)));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
-        const QString entry = home.filePath(u"autostart/orvanta.desktop"_qs);
-        QVERIFY(!present || AutostartEntry::setEnabled(true, u"/old/orvanta"_qs));
-        if (!writable) {
-            QVERIFY(QFile(home.filePath(u"autostart"_qs)).open(QIODevice::WriteOnly));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Cannot write the autostart entry"_qs));
-        }
-        App app;
-        MainWindow *window = app.window();
-        auto *launchAtLogin = window->findChild<QAction *>(u"launchAtLoginAction"_qs);
-        QVERIFY(launchAtLogin->isCheckable() && launchAtLogin->isChecked() == present);
-        launchAtLogin->trigger();
-        QVERIFY(launchAtLogin->isChecked() == (!present && writable)
-            && QFileInfo::exists(entry) == launchAtLogin->isChecked());
-        if (launchAtLogin->isChecked()) {
-            QFile file(entry);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
-            QVERIFY2(text.startsWith("[Desktop Entry]\nType=Application\n")
-                    && text.contains(
-                        "\nExec=" + AutostartEntry::execLine(QCoreApplication::applicationFilePath()).toUtf8() + '\n'),
-                text.constData());
-        }
-        if (writable) {
-            launchAtLogin->trigger();
-            QVERIFY(launchAtLogin->isChecked() == present && QFileInfo::exists(entry) == present);
-        }
-
-        // The log folder opens in the file manager even before anything was logged there.
-        QDesktopServices::setUrlHandler(u"file"_qs, this, "recordOpenedUrl");
-        window->findChild<QAction *>(u"openLogFolderAction"_qs)->trigger();
-        QDesktopServices::unsetUrlHandler(u"file"_qs);
-        QCOMPARE(m_opened, QUrl::fromLocalFile(home.filePath(u"state/orvanta"_qs)));
-        QVERIFY(QFileInfo(m_opened.toLocalFile()).isDir());
-        auto *reconnect = window->findChild<QAction *>(u"reconnectAutomaticallyAction"_qs);
-        QVERIFY(reconnect->isCheckable() && reconnect->isChecked());
-        reconnect->trigger();
-        QVERIFY(!app.store()->reconnectsAutomatically());
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QTest::keyClick(window, Qt::Key_M, Qt::ControlModifier);
-        QTRY_VERIFY(window->isMinimized());
-        window->findChild<QAction *>(u"bringAllToFrontAction"_qs)->trigger();
-        QTRY_VERIFY(!window->isMinimized());
-    }
-
     void execLine_data()
     {
         QTest::addColumn<QString>("executable");
@@ -322,26 +231,47 @@ private slots:
         QCOMPARE(AutostartEntry::execLine(executable), exec);
     }
 
+    // One window walked through by mouse and keyboard, the header and the tray counting along.
     void servicesThroughMouseAndKeyboard()
     {
         App app;
         MainWindow *window = app.window();
+        TrayIcon tray(QIcon(), app.store());
         QVERIFY(app.ready && QTest::qWaitForWindowActive(window));
         const auto press = [window](QKeyCombination keys) { QTest::keySequence(window, QKeySequence(keys)); };
         const auto selected = [&] { return app.store()->sessions().indexOf(app.store()->selectedSession()); };
-        const auto answer = [&](const QString &button, const QString &question = {}) {
-            const bool answered = app.answerAlert(button, question);
+        const auto answer = [&](const QString &button, const QString &question = {}, int running = 0) {
+            const bool answered = app.answerAlert(button, question, running);
             if (!QTest::qWaitFor([&] { return !app.view()->findChild<QMessageBox *>(); }, 5000))
                 return false;
             window->activateWindow(); // what the desktop does once an alert closes
             return answered && QTest::qWaitForWindowActive(window);
         };
+        const auto counted = [&](int services, int running) {
+            return app.pill("servicesPill") == u"%1 个服务"_qs.arg(services)
+                && app.pill("runningPill") == u"%1 个运行中"_qs.arg(running)
+                && app.button("startAllButton")->isEnabled() == (running < services)
+                && app.button("stopAllButton")->isEnabled() == (running > 0)
+                && tray.toolTip()
+                == (running ? u"奥文塔：%1 个隧道运行中"_qs.arg(running) : u"奥文塔：没有运行中的隧道"_qs);
+        };
+        const auto trayEntries = [&] {
+            QStringList texts;
+            for (const QAction *action : tray.menu()->actions()) {
+                const QAction *copy = action->menu() ? action->menu()->actions().first() : nullptr;
+                if (action->isVisible())
+                    texts << action->text()
+                            + (copy ? u'/' + copy->text() + (copy->isEnabled() ? u""_qs : u" (off)"_qs) : u""_qs);
+            }
+            return texts;
+        };
+        const QStringList idleEntries { u"显示主窗口"_qs, QString(), u"退出 奥文塔"_qs };
+        QVERIFY(counted(1, 0) && trayEntries() == idleEntries);
 
         // Added by the button and by the shortcut, the new service is selected and shown.
         click(app.view(), "addServiceButton");
-        QCOMPARE(app.pill("servicesPill"), u"2 个服务"_qs);
         QTRY_COMPARE(app.rows().size(), 2);
-        QVERIFY(app.rows().at(1)->isSelected() && !app.rows().at(0)->isSelected()
+        QVERIFY(counted(2, 0) && app.rows().at(1)->isSelected() && !app.rows().at(0)->isSelected()
             && app.pane()->session() == app.session(1));
         press(Qt::CTRL | Qt::Key_N);
         QCOMPARE(selected(), 2);
@@ -368,14 +298,18 @@ private slots:
         QTRY_COMPARE(app.rows().size(), 2);
         QTRY_VERIFY(app.pane() && app.pane()->session() == app.session(1) && app.rows().at(1)->isSelected());
 
-        // Starting asks as the start button does; stopping asks nothing.
+        // Starting asks as the start button does.
         app.aim();
+        TunnelProfile named = app.session(0)->profile();
+        named.name = u"A&B"_qs;
+        app.session(0)->setProfile(named);
         TunnelSession *session = app.session(1);
         const QString question = u"确认发布到公网？"_qs;
         press(Qt::CTRL | Qt::Key_Return);
         QVERIFY(answer(QString(), question) && session->status().is(TunnelStatus::Kind::idle));
         press(Qt::CTRL | Qt::Key_Return);
         QVERIFY(answer(u"确认启动"_qs, question) && app.reaches(1, TunnelStatus::Kind::online));
+        QTRY_VERIFY(counted(2, 1));
         QGuiApplication::clipboard()->clear();
         press(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
         QCOMPARE(QGuiApplication::clipboard()->text(), session->publicURL()->toString());
@@ -391,14 +325,33 @@ private slots:
         QTRY_VERIFY(before.isNull());
         QTest::mouseClick(app.rows().at(1), Qt::LeftButton);
         QVERIFY(app.pane()->session() == session && !app.pane()->showAdvanced() && !app.pane()->isCopied());
+
+        // Starting all asks first, while the others run on; the tray lists the running, with nothing to copy yet
+        // from one on its way.
+        const QString all = u"确认全部发布到公网？"_qs;
+        for (const QString &button : { u"取消"_qs, QString(), u"确认启动"_qs }) {
+            click(app.view(), "startAllButton");
+            QVERIFY(answer(button, all, 1));
+        }
+        QCOMPARE(app.store()->runningCount(), 2);
+        const QString second = displayName(session->profile().name);
+        QCOMPARE(trayEntries(),
+            QStringList({ u"A&&B/复制链接 (off)"_qs, second + u"/复制链接"_qs, QString() }) + idleEntries);
+        QVERIFY(app.reaches(0, TunnelStatus::Kind::online));
+        QTRY_VERIFY(counted(2, 2));
+        QGuiApplication::clipboard()->clear();
+        tray.menu()->actions().at(0)->menu()->actions().first()->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), app.session(0)->publicURL()->toString());
+        // Stopping asks nothing, one or all.
         press(Qt::CTRL | Qt::Key_Return);
         QVERIFY(!app.view()->findChild<QMessageBox *>() && app.reaches(1, TunnelStatus::Kind::idle));
+        click(app.view(), "stopAllButton");
+        QTRY_VERIFY_WITH_TIMEOUT(counted(2, 0) && trayEntries() == idleEntries, 30000);
 
         // Deleting through the pane's button leaves the other service shown; with none selected, none is.
         click(app.pane(), "deleteButton");
         QVERIFY(answer(u"删除"_qs));
-        QTRY_COMPARE(app.rows().size(), 1);
-        QCOMPARE(app.pill("servicesPill"), u"1 个服务"_qs);
+        QTRY_VERIFY(app.rows().size() == 1 && counted(1, 0));
         QTRY_VERIFY(app.pane() && app.pane()->session() == app.session(0) && app.rows().constFirst()->isSelected());
         app.store()->setSelectedID(std::nullopt);
         QCOMPARE(app.view()->detail()->objectName(), u"emptyDetail"_qs);
