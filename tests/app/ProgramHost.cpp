@@ -1,5 +1,5 @@
 // The real program for tests: `ProgramHost <cloudflared> <local port> <name>` starts with --hidden and prints
-// "hidden" once up without a window shown, then "shown" each time the window is shown. It starts two
+// "hidden" once up without a window shown, then "shown" each time its window comes to the front. It starts two
 // services aimed at the local port, the first renamed to <name>, a change whose save waits far longer
 // than any test.
 #include "app/Application.h"
@@ -8,7 +8,7 @@
 #include "store/TunnelStore.h"
 
 #include <QApplication>
-#include <QEvent>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -19,16 +19,6 @@ void say(const char *line)
     std::fflush(stdout);
 }
 
-struct ShowReporter : QObject
-{
-    using QObject::QObject;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show && qobject_cast<MainWindow *>(watched))
-            say("shown");
-        return false;
-    }
-};
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,7 +43,10 @@ int main(int argc, char **argv)
         }
         store->startAll();
         say(delegate.mainWindow() && delegate.mainWindow()->isVisible() ? "visible" : "hidden");
-        qApp->installEventFilter(new ShowReporter(&delegate));
+        QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &delegate, [](QWindow *window) {
+            if (window)
+                say("shown");
+        });
     };
     return Application::main(2, arguments, ready, dependencies);
 }

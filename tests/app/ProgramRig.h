@@ -10,9 +10,9 @@
 
 #include <QtTest>
 
-/// \brief The program in-process over a temporary settings file: \a services services aimed at a live
-/// local server, a fake `cloudflared` that runs \a prelude, comes online and stays, and a public probe
-/// that answers as publicAnswer says.
+/// \brief The program in-process over a temporary settings file holding \a stored: \a services services
+/// aimed at a live local server, a fake `cloudflared` that comes online and stays, and a public probe that
+/// answers as publicAnswer says.
 struct ProgramRig
 {
     /// What the fake `cloudflared` of these tests runs: it answers the version query at once (else the
@@ -45,8 +45,7 @@ struct ProgramRig
         return children;
     }
 
-    explicit ProgramRig(
-        int services = 1, const QVariant &acknowledged = 2, const QByteArray &prelude = {}, QVariantMap stored = {})
+    explicit ProgramRig(int services = 1, const QVariant &acknowledged = 2, QVariantMap stored = {})
     {
         if (acknowledged.isValid())
             stored.insert(Preferences::legalAcknowledgementKey, acknowledged);
@@ -56,7 +55,7 @@ struct ProgramRig
                 settings.setValue(it.key(), it.value());
         }
         preferences = std::make_unique<Preferences>(QSettings(path(), QSettings::IniFormat));
-        ready = fake.install(script(prelude)) && origin.listenHttp();
+        ready = fake.install(script()) && origin.listenHttp();
         Timings timings = quickTimings();
         timings.healthDebounce = std::chrono::milliseconds(10);
         timings.notificationSpacing = spacing;
@@ -90,17 +89,6 @@ struct ProgramRig
     bool reaches(int index, TunnelStatus::Kind status) const
     {
         return QTest::qWaitFor([&] { return session(index)->status().is(status); }, 30000);
-    }
-    /// Starts the first \a count services; true once all of them are online.
-    bool bringOnline(int count) const
-    {
-        for (int i = 0; i < count; ++i)
-            session(i)->start();
-        for (int i = 0; i < count; ++i) {
-            if (!reaches(i, TunnelStatus::Kind::online))
-                return false;
-        }
-        return true;
     }
 
     static constexpr std::chrono::milliseconds spacing { 1500 };

@@ -1,5 +1,4 @@
 #include "ProgramRig.h"
-#include "app/ControlService.h"
 #include "app/SingleInstance.h"
 
 #include <QtNetwork>
@@ -83,58 +82,55 @@ private slots:
 
     // Rows run in order against the one instance, each from the state the ones before left. "none" and "stale"
     // run in a fresh home without an instance, its runtime directory empty or with a socket file left by a crash.
+    // JSON and success go to standard output, anything else to standard error; the other stream stays empty.
     void commands_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("runtime");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out"); // patterns; PORT is the local service's port, URL the public address
-        QTest::addColumn<QString>("err");
-        const auto add = [](const char *name, const QString &arguments, int exitCode, const QString &out,
-                             const QString &err = u"^$"_qs, const QString &runtime = {}) {
-            QTest::newRow(name) << arguments.split(u' ', Qt::SkipEmptyParts) << runtime << exitCode << out << err;
+        QTest::addColumn<QString>("printed"); // a pattern; PORT is the local service's port, URL the public address
+        const auto add = [](const char *name, const QString &arguments, int exitCode, const QString &printed,
+                             const QString &runtime = {}) {
+            QTest::newRow(name) << arguments.split(u' ', Qt::SkipEmptyParts) << runtime << exitCode << printed;
         };
         const QString origin = u"http://127\\.0\\.0\\.1:PORT"_qs;
-        const QString usage = u"^orvanta：.+\n运行 orvanta --help 查看用法。\n$"_qs;
+        const QString failure = u"端口必须在 1 到 65535 之间"_qs;
         add("every service, none started", u"list"_qs, 0,
             u"^web\t未启动\t%1\t-\t-\nweb-alpha\t未启动\t%1\t-\t-\ndb\t未启动\t-\t-\t-\n$"_qs.arg(origin));
-        add("a prefix of several names lists them", u"start we"_qs, 1, u"^$"_qs,
+        add("a prefix of several names lists them", u"start we"_qs, 1,
             u"^orvanta：“we”可以指多个服务.*\n可选的服务：\n  web\n  web-alpha\n$"_qs);
-        add("an unknown name lists every service", u"stop nosuch"_qs, 1, u"^$"_qs,
+        add("an unknown name lists every service", u"stop nosuch"_qs, 1,
             u"^orvanta：没有名为“nosuch”的服务\n可选的服务：\n  web\n  web-alpha\n  db\n$"_qs);
         add("json of an unknown name", u"start nosuch --json"_qs, 1,
-            u"^\\{\"candidates\":\\[\"web\",\"web-alpha\",\"db\"\\],\"error\":\"notFound\",\"message\":\"[^\"]+\",\"ok\":false\\}\n$"_qs);
+            u"^\\{\"candidates\":\\[\"web\",\"web-alpha\",\"db\"\\],\"error\":\"notFound\",\"message\":\"[^\"]+\",\"ok\":false\\}\\n$"_qs);
         add("an exact name wins over a longer one", u"start web"_qs, 0, u"^web\t检查中\t%1\t-\t-\n$"_qs.arg(origin));
         add("the address once online", u"url web --wait 60"_qs, 0, u"^URL\n$"_qs);
-        add("no waiting for a service nobody started", u"url web-al --wait=60"_qs, 1, u"^$"_qs,
+        add("no waiting for a service nobody started", u"url web-al --wait=60"_qs, 1,
             u"^orvanta：服务“web-alpha”没有上线（未启动）\n$"_qs);
         add("all, with no confirmation", u"start --all"_qs, 0, u"^web\t[^\n]+\nweb-alpha\t[^\n]+\ndb\t[^\n]+\n$"_qs);
-        add("a failed start gives its reason", u"url db --wait 60"_qs, 1, u"^$"_qs,
-            u"^orvanta：服务“db”启动失败：端口必须在 1 到 65535 之间\n$"_qs);
+        add("a failed start gives its reason", u"url db --wait 60"_qs, 1,
+            u"^orvanta：服务“db”启动失败：%1\n$"_qs.arg(failure));
         add("json of the address by a unique prefix", u"url web- --wait 60 --json"_qs, 0,
-            u"^\\{\"ok\":true,\"services\":\\[\\{[^}]*\"status\":\"online\"[^}]*\\}\\],\"url\":\"URL\"\\}\n$"_qs);
+            u"^\\{\"ok\":true,\"services\":\\[\\{[^}]*\"status\":\"online\"[^}]*\\}\\],\"url\":\"URL\"\\}\\n$"_qs);
         add("addresses and the failure in the list", u"list"_qs, 0,
-            u"^web\t[^\t]+\t%1\tURL\t-\nweb-alpha\t[^\t]+\t%1\tURL\t-\ndb\t启动失败\t-\t-\t端口必须在 1 到 65535 之间\n$"_qs
-                .arg(origin));
+            u"^web\t[^\t]+\t%1\tURL\t-\nweb-alpha\t[^\t]+\t%1\tURL\t-\ndb\t启动失败\t-\t-\t%2\n$"_qs.arg(
+                origin, failure));
         add("json of the list", u"list --json"_qs, 0,
             u"^\\{\"ok\":true,\"services\":\\[\\{\"failure\":null,\"id\":\"[0-9A-F-]{36}\",\"local\":\"%1\",\"name\":"
-            u"\"web\","
-            "\"public\":\"URL\",\"status\":\"online\",\"statusText\":\"[^\"]+\"\\},.*\\{\"failure\":\"端口必须在 1 到 "
-            "65535 "
-            "之间\",\"id\":\"[0-9A-F-]{36}\",\"local\":null,\"name\":\"db\",\"public\":null,\"status\":\"failed\",[^}]+\\}\\]\\}\n$"_qs
-                .arg(origin));
+            u"\"web\",\"public\":\"URL\","
+            u"\"status\":\"online\",\"statusText\":\"[^\"]+\"\\},.*\\{\"failure\":\"%2\",\"id\":\"[0-9A-F-]{36}\","
+            u"\"local\":null,\"name\":\"db\","
+            u"\"public\":null,\"status\":\"failed\",[^}]+\\}\\]\\}\\n$"_qs.arg(origin, failure));
         add("stop one", u"stop web"_qs, 0, u"^web\t(停止中|未启动)\t"_qs);
-        add("a stopped service has no address", u"url web"_qs, 1, u"^$"_qs, u"^orvanta：服务“web”没有上线"_qs);
+        add("a stopped service has no address", u"url web"_qs, 1, u"^orvanta：服务“web”没有上线"_qs);
         add("stop all", u"stop --all"_qs, 0, u"^web\t.*\nweb-alpha\t(停止中|未启动)\t"_qs);
 
-        add("not running", u"list"_qs, 3, u"^$"_qs, u"^orvanta：奥文塔没有在运行\n$"_qs, u"none"_qs);
-        add("not running, no wait", u"url web --wait 600"_qs, 3, u"^$"_qs, u"^orvanta：奥文塔没有在运行\n$"_qs,
-            u"stale"_qs);
+        const QString notRunning = u"^orvanta：奥文塔没有在运行\n$"_qs;
+        add("not running", u"list"_qs, 3, notRunning, u"none"_qs);
+        add("not running, no wait", u"url web --wait 600"_qs, 3, notRunning, u"stale"_qs);
         add("not running, json", u"start --all --json"_qs, 3,
-            u"^\\{\"error\":\"notRunning\",\"message\":\"奥文塔没有在运行\",\"ok\":false\\}\n$"_qs, u"^$"_qs,
-            u"stale"_qs);
-        add("the window, without a display: one clear line", u""_qs, 1, u"^$"_qs, u"^[^\n]*xvfb-run[^\n]*\n$"_qs,
-            u"none"_qs);
+            u"^\\{\"error\":\"notRunning\",\"message\":\"奥文塔没有在运行\",\"ok\":false\\}\\n$"_qs, u"stale"_qs);
+        add("the window, without a display: one clear line", {}, 1, u"^[^\n]*xvfb-run[^\n]*\n$"_qs, u"none"_qs);
 
         add("help", u"--help"_qs, 0,
             u"(?s)^(?=.*orvanta list)(?=.*orvanta url)(?=.*orvanta start)(?=.*orvanta stop)(?=.*--hidden)(?=.*--json)"
@@ -144,7 +140,7 @@ private slots:
         // Misuse: a name missing, doubled or not taken, a bad wait, an unknown word.
         for (const char *misuse : { "url", "start", "stop web --all", "start web db", "list web", "url --all",
                  "url web --wait", "url web --wait soon", "url web --wait=-1", "lsit", "--hiden" })
-            add(misuse, QString::fromLatin1(misuse), 2, u"^$"_qs, usage);
+            add(misuse, QString::fromLatin1(misuse), 2, u"^orvanta：.+\n运行 orvanta --help 查看用法。\n$"_qs);
     }
 
     void commands()
@@ -152,32 +148,21 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, runtime);
         QFETCH(int, exitCode);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
+        QFETCH(QString, printed);
         const QString home = runtime.isEmpty() ? m_shared.path() : m_dir->path();
         if (runtime == u"stale")
             QVERIFY(QFile(m_dir->filePath(u"orvanta.socket"_qs)).open(QIODevice::WriteOnly));
         const Outcome outcome = run(arguments, environment(home));
         QVERIFY2(outcome.exitCode == exitCode, qPrintable(outcome.out + outcome.err));
-        out.replace(u"PORT"_qs, QString::number(m_origin.port()))
+        const bool toOut = exitCode == 0 || arguments.contains(u"--json"_qs);
+        QVERIFY2((toOut ? outcome.err : outcome.out).isEmpty(), qPrintable(outcome.out + outcome.err));
+        printed.replace(u"PORT"_qs, QString::number(m_origin.port()))
             .replace(u"URL"_qs, QRegularExpression::escape(u"https://four-random-words-here.trycloudflare.com"_qs));
-        QVERIFY2(QRegularExpression(out).match(outcome.out).hasMatch(), qPrintable(outcome.out));
-        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        QVERIFY2(QRegularExpression(printed).match(toOut ? outcome.out : outcome.err).hasMatch(),
+            qPrintable(outcome.out + outcome.err));
         // Without an instance nothing is read, migrated or logged.
         QVERIFY(
             runtime.isEmpty() || !(QFileInfo::exists(home + u"/config"_qs) || QFileInfo::exists(home + u"/state"_qs)));
-    }
-
-    void startNeedsTheTermsAccepted()
-    {
-        Preferences preferences(QSettings(m_dir->filePath(u"unaccepted.conf"_qs), QSettings::IniFormat));
-        TunnelStore store(&preferences, SessionDependencies { quickTimings(), m_fake.locator(), {} });
-        const ControlService control(&store, [] { return false; });
-        const auto answer
-            = [&](const char *request) { return QJsonDocument::fromJson(control.answer(request)).object(); };
-        QCOMPARE(answer(R"({"command":"start","all":true})").value(u"error"_qs), QJsonValue(u"notAcknowledged"_qs));
-        QCOMPARE(store.runningCount(), 0);
-        QCOMPARE(answer(R"({"command":"list"})").value(u"ok"_qs), QJsonValue(true));
     }
 
     void endings_data()
@@ -249,6 +234,10 @@ private slots:
             QVERIFY2(!QFileInfo::exists(dir), qPrintable(dir));
         QVERIFY(signal != SIGHUP || logged().contains("the running instance is quitting"));
         QVERIFY2(!logged().contains("Role::handedOver"), logged().constData());
+        // Its terms were never accepted: a script may not start anything.
+        const Outcome refused = run({ u"start"_qs, u"--all"_qs, u"--json"_qs }, environment(m_dir->path()));
+        QVERIFY2(refused.exitCode == 1 && refused.out.contains(u"\"error\":\"notAcknowledged\""_qs),
+            qPrintable(refused.out));
 
         // A plain start now hands over to it, at once and before reading or migrating any settings, and it shows
         // its window. Each start told the log its part.
@@ -268,12 +257,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<int>("ageSeconds");
-        QTest::addColumn<bool>("held"); // a live process keeps the file locked
-        QTest::addColumn<Role>("role");
-        QTest::newRow("empty, left by a power loss") << QByteArray() << 3600 << false << Role::primary;
-        QTest::newRow("empty, just left by a crash") << QByteArray() << 0 << false << Role::primary;
-        QTest::newRow("unreadable") << QByteArray("\xff\xfe\n\n") << 3600 << false << Role::primary;
-        QTest::newRow("empty, its owner still writing it") << QByteArray() << 3600 << true << Role::unanswered;
+        QTest::addColumn<bool>("held"); // a live process keeps the file locked: a later start is refused
+        QTest::newRow("empty, left by a power loss") << QByteArray() << 3600 << false;
+        QTest::newRow("empty, just left by a crash") << QByteArray() << 0 << false;
+        QTest::newRow("unreadable") << QByteArray("\xff\xfe\n\n") << 3600 << false;
+        QTest::newRow("empty, its owner still writing it") << QByteArray() << 3600 << true;
     }
 
     void lockWithoutOwner()
@@ -281,21 +269,16 @@ private slots:
         QFETCH(QByteArray, contents);
         QFETCH(int, ageSeconds);
         QFETCH(bool, held);
-        QFETCH(Role, role);
         QFile lock(path(u"orvanta.lock"_qs));
         QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) == contents.size() && lock.flush());
         QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFile::FileModificationTime));
-        if (held)
-            QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
-        else
-            lock.close();
+        QVERIFY(held ? ::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0 : (lock.close(), true));
         SingleInstance instance(m_dir->path());
-        QCOMPARE(instance.claim(), role);
-        if (role != Role::primary)
+        QCOMPARE(instance.claim(), held ? Role::unanswered : Role::primary);
+        if (held)
             return;
         QSignalSpy activations(&instance, &SingleInstance::activationRequested);
-        SingleInstance later(m_dir->path());
-        QCOMPARE(later.claim(), Role::handedOver);
+        QCOMPARE(SingleInstance(m_dir->path()).claim(), Role::handedOver);
         QVERIFY(activations.wait(5000));
     }
 
@@ -316,15 +299,17 @@ private slots:
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("activations");
-        QTest::newRow("a question") << QByteArray("{\"q\":1}\n") << QByteArray("seen {\"q\":1}\n") << 0;
-        QTest::newRow("activation") << QByteArray("activate\n") << QByteArray() << 1;
-        QTest::newRow("a question while quitting") << QByteArray("{\"q\":1}\n") << QByteArray() << 0;
-        QTest::newRow("activation while quitting") << QByteArray("activate\n") << QByteArray("quitting\n") << 0;
-        QTest::newRow("neither") << QByteArray("hello\nactivate\n") << QByteArray() << 0;
-        QTest::newRow("too long") << "{" + QByteArray(SingleInstance::maxRequestBytes, ' ') + "}\n"
-                                  << QByteArray() << 0;
-        QTest::newRow("silence") << QByteArray() << QByteArray() << 0;
-        QTest::newRow("no line end") << QByteArray("{\"q\":1}") << QByteArray() << 0;
+        const auto row = [](const char *name, const QByteArray &sent, const QByteArray &answer, int activations) {
+            QTest::newRow(name) << sent << answer << activations;
+        };
+        row("a question", "{\"q\":1}\n", "seen {\"q\":1}\n", 0);
+        row("activation", "activate\n", {}, 1);
+        row("a question while quitting", "{\"q\":1}\n", {}, 0);
+        row("activation while quitting", "activate\n", "quitting\n", 0);
+        row("neither", "hello\nactivate\n", {}, 0);
+        row("too long", "{" + QByteArray(SingleInstance::maxRequestBytes, ' ') + "}\n", {}, 0);
+        row("silence", {}, {}, 0);
+        row("no line end", "{\"q\":1}", {}, 0);
     }
 
     void requests()
