@@ -85,13 +85,9 @@ private slots:
         const auto row = [](const char *name, bool active, const QString &steps, const QString &expected) {
             QTest::newRow(name) << active << steps.split(u' ') << expected.split(u' ');
         };
-        row("first online, window elsewhere", false, u"preparing connecting:a online:a"_qs, u"- - online"_qs);
-        row("first online, window in front", true, u"connecting online:a"_qs, u"- -"_qs);
         row("restarts by itself, back with a new address", true, u"online:a connecting online:b"_qs,
             u"- dropped back"_qs);
         row("new address while online", false, u"online:a online:b"_qs, u"online back"_qs);
-        row("public address stops answering", false,
-            u"online:a/checking online:a/healthy online:a/unhealthy online:a/healthy"_qs, u"online - dropped -"_qs);
         row("public address never answered yet: no drop", false, u"online:a/checking online:a/unhealthy"_qs,
             u"online -"_qs);
         row("stopped by the user and started again: no comeback", false,
