@@ -10,9 +10,9 @@
 
 #include <QtTest>
 
-/// \brief The program in-process over a temporary settings file: \a services services aimed at a live
-/// local server, a fake `cloudflared` that runs \a prelude, comes online and stays, and a public probe
-/// that answers as publicAnswer says.
+/// \brief The program in-process over a temporary settings file holding \a stored: \a services services
+/// aimed at a live local server, a fake `cloudflared` that comes online and stays, and a public probe that
+/// answers as publicAnswer says.
 struct ProgramRig
 {
     /// What the fake `cloudflared` of these tests runs: it answers the version query at once (else the
@@ -23,18 +23,39 @@ struct ProgramRig
             + FakeCloudflared::onlineBody(120);
     }
 
-    explicit ProgramRig(int services = 1, const QVariant &acknowledged = 2, const QByteArray &prelude = {},
-        const QVariantMap &stored = {})
+    /// Neither gone nor a zombie waiting to be reaped.
+    static bool isRunning(qint64 pid)
     {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QByteArray line = pid > 0 && stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const qsizetype close = line.lastIndexOf(')');
+        return close > 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+    }
+
+    /// Children of \a pid's main thread whose program is `sleep`: fake tunnels that are up and waiting.
+    static QList<qint64> waitingChildren(qint64 pid)
+    {
+        QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        QList<qint64> children;
+        for (const QByteArray &child : file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QByteArrayList()) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(child.trimmed().toLongLong()));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().startsWith("sleep"))
+                children.append(child.trimmed().toLongLong());
+        }
+        return children;
+    }
+
+    explicit ProgramRig(int services = 1, const QVariant &acknowledged = 2, QVariantMap stored = {})
+    {
+        if (acknowledged.isValid())
+            stored.insert(Preferences::legalAcknowledgementKey, acknowledged);
         {
             QSettings settings(path(), QSettings::IniFormat);
-            if (acknowledged.isValid())
-                settings.setValue(Preferences::legalAcknowledgementKey, acknowledged);
             for (auto it = stored.cbegin(); it != stored.cend(); ++it)
                 settings.setValue(it.key(), it.value());
         }
         preferences = std::make_unique<Preferences>(QSettings(path(), QSettings::IniFormat));
-        ready = fake.install(script(prelude)) && origin.listenHttp();
+        ready = fake.install(script()) && origin.listenHttp();
         Timings timings = quickTimings();
         timings.healthDebounce = std::chrono::milliseconds(10);
         timings.notificationSpacing = spacing;
@@ -68,17 +89,6 @@ struct ProgramRig
     bool reaches(int index, TunnelStatus::Kind status) const
     {
         return QTest::qWaitFor([&] { return session(index)->status().is(status); }, 30000);
-    }
-    /// Starts the first \a count services; true once all of them are online.
-    bool bringOnline(int count) const
-    {
-        for (int i = 0; i < count; ++i)
-            session(i)->start();
-        for (int i = 0; i < count; ++i) {
-            if (!reaches(i, TunnelStatus::Kind::online))
-                return false;
-        }
-        return true;
     }
 
     static constexpr std::chrono::milliseconds spacing { 1500 };
