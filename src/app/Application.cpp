@@ -75,7 +75,7 @@ Application::Application(Preferences *preferences, SessionDependencies dependenc
         saveAndShutDown, [store] { return sessionsOf(store); }, store->timings().killGrace);
     connect(m_quit.get(), &QuitController::quitStarted, this, &Application::handleQuitStarted);
 
-    m_notificationClient = std::make_unique<NotificationClient>([] { return QDBusConnection::sessionBus(); });
+    m_notificationClient = std::make_unique<NotificationClient>(QDBusConnection::sessionBus());
     m_notifier = std::make_unique<TunnelNotifier>(
         store, m_notificationClient.get(), [preferences] { return preferences->desktopNotifications(); },
         [this] { return m_mainWindow && m_mainWindow->isActiveWindow(); }, store->timings().notificationSpacing);

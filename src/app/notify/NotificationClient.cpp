@@ -15,19 +15,8 @@ constexpr int callTimeoutMs = 5000;
 
 NotificationClient::NotificationClient(const QDBusConnection &bus, QObject *parent)
     : QObject(parent)
+    , m_bus(bus)
 {
-    open(bus);
-}
-
-NotificationClient::NotificationClient(std::function<QDBusConnection()> openBus, QObject *parent)
-    : QObject(parent)
-    , m_openBus(std::move(openBus))
-{
-}
-
-void NotificationClient::open(const QDBusConnection &bus)
-{
-    m_bus = bus;
     if (!m_bus.isConnected()) {
         reportFailure(QStringLiteral("connect"), m_bus.lastError().message());
         return;
@@ -61,8 +50,6 @@ void NotificationClient::askCapabilities()
 
 void NotificationClient::send(const Notice &notice, QObject *context, std::function<void(uint id)> shown)
 {
-    if (m_openBus)
-        open(std::exchange(m_openBus, {})());
     if (!m_bus.isConnected())
         return;
     if (m_capabilitiesKnown)

@@ -31,9 +31,6 @@ public:
     };
 
     explicit NotificationClient(const QDBusConnection &bus, QObject *parent = nullptr);
-    /// Opens the connection with \a openBus when the first notice is sent: most runs send none, and
-    /// a session bus connection costs a thread and its buffers for the whole run.
-    explicit NotificationClient(std::function<QDBusConnection()> openBus, QObject *parent = nullptr);
 
     /// Sends \a notice (once the service has said whether it reads markup); \a shown receives the
     /// service's id for it once the service has answered.
@@ -50,7 +47,6 @@ private slots:
     void handleNotificationClosed(uint id, uint reason);
 
 private:
-    void open(const QDBusConnection &bus);
     void askCapabilities();
     void deliver(const Notice &notice, QObject *context, std::function<void(uint id)> shown);
     void reportFailure(const QString &what, const QString &error);
@@ -62,8 +58,7 @@ private:
         std::function<void(uint id)> shown;
     };
 
-    std::function<QDBusConnection()> m_openBus;
-    QDBusConnection m_bus { QString() };
+    QDBusConnection m_bus;
     /// Escaped unless the service says it shows the body as it is: one that reads markup would
     /// otherwise take an error text for formatting.
     bool m_bodyMarkup = true;
