@@ -179,8 +179,8 @@ void GatePasswordStore::store(const QUuid &id, const QString &label, const QStri
         };
         if (!call->reachable)
             return;
-        secret().store(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), password.constData(),
-            call->cancellable, GatePasswordCall::handleFinished, call, serviceAttribute, id.constData(), nullptr);
+        secret().store(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), password.constData(), call->cancellable,
+            GatePasswordCall::handleFinished, call, serviceAttribute, id.constData(), nullptr);
     });
 }
 

@@ -6,6 +6,7 @@
 #include "ui/StatusColor.h"
 #include "ui/SummaryPill.h"
 #include "ui/style/CardBackground.h"
+#include "ui/style/DeferredIcon.h"
 #include "ui/style/RoundedShadow.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/Theme.h"
@@ -113,6 +114,29 @@ private slots:
             QVERIFY2(!glyph.rawFont().pathForGlyph(glyph.glyphIndexes().constFirst()).isEmpty(), qPrintable(name));
         }
         QVERIFY(Symbols::glyph(u"no.such.symbol"_qs, 16).isEmpty());
+    }
+
+    // Icons are made when first drawn, once; the style's own icons, deferred the same way, still draw.
+    void iconsAreMadeWhenDrawn()
+    {
+        int made = 0;
+        const QIcon icon = deferredIcon(
+            [&made] {
+                ++made;
+                QPixmap red(16, 16);
+                red.fill(Qt::red);
+                return QIcon(red);
+            },
+            { QSize(16, 16) });
+        QVERIFY(!icon.isNull() && icon.availableSizes() == QList<QSize> { QSize(16, 16) } && made == 0);
+        QCOMPARE(icon.pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+        QCOMPARE(QIcon(icon).pixmap(8).size(), QSize(8, 8));
+        QCOMPARE(made, 1);
+        const QImage arrow
+            = qApp->style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
+        QImage blank(arrow.size(), arrow.format());
+        blank.fill(Qt::transparent);
+        QVERIFY(!arrow.isNull() && arrow != blank);
     }
 
     void shadowFallsBesideTheCard_data()

@@ -403,6 +403,20 @@ private slots:
         QTEST(label.shownText(), "shown");
         QVERIFY(label.lineCount(300) <= lines);
     }
+
+    // The line count is kept per width: a new text or font at the same width is measured again.
+    void wrappingFollowsChanges()
+    {
+        WrappingLabel label;
+        label.setFont(Theme::font(10));
+        label.setText(QString(10, u'错'));
+        QCOMPARE(label.lineCount(300), 1);
+        label.setText(QString(120, u'错'));
+        const int lines = label.lineCount(300);
+        QVERIFY(lines > 1);
+        label.setFont(Theme::font(20));
+        QVERIFY(label.lineCount(300) > lines);
+    }
 };
 
 QTEST_MAIN(TestTunnelDetailView)

@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QPointer>
 #include <QProxyStyle>
-#include <QWidget>
 #include <QStyleFactory>
+#include <QWidget>
 
 namespace {
 
@@ -21,9 +21,10 @@ public:
     {
         if (option)
             return QProxyStyle::standardIcon(which, option, widget);
-        return deferredIcon([style = QPointer<const QStyle>(baseStyle()), which, widget = QPointer<const QWidget>(widget)] {
-            return style ? style->standardIcon(which, nullptr, widget) : QIcon();
-        });
+        return deferredIcon(
+            [style = QPointer<const QStyle>(baseStyle()), which, widget = QPointer<const QWidget>(widget)] {
+                return style ? style->standardIcon(which, nullptr, widget) : QIcon();
+            });
     }
 };
 
