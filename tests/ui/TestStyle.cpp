@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
