@@ -108,6 +108,7 @@ bool SessionRecovery::handleDrop(int status)
     qCInfo(lcSession).noquote().nospace() << s.logName() << "restarting in " << delay->count() << " ms";
     m_replacingAddress = true;
     m_comeback = true;
+    m_dropStatus = status;
     // The old address is gone with its child; until the new one arrives there is none.
     s.m_edgeLost = false;
     s.m_edgeConnected = false;
@@ -124,6 +125,15 @@ void SessionRecovery::handleRestartTimerTimeout()
 {
     m_schedule.recordRestart(RestartSchedule::Clock::now());
     m_session.beginStart();
+}
+
+std::optional<int> SessionRecovery::abandon()
+{
+    if (!cancel())
+        return std::nullopt;
+    m_replacingAddress = false;
+    m_comeback = false;
+    return m_dropStatus;
 }
 
 bool SessionRecovery::cancel()

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class TunnelSession;
 
@@ -41,6 +42,8 @@ public:
     bool handleDrop(int status);
     /// Cancels a pending restart and the wait for a registration; returns whether a restart was pending.
     bool cancel();
+    /// Cancels a pending restart for good; returns the status of the drop that led to it, if one was pending.
+    std::optional<int> abandon();
 
 private:
     void fallBackToHttp2();
@@ -57,4 +60,5 @@ private:
     bool m_runOverHttp2 = false;
     bool m_replacingAddress = false; ///< an address of this start went away; the next one replaces it
     bool m_comeback = false; ///< this start brings a dropped tunnel back
+    int m_dropStatus = 0; ///< of the run whose restart waits
 };

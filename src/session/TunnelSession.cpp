@@ -281,17 +281,33 @@ void TunnelSession::handleChildExited(int status)
         // Ended by us because the start failed: the failure and its reason stay.
     } else if (dropped && m_recovery.handleDrop(status)) {
         // Starts again after a while, or has failed for restarting too often.
-    } else if (status != 0) {
-        failExit(status);
     } else {
-        append(ActivityLevel::info, QStringLiteral("隧道进程已结束"));
-        resetToIdle();
+        endRun(status);
     }
     m_stopRequested = false;
     m_terminatedAfterFailure = false;
     m_shutdownSignalled = false;
     if (dropped)
         emit connectionDropped(m_activity.isEmpty() ? QString() : m_activity.constLast().message);
+}
+
+void TunnelSession::endRun(int status)
+{
+    if (status != 0) {
+        failExit(status);
+        return;
+    }
+    append(ActivityLevel::info, QStringLiteral("隧道进程已结束"));
+    resetToIdle();
+}
+
+void TunnelSession::abandonPendingRestart()
+{
+    const std::optional<int> dropStatus = m_recovery.abandon();
+    if (!dropStatus)
+        return;
+    append(ActivityLevel::info, QStringLiteral("已取消自动重新连接"));
+    endRun(*dropStatus);
 }
 
 void TunnelSession::failExit(int status)

@@ -69,6 +69,9 @@ public:
 
     void start();
     void stop();
+    /// Automatic reconnection was switched off: a restart still waiting is called off, and the drop
+    /// that led to it ends the tunnel as it would have with reconnection off.
+    void abandonPendingRestart();
     /// Ends all health work (no check runs until beginMonitoring() again), then stops.
     /// Called before the session is discarded.
     void shutdown();
@@ -141,6 +144,8 @@ private:
     void handleChildExited(int status);
     void handleStartupTimerTimeout();
     void failExit(int status);
+    /// Reports an exit nobody asked for and that is not restarted: failed, or idle after a clean exit.
+    void endRun(int status);
     /// The child is on its way out (asked by the user, by the start-up time-out or by someone
     /// else's signal): what it still prints is shutdown noise.
     bool childIsEnding() const { return m_stopRequested || m_terminatedAfterFailure || m_shutdownSignalled; }

@@ -432,8 +432,13 @@ void TunnelStore::setReconnectsAutomatically(bool on)
     if (on == reconnectsAutomatically())
         return;
     m_preferences->setReconnectAutomatically(on);
-    // Every session shares the policy; a tunnel that drops from now on follows the new choice.
+    // Every session shares the policy; a tunnel that drops from now on follows the new choice, and
+    // one that waits to reconnect no longer does.
     m_dependencies.policy->restartAfterDrop = on;
+    if (!on) {
+        for (TunnelSession *session : std::as_const(m_sessions))
+            session->abandonPendingRestart();
+    }
     m_preferencesChanged = true;
     scheduleSave();
     emit changed();

@@ -82,11 +82,12 @@ private slots:
         QTest::addColumn<QByteArray>("later"); // empty: online again
         QTest::addColumn<bool>("restarts");
         QTest::addColumn<TunnelStatus>("final"); // idle: stopped while it waits
+        QTest::addColumn<bool>("switchedOff"); // reconnecting is switched off while it waits
         const QByteArray dropThen = FakeCloudflared::waitFor("drop");
         const auto row = [](const char *name, const QByteArray &first, int signal, int status,
                              const TunnelStatus &final = TunnelStatus::online(), const QByteArray &later = {},
-                             bool restarts = true) {
-            QTest::newRow(name) << first << signal << status << later << restarts << final;
+                             bool restarts = true, bool switchedOff = false) {
+            QTest::newRow(name) << first << signal << status << later << restarts << final << switchedOff;
         };
         row("exits 1", dropThen + "exit 1", 0, 1);
         row("exits 0", dropThen + "exit 0", 0, 0);
@@ -105,6 +106,8 @@ private slots:
         row("turned off", dropThen + "exit 1", 0, 1,
             TunnelStatus::failed(QStringLiteral("cloudflared 异常退出（代码 1）")), {}, false);
         row("stopped while waiting", dropThen + "exit 1", 0, 1, TunnelStatus::idle());
+        row("switched off while waiting", dropThen + "exit 1", 0, 1,
+            TunnelStatus::failed(QStringLiteral("cloudflared 异常退出（代码 1）")), {}, true, true);
     }
 
     void dropOfAnOnlineTunnel()
@@ -115,7 +118,8 @@ private slots:
         QFETCH(QByteArray, later);
         QFETCH(bool, restarts);
         QFETCH(TunnelStatus, final);
-        const bool stopWhileWaiting = final == TunnelStatus::idle();
+        QFETCH(bool, switchedOff);
+        const bool stopWhileWaiting = final == TunnelStatus::idle() || switchedOff;
         // The trap of the first run is set before it goes online, so a signal cannot come too soon.
         const qsizetype split = first.startsWith("trap") ? first.indexOf('\n') + 1 : 0;
         QVERIFY(m_rig.fake->install("if [ \"$n\" = 1 ]; then\n" + first.left(split) + online + first.mid(split)
@@ -141,9 +145,12 @@ private slots:
                      : QStringList({ QStringLiteral("启动失败"), QString(), final.message }));
         QCOMPARE(note.startsWith(u"cloudflared 意外退出（代码 %1），1 秒后（"_qs.arg(status)), restarts);
         if (stopWhileWaiting) {
-            session.stop();
-            QCOMPARE(session.status(), TunnelStatus::idle());
-            QCOMPARE(activityMessages(session).constLast(), QStringLiteral("已取消自动重新连接"));
+            if (switchedOff)
+                session.abandonPendingRestart();
+            else
+                session.stop();
+            QCOMPARE(session.status(), final);
+            QVERIFY(activityMessages(session).contains(QStringLiteral("已取消自动重新连接")));
             QSignalSpy changes(&session, &TunnelSession::changed);
             QVERIFY(!changes.wait(1000));
         }
