@@ -127,13 +127,14 @@ void SessionRecovery::handleRestartTimerTimeout()
     m_session.beginStart();
 }
 
-std::optional<int> SessionRecovery::abandon()
+void SessionRecovery::abandon()
 {
     if (!cancel())
-        return std::nullopt;
+        return;
     m_replacingAddress = false;
     m_comeback = false;
-    return m_dropStatus;
+    m_session.append(ActivityLevel::info, QStringLiteral("已取消自动重新连接"));
+    m_session.endRun(m_dropStatus);
 }
 
 bool SessionRecovery::cancel()

@@ -9,7 +9,6 @@
 #include <QUrl>
 
 #include <memory>
-#include <optional>
 
 class TunnelSession;
 
@@ -42,8 +41,8 @@ public:
     bool handleDrop(int status);
     /// Cancels a pending restart and the wait for a registration; returns whether a restart was pending.
     bool cancel();
-    /// Cancels a pending restart for good; returns the status of the drop that led to it, if one was pending.
-    std::optional<int> abandon();
+    /// Cancels a pending restart for good: the drop that led to it ends the run as it is.
+    void abandon();
 
 private:
     void fallBackToHttp2();

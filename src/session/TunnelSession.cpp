@@ -301,15 +301,6 @@ void TunnelSession::endRun(int status)
     resetToIdle();
 }
 
-void TunnelSession::abandonPendingRestart()
-{
-    const std::optional<int> dropStatus = m_recovery.abandon();
-    if (!dropStatus)
-        return;
-    append(ActivityLevel::info, QStringLiteral("已取消自动重新连接"));
-    endRun(*dropStatus);
-}
-
 void TunnelSession::failExit(int status)
 {
     const TunnelError exited = TunnelError::cloudflaredExited(status);

@@ -71,7 +71,7 @@ public:
     void stop();
     /// Automatic reconnection was switched off: a restart still waiting is called off, and the drop
     /// that led to it ends the tunnel as it would have with reconnection off.
-    void abandonPendingRestart();
+    void abandonPendingRestart() { m_recovery.abandon(); }
     /// Ends all health work (no check runs until beginMonitoring() again), then stops.
     /// Called before the session is discarded.
     void shutdown();
