@@ -32,34 +32,29 @@ struct SecretLibrary
     decltype(&::secret_password_clear) clear = nullptr;
     decltype(&::secret_password_clear_finish) clearFinish = nullptr;
     bool loaded = false;
-
-    static const SecretLibrary &instance()
-    {
-        static const SecretLibrary library = [] {
-            SecretLibrary l;
-            QLibrary file(QStringLiteral("secret-1"), 0);
-            const auto bind = [&file](auto &function, const char *name) {
-                function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(file.resolve(name));
-                return function != nullptr;
-            };
-            l.loaded = bind(l.cancellableNew, "g_cancellable_new") && bind(l.cancellableCancel, "g_cancellable_cancel")
-                && bind(l.objectUnref, "g_object_unref") && bind(l.ioErrorQuark, "g_io_error_quark")
-                && bind(l.errorMatches, "g_error_matches") && bind(l.errorFree, "g_error_free")
-                && bind(l.lookup, "secret_password_lookup") && bind(l.lookupFinish, "secret_password_lookup_finish")
-                && bind(l.passwordFree, "secret_password_free") && bind(l.store, "secret_password_store")
-                && bind(l.storeFinish, "secret_password_store_finish") && bind(l.clear, "secret_password_clear")
-                && bind(l.clearFinish, "secret_password_clear_finish");
-            if (!l.loaded)
-                qCInfo(lcStore).noquote() << "Secret Service: libsecret cannot be loaded:" << file.errorString();
-            return l;
-        }();
-        return library;
-    }
 };
 
 const SecretLibrary &secret()
 {
-    return SecretLibrary::instance();
+    static const SecretLibrary library = [] {
+        SecretLibrary l;
+        QLibrary file(QStringLiteral("secret-1"), 0);
+        const auto bind = [&file](auto &function, const char *name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(file.resolve(name));
+            return function != nullptr;
+        };
+        l.loaded = bind(l.cancellableNew, "g_cancellable_new") && bind(l.cancellableCancel, "g_cancellable_cancel")
+            && bind(l.objectUnref, "g_object_unref") && bind(l.ioErrorQuark, "g_io_error_quark")
+            && bind(l.errorMatches, "g_error_matches") && bind(l.errorFree, "g_error_free")
+            && bind(l.lookup, "secret_password_lookup") && bind(l.lookupFinish, "secret_password_lookup_finish")
+            && bind(l.passwordFree, "secret_password_free") && bind(l.store, "secret_password_store")
+            && bind(l.storeFinish, "secret_password_store_finish") && bind(l.clear, "secret_password_clear")
+            && bind(l.clearFinish, "secret_password_clear_finish");
+        if (!l.loaded)
+            qCInfo(lcStore).noquote() << "Secret Service: libsecret cannot be loaded:" << file.errorString();
+        return l;
+    }();
+    return library;
 }
 
 } // namespace
